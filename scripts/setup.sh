@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Apura builds, tests and runs with. Safe to run again:
+# it only asks apt for what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build ccache pkg-config clang-format
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libsqlite3-dev sqlite3
+  libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "setup: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
