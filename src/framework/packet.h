@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/value.h"
@@ -104,7 +105,7 @@ class PacketBuilder {
 
  private:
   DataPacket::Body body_;
-  std::vector<std::vector<std::pair<std::string, int32_t>>> dictIndex_;
+  std::vector<std::unordered_map<std::string, int32_t>> dictIndex_;
   void AppendText(size_t col, std::string_view text);
 };
 

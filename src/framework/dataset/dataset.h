@@ -187,7 +187,7 @@ class TClientDataSet {
   const std::vector<std::unique_ptr<TField>>& Fields() const { return fields_; }
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   std::vector<FieldDef> FieldDefs() const;
-  TField* FindField(std::string_view name) const;  // case-insensitive, null when absent
+  TField* FindField(std::string_view name) const;    // case-insensitive, null when absent
   TField& FieldByName(std::string_view name) const;  // EDatabaseError naming it when absent
   TField* FindComponent(std::string_view componentName) const;
 
@@ -302,9 +302,7 @@ class TClientDataSet {
     Column& operator=(Column&&) noexcept;
     std::unordered_set<int32_t, Hash, Eq> intern;
     mutable std::string_view probe;
-    std::string_view Entry(int32_t code) const {
-      return code == -2 ? probe : DictEntry(code);
-    }
+    std::string_view Entry(int32_t code) const { return code == -2 ? probe : DictEntry(code); }
     int32_t Find(std::string_view s) const;  // -1 when not in the dictionary
     int32_t Intern(std::string_view s);
     void RebuildIntern();
@@ -331,7 +329,9 @@ class TClientDataSet {
   void SetState(TDataSetState s);
   void DataChanged();
   void StateChanged();
-  void Fire(const Event& e) { if (e) e(*this); }
+  void Fire(const Event& e) {
+    if (e) e(*this);
+  }
   void Rebuild();  // recompute the visible list from order, filter and callback
   void RebuildAndFirst();
   bool Accepts(uint32_t row);
