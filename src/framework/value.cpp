@@ -67,7 +67,17 @@ void Split(double days, int64_t& day, int64_t& ms) {
 
 std::string Describe(const Value& v) {
   std::string s = KindName(v.kind());
-  if (v.kind() == Value::Kind::Text) s += " \"" + v.ToText() + "\"";
+  if (v.kind() == Value::Kind::Text) {
+    // Enough of the text to recognise it; a whole memo field does not belong in a message.
+    const std::string t = v.ToText();
+    if (t.size() > 60) {
+      size_t cut = 57;
+      while (cut > 0 && (static_cast<unsigned char>(t[cut]) & 0xC0) == 0x80) --cut;
+      s += " \"" + t.substr(0, cut) + "...\"";
+    } else {
+      s += " \"" + t + "\"";
+    }
+  }
   return s;
 }
 

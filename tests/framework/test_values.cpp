@@ -163,6 +163,9 @@ TEST_F(ValueTest, ImpossibleConversionsNameBothKinds) {
   EXPECT_EQ(message([] { Value("maybe").AsBoolean(); }),
             "Cannot convert Text \"maybe\" to Boolean");
 
+  const std::string longText = message([] { Value(std::string(500, 'x')).AsFloat(); });
+  EXPECT_EQ(longText, "Cannot convert Text \"" + std::string(57, 'x') + "...\" to Float");
+
   EXPECT_THROW(Value(1e30).AsInteger(), ConversionError);
   EXPECT_THROW(Value(std::nan("")).AsInteger(), ConversionError);
   EXPECT_THROW(Value("99999999999999999999").AsInteger(), ConversionError);
