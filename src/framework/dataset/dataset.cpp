@@ -760,15 +760,31 @@ void TClientDataSet::CompileFilter() {
 void TClientDataSet::Rebuild() {
   std::vector<uint32_t> v;
   v.reserve(rowCount_);
-  if (filtered_) CompileFilter();
-  auto consider = [&](uint32_t r) {
-    if (Accepts(r)) v.push_back(r);
+  auto live = [&](uint32_t r) {
+    return rowState_[r] != RowState::Deleted && rowState_[r] != RowState::Gone;
   };
   if (indexName_.empty()) {
-    for (uint32_t r = 0; r < rowCount_; ++r) consider(r);
+    for (uint32_t r = 0; r < rowCount_; ++r)
+      if (live(r)) v.push_back(r);
   } else {
     EnsureOrder();
-    for (uint32_t r : order_) consider(r);
+    v = order_;
+  }
+  if (filtered_) {
+    if (filterProgram_) {
+      CompileFilter();
+      filterProgram_->Filter(*this, v);
+    }
+    if (OnFilterRecord) {
+      size_t kept = 0;
+      for (uint32_t r : v) {
+        Restore<int64_t> peek(overrideRow_, r);
+        bool accept = true;
+        OnFilterRecord(*this, accept);
+        if (accept) v[kept++] = r;
+      }
+      v.resize(kept);
+    }
   }
   visible_ = std::move(v);
   if (pos_ >= visible_.size()) pos_ = visible_.empty() ? 0 : visible_.size() - 1;
@@ -1297,9 +1313,7 @@ bool TClientDataSet::Locate(std::string_view fieldNames, const std::vector<Value
                             LocateOptions options) {
   CheckActive();
   auto names = SplitFields(fieldNames);
-  if (names.empty() || names.size() > 6)
-    throw EDatabaseError(Name + ": Locate takes one to six fields, got '" +
-                         std::string(fieldNames) + "'");
+  if (names.empty()) throw EDatabaseError(Name + ": Locate needs at least one field");
   if (names.size() != values.size())
     throw EDatabaseError(Name + ": Locate got " + std::to_string(values.size()) + " values for " +
                          std::to_string(names.size()) + " fields");

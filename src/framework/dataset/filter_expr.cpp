@@ -377,8 +377,32 @@ struct Binder {
 
 }  // namespace
 
+namespace {
+bool TextMatches(const FilterProgram::Node& n, std::string_view value);
+}  // namespace
+
 void FilterProgram::Bind(const TClientDataSet& table, bool caseInsensitive) {
   Binder{table, text_, caseInsensitive}.Bind(*root_);
+  terms_.clear();
+  std::vector<const Node*> stack{root_.get()};
+  while (!stack.empty()) {
+    const Node* n = stack.back();
+    stack.pop_back();
+    if (n->kind == Node::And) {
+      stack.push_back(n->kids[1].get());
+      stack.push_back(n->kids[0].get());
+      continue;
+    }
+    terms_.push_back(n);
+    if (n->mode == Node::TextCodes && n->kind != Node::IsNull) {
+      // Decide every text of the dictionary once; rows then only look up.
+      const auto& col = table.columns_[n->left.field];
+      n->codeCache.assign(col.DictSize() + 1, 0);
+      n->codeCache[0] = TextMatches(*n, std::string_view()) ? 2 : 1;
+      for (size_t k = 0; k < col.DictSize(); ++k)
+        n->codeCache[k + 1] = TextMatches(*n, col.DictEntry(static_cast<int32_t>(k))) ? 2 : 1;
+    }
+  }
 }
 
 namespace {
@@ -400,18 +424,16 @@ bool TextMatches(const FilterProgram::Node& n, std::string_view value) {
 
 }  // namespace
 
-bool FilterProgram::Accepts(const TClientDataSet& table, uint32_t row) const {
-  struct Eval {
-    const TClientDataSet& t;
-    uint32_t row;
-    bool operator()(const Node& n) const {
+bool FilterProgram::Eval(const Node& n, const TClientDataSet& t, uint32_t row) const {
+  {
+    {
       switch (n.kind) {
         case Node::And:
-          return (*this)(*n.kids[0]) && (*this)(*n.kids[1]);
+          return Eval(*n.kids[0], t, row) && Eval(*n.kids[1], t, row);
         case Node::Or:
-          return (*this)(*n.kids[0]) || (*this)(*n.kids[1]);
+          return Eval(*n.kids[0], t, row) || Eval(*n.kids[1], t, row);
         case Node::Not:
-          return !(*this)(*n.kids[0]);
+          return !Eval(*n.kids[0], t, row);
         default:
           break;
       }
@@ -462,8 +484,34 @@ bool FilterProgram::Accepts(const TClientDataSet& table, uint32_t row) const {
           return false;
       }
     }
-  };
-  return Eval{table, row}(*root_);
+  }
+}
+
+bool FilterProgram::Accepts(const TClientDataSet& table, uint32_t row) const {
+  return Eval(*root_, table, row);
+}
+
+void FilterProgram::Filter(const TClientDataSet& table, std::vector<uint32_t>& rows) const {
+  for (const Node* n : terms_) {
+    size_t kept = 0;
+    if (n->mode == Node::TextCodes && n->kind != Node::IsNull) {
+      const auto& codes = table.columns_[n->left.field].codes;
+      const auto& cache = n->codeCache;
+      for (uint32_t r : rows) {
+        size_t slot = static_cast<size_t>(codes[r] + 1);
+        bool ok = slot < cache.size() ? cache[slot] == 2 : Eval(*n, table, r);
+        if (ok) rows[kept++] = r;
+      }
+    } else {
+      for (uint32_t r : rows) {
+        table.overrideRow_ = r;
+        if (Eval(*n, table, r)) rows[kept++] = r;
+      }
+      table.overrideRow_ = -1;
+    }
+    rows.resize(kept);
+    if (rows.empty()) return;
+  }
 }
 
 }  // namespace apura

@@ -35,13 +35,18 @@ class FilterProgram {
   // dictionaries were replaced.
   void Bind(const TClientDataSet& table, bool caseInsensitive);
   bool Accepts(const TClientDataSet& table, uint32_t row) const;
+  // Keeps, in order, the rows the expression accepts. Works a term at a time
+  // over the whole list, so each term is one tight loop over its column.
+  void Filter(const TClientDataSet& table, std::vector<uint32_t>& rows) const;
 
   struct Node;
 
  private:
   FilterProgram() = default;
+  bool Eval(const Node& n, const TClientDataSet& t, uint32_t row) const;
   std::string text_;
   std::unique_ptr<Node> root_;
+  std::vector<const Node*> terms_;  // the top-level conjunction
 };
 
 }  // namespace apura
