@@ -1,0 +1,162 @@
+#include <grpcpp/grpcpp.h>
+
+#include <google/protobuf/io/zero_copy_stream_impl.h>
+#include <chrono>
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "apura.grpc.pb.h"
+#include "rpc/grpc_transport.h"
+#include "rpc/wire.h"
+
+namespace apura::rpc {
+
+namespace {
+
+std::string Seconds(double s) {
+  std::ostringstream out;
+  if (s == std::floor(s)) {
+    out << static_cast<long long>(s);
+  } else {
+    out << s;
+  }
+  return out.str();
+}
+
+std::chrono::system_clock::time_point After(double seconds) {
+  return std::chrono::system_clock::now() +
+         std::chrono::duration_cast<std::chrono::system_clock::duration>(
+             std::chrono::duration<double>(seconds));
+}
+
+class GrpcTransport : public ITransport {
+ public:
+  explicit GrpcTransport(GrpcClientOptions options) : options_(options) {}
+
+  void Connect(const std::string& host, int port) override {
+    Disconnect();
+    address_ = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+               std::to_string(port);
+    if (host.empty() || port <= 0 || port > 65535) {
+      throw std::runtime_error("cannot reach the application server at " + address_ +
+                               ": not a valid address");
+    }
+    grpc::ChannelArguments args;
+    args.SetMaxReceiveMessageSize(options_.maxMessageBytes);
+    args.SetMaxSendMessageSize(options_.maxMessageBytes);
+    // A fresh channel per connection, so that reconnecting really reconnects.
+    args.SetInt("grpc.use_local_subchannel_pool", 1);
+    auto channel = grpc::CreateCustomChannel(address_, grpc::InsecureChannelCredentials(), args);
+    auto deadline = After(options_.connectTimeoutSeconds);
+    for (;;) {
+      grpc_connectivity_state state = channel->GetState(true);
+      if (state == GRPC_CHANNEL_READY) break;
+      if (state == GRPC_CHANNEL_TRANSIENT_FAILURE || state == GRPC_CHANNEL_SHUTDOWN) {
+        throw std::runtime_error("cannot reach the application server at " + address_ +
+                                 ": connection failed");
+      }
+      if (!channel->WaitForStateChange(state, deadline)) {
+        throw std::runtime_error("cannot reach the application server at " + address_ +
+                                 ": no answer within " + Seconds(options_.connectTimeoutSeconds) +
+                                 " s");
+      }
+    }
+    channel_ = channel;
+    stub_ = wire::ApplicationServer::NewStub(channel_);
+  }
+
+  void Disconnect() override {
+    stub_.reset();
+    channel_.reset();
+  }
+
+  bool IsConnected() const override { return stub_ != nullptr; }
+
+  Value Invoke(const std::string& serverObject, const std::string& method,
+               const std::vector<CallArg>& args) override {
+    if (!stub_) {
+      throw std::runtime_error("cannot call " + method +
+                               ": not connected to an application server");
+    }
+    wire::InvokeRequest request;
+    request.set_object(serverObject);
+    request.set_method(method);
+    request.mutable_args()->Reserve(static_cast<int>(args.size()));
+    for (const CallArg& a : args) {
+      wire::Arg* wa = request.add_args();
+      EncodeValue(a.value, wa->mutable_value());
+      wa->set_by_ref(a.byRef);
+    }
+
+    grpc::ClientContext context;
+    context.set_deadline(After(options_.callTimeoutSeconds));
+    auto reader = stub_->Invoke(&context, request);
+    wire::InvokeReply reply;
+    wire::Result result;
+    bool haveResult = false;
+    std::vector<std::string> chunks;
+    while (reader->Read(&reply)) {
+      if (reply.has_result()) {
+        result.Swap(reply.mutable_result());
+        haveResult = true;
+      } else if (reply.body_case() == wire::InvokeReply::kChunk) {
+        if (chunks.empty() && reply.total_size() > 0) chunks.reserve(16);
+        chunks.emplace_back();
+        chunks.back().swap(*reply.mutable_chunk());
+      }
+    }
+    grpc::Status status = reader->Finish();
+    if (!status.ok()) Fail(method, status);
+
+    if (!haveResult) {
+      std::vector<std::unique_ptr<google::protobuf::io::ArrayInputStream>> pieces;
+      std::vector<google::protobuf::io::ZeroCopyInputStream*> streams;
+      for (const std::string& c : chunks) {
+        pieces.push_back(std::make_unique<google::protobuf::io::ArrayInputStream>(
+            c.data(), static_cast<int>(c.size())));
+        streams.push_back(pieces.back().get());
+      }
+      google::protobuf::io::ConcatenatingInputStream all(streams.data(),
+                                                         static_cast<int>(streams.size()));
+      if (chunks.empty() || !result.ParseFromZeroCopyStream(&all)) {
+        throw std::runtime_error("malformed answer to " + method + " from " + address_);
+      }
+    }
+    try {
+      if (!result.ok()) return ResultFailure(std::move(*result.mutable_failure()));
+      return ResultOk(DecodeValue(result.mutable_payload()));
+    } catch (const std::invalid_argument& e) {
+      throw std::runtime_error("malformed answer to " + method + " from " + address_ + ": " +
+                               e.what());
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& method, const grpc::Status& status) {
+    switch (status.error_code()) {
+      case grpc::StatusCode::DEADLINE_EXCEEDED:
+        throw std::runtime_error("method " + method + " timed out after " +
+                                 Seconds(options_.callTimeoutSeconds) + " s at " + address_);
+      case grpc::StatusCode::UNAVAILABLE:
+        throw std::runtime_error("cannot reach the application server at " + address_ +
+                                 " (method " + method + "): " + status.error_message());
+      default:
+        throw std::runtime_error("method " + method + " failed at " + address_ + ": " +
+                                 status.error_message());
+    }
+  }
+
+  GrpcClientOptions options_;
+  std::string address_;
+  std::shared_ptr<grpc::Channel> channel_;
+  std::unique_ptr<wire::ApplicationServer::Stub> stub_;
+};
+
+}  // namespace
+
+std::unique_ptr<ITransport> MakeGrpcTransport(GrpcClientOptions options) {
+  return std::make_unique<GrpcTransport>(options);
+}
+
+}  // namespace apura::rpc

@@ -1,0 +1,55 @@
+#pragma once
+// The gRPC client and server. This header pulls in no gRPC header, so a host can
+// construct the transport without depending on gRPC's include paths.
+
+#include <memory>
+#include <string>
+
+#include "framework/transport.h"
+#include "rpc/dispatch.h"
+
+namespace apura::rpc {
+
+struct GrpcClientOptions {
+  // Every call gets this deadline; a call that runs out throws "method X timed
+  // out after N s at host:port".
+  double callTimeoutSeconds = 120;
+  // How long Connect waits for the server to answer before calling it unreachable.
+  double connectTimeoutSeconds = 5;
+  // Largest single message accepted either way; results beyond one chunk stream.
+  int maxMessageBytes = 1 << 30;
+};
+
+// The transport behind TNetConnection.
+std::unique_ptr<ITransport> MakeGrpcTransport(GrpcClientOptions options = {});
+
+struct GrpcServerOptions {
+  // Results whose encoding exceeds this are streamed in slices of this size.
+  size_t chunkBytes = 4u << 20;
+  int maxMessageBytes = 1 << 30;
+};
+
+// Serves the objects of a registry. Starts listening in the constructor (port 0
+// picks a free port; port() tells which) and stops in Shutdown or the destructor.
+class GrpcServer {
+ public:
+  GrpcServer(const ServerRegistry& registry, const std::string& listenAddress,
+             GrpcServerOptions options = {});
+  ~GrpcServer();
+  GrpcServer(const GrpcServer&) = delete;
+  GrpcServer& operator=(const GrpcServer&) = delete;
+
+  int port() const;
+  // host:port as bound, e.g. "127.0.0.1:50051".
+  std::string address() const;
+  // Stops accepting calls and lets running ones finish; idempotent.
+  void Shutdown();
+  // Blocks until Shutdown has been called (from another thread or a signal watcher).
+  void Wait();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace apura::rpc

@@ -1,0 +1,40 @@
+#pragma once
+// The two application-server objects the worksheet calls, and the in-process
+// transport that dispatches to them without a network.
+
+#include <memory>
+#include <string>
+
+#include "framework/transport.h"
+#include "rpc/dispatch.h"
+#include "server/tally_service.h"
+
+namespace apura::server {
+
+inline constexpr const char* kWorksheetObject = "Prq05001.rdmPlanApurNegGrid";
+inline constexpr const char* kPurchasingObject = "Cmp.rdmCompras";
+
+std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& service);
+std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& service);
+
+// Both objects, registered under their names.
+void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service);
+
+// A transport that calls the registry directly: for tests and for hosts that run
+// the server inside their own process. Connect only records the address.
+class InProcessTransport : public ITransport {
+ public:
+  explicit InProcessTransport(const rpc::ServerRegistry& registry) : registry_(registry) {}
+  void Connect(const std::string& host, int port) override;
+  void Disconnect() override { connected_ = false; }
+  bool IsConnected() const override { return connected_; }
+  Value Invoke(const std::string& serverObject, const std::string& method,
+               const std::vector<CallArg>& args) override;
+
+ private:
+  const rpc::ServerRegistry& registry_;
+  bool connected_ = false;
+  std::string address_;
+};
+
+}  // namespace apura::server

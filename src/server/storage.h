@@ -1,0 +1,73 @@
+#pragma once
+// Storage behind the server's methods. A session is one connection; every
+// business operation runs in one transaction of one session. SQLite is the
+// embedded default (sqlite_storage.h); another database implements the same.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/model.h"
+
+namespace apura::server {
+
+class IStorageSession {
+ public:
+  virtual ~IStorageSession() = default;
+
+  // Writers take the write lock at once, so two writers never deadlock halfway.
+  virtual void Begin(bool write) = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+
+  virtual std::optional<CentreParams> Centre(const std::string& code) = 0;
+  virtual std::optional<TallyHeader> Tally(const std::string& number) = 0;
+  virtual TallyModel LoadTally(const TallyHeader& header) = 0;
+
+  virtual void ClearSelections(const std::string& tally) = 0;
+  virtual void UpdateItems(const std::vector<ItemUpdate>& updates) = 0;
+  virtual void UpdateQuotePrices(int64_t quoteId, double unitPrice, double econ, double econPi) = 0;
+  virtual void SetEffectuated(const std::string& tally, bool effectuated, double date) = 0;
+  virtual void BumpVersion(const std::string& tally) = 0;
+
+  virtual std::string NextAfNumber() = 0;
+  virtual void InsertAf(const AfRecord& af) = 0;
+  virtual int DeleteAfs(const std::string& tally) = 0;
+  virtual std::vector<AfRecord> Afs(const std::string& tally) = 0;
+
+  // Master data is merged (inserted or replaced); the tally must be new.
+  virtual void ImportTally(const TallyDocument& doc) = 0;
+};
+
+class IStorage {
+ public:
+  virtual ~IStorage() = default;
+  virtual std::unique_ptr<IStorageSession> OpenSession() = 0;
+};
+
+// Rolls back unless committed.
+class Transaction {
+ public:
+  Transaction(IStorageSession& s, bool write) : s_(s) { s_.Begin(write); }
+  ~Transaction() {
+    if (!done_) {
+      try {
+        s_.Rollback();
+      } catch (...) {
+      }
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void Commit() {
+    s_.Commit();
+    done_ = true;
+  }
+
+ private:
+  IStorageSession& s_;
+  bool done_ = false;
+};
+
+}  // namespace apura::server

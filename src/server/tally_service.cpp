@@ -1,0 +1,573 @@
+#include "server/tally_service.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "framework/format.h"
+#include "server/packets.h"
+#include "server/pricing.h"
+
+namespace apura::server {
+
+namespace {
+
+void RequireTallyNumber(const std::string& tally) {
+  if (tally.empty()) throw ServerError("Número da apuração não informado.");
+}
+
+TallyHeader RequireTally(IStorageSession& s, const std::string& centre, const std::string& tally) {
+  RequireTallyNumber(tally);
+  auto h = s.Tally(tally);
+  if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
+  if (h->centre != centre) {
+    throw ServerError("Apuração " + tally + " não pertence ao centro de compras " + centre + ".");
+  }
+  return *h;
+}
+
+std::string FormatMoney(double v) {
+  return FormatFloat("#,##0.00000", v);
+}
+
+// Key of a stored delivery row as the change packet names it.
+std::string DeliveryKey(std::string_view product, std::string_view region, std::string_view branch,
+                        double date, std::string_view collection, std::string_view supplier,
+                        std::string_view brand) {
+  std::string k;
+  k.reserve(64);
+  for (std::string_view part : {product, region, branch}) {
+    k.append(part);
+    k += '\x1f';
+  }
+  char bits[sizeof(double)];
+  std::memcpy(bits, &date, sizeof bits);
+  k.append(bits, sizeof bits);
+  for (std::string_view part : {collection, supplier, brand}) {
+    k += '\x1f';
+    k.append(part);
+  }
+  return k;
+}
+
+size_t Utf8Length(std::string_view s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// Applies the worksheet's change packet of cdsDados to the items of the model:
+// selection, quantity and justification of each changed delivery row. Returns the
+// updates; refuses the whole packet when a row cannot be applied.
+std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
+                                     std::vector<Item>& items) {
+  auto need = [&](const char* name) {
+    int i = p.FieldIndex(name);
+    if (i < 0)
+      throw ServerError(std::string("O pacote de alterações não tem o campo ") + name + ".");
+    return static_cast<size_t>(i);
+  };
+  const size_t cProd = need("CDPRODITMAP"), cReg = need("CDREGITMAP"), cFil = need("CDFILIAP"),
+               cDate = need("DTENTRAPUT"), cCol = need("NRCOLEITMAP"), cForn = need("CDFORNITMAP"),
+               cMarc = need("CDMARCITMAP");
+  const int cCent = p.FieldIndex("CDCENTITMAP"), cSeq = p.FieldIndex("NRSEQITMAP");
+  const int cSel = p.FieldIndex("IDITMSELAPUR"), cQt = p.FieldIndex("QTACOMP"),
+            cJust = p.FieldIndex("TXOBESCMANAP");
+
+  std::unordered_map<std::string, size_t> index;
+  index.reserve(m.items.size());
+  for (size_t i = 0; i < m.items.size(); ++i) {
+    const QuoteLine& q = m.quotes[m.items[i].quote];
+    const RequestLine& r = m.requests[m.items[i].request];
+    index.emplace(DeliveryKey(q.CDPRODITMAP, q.CDREGITMAP, r.CDFILIAP, r.DTENTRAPUT, q.NRCOLEITMAP,
+                              q.CDFORNITMAP, q.CDMARCITMAP),
+                  i);
+  }
+  // Rows of the originals, by the row of the packet they belong to.
+  std::unordered_map<size_t, size_t> originalRow;
+  const DataPacket* originals = p.originals();
+  if (originals) {
+    for (size_t k = 0; k < p.originalOf().size(); ++k) originalRow[p.originalOf()[k]] = k;
+  }
+
+  std::vector<char> touched(items.size(), 0);
+  for (size_t r = 0; r < p.RowCount(); ++r) {
+    const std::string where = "Linha " + std::to_string(r + 1) + " do pacote de alterações";
+    RowStatus st = p.status().empty() ? RowStatus::Modified : p.status()[r];
+    if (st == RowStatus::Inserted || st == RowStatus::Deleted) {
+      throw ServerError(where + ": linhas de entrega não podem ser incluídas nem excluídas.");
+    }
+    if (st == RowStatus::Unmodified) continue;
+    // Keys as they were loaded: from the originals when the row carries them.
+    const DataPacket* kp = &p;
+    size_t kr = r;
+    size_t kc[7] = {cProd, cReg, cFil, cDate, cCol, cForn, cMarc};
+    if (auto it = originalRow.find(r); it != originalRow.end()) {
+      static const char* kNames[7] = {"CDPRODITMAP", "CDREGITMAP",  "CDFILIAP",   "DTENTRAPUT",
+                                      "NRCOLEITMAP", "CDFORNITMAP", "CDMARCITMAP"};
+      size_t oc[7];
+      bool all = true;
+      for (int k = 0; k < 7 && all; ++k) {
+        int i = originals->FieldIndex(kNames[k]);
+        all = i >= 0;
+        if (all) oc[k] = static_cast<size_t>(i);
+      }
+      if (all) {
+        kp = originals;
+        kr = it->second;
+        std::copy(oc, oc + 7, kc);
+      }
+    }
+    if (cCent >= 0 && !p.IsNull(cCent, r) && p.Text(cCent, r) != m.header.centre) {
+      throw ServerError(where + " pertence ao centro de compras " + std::string(p.Text(cCent, r)) +
+                        ".");
+    }
+    if (cSeq >= 0 && !p.IsNull(cSeq, r) && p.Text(cSeq, r) != m.header.number) {
+      throw ServerError(where + " pertence à apuração " + std::string(p.Text(cSeq, r)) + ".");
+    }
+    std::string product(kp->Text(kc[0], kr)), region(kp->Text(kc[1], kr)),
+        branch(kp->Text(kc[2], kr)), collection(kp->Text(kc[4], kr)), supplier(kp->Text(kc[5], kr)),
+        brand(kp->Text(kc[6], kr));
+    double date = kp->Number(kc[3], kr);
+    auto found =
+        index.find(DeliveryKey(product, region, branch, date, collection, supplier, brand));
+    if (found == index.end()) {
+      throw ServerError(where + ": linha de entrega não encontrada (produto " + product +
+                        ", região " + region + ", filial " + branch + ", entrega " +
+                        DateTimeToText(DateTime{date}) + ", coleta " + collection +
+                        ", fornecedor " + supplier + ", marca " + brand + ").");
+    }
+    Item& it = items[found->second];
+    if (cSel >= 0 && !p.IsNull(cSel, r)) {
+      std::string_view sel = p.Text(cSel, r);
+      if (sel != "S" && sel != "N") {
+        throw ServerError(where + ": IDITMSELAPUR deve ser \"S\" ou \"N\", não \"" +
+                          std::string(sel) + "\".");
+      }
+      it.selected = sel == "S";
+    }
+    if (cQt >= 0 && !p.IsNull(cQt, r)) {
+      double q = p.Number(cQt, r);
+      if (!std::isfinite(q) || q < 0) {
+        throw ServerError(where + ": quantidade QTACOMP inválida (" + FloatToText(q) + ").");
+      }
+      it.QTACOMP = q;
+    }
+    if (cJust >= 0 && !p.IsNull(cJust, r)) {
+      std::string_view just = p.Text(cJust, r);
+      if (Utf8Length(just) > 2000) {
+        throw ServerError(where + ": a justificativa passa de 2000 caracteres.");
+      }
+      it.TXOBESCMANAP = just;
+    }
+    touched[found->second] = 1;
+  }
+  std::vector<ItemUpdate> updates;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!touched[i]) continue;
+    const Item& it = items[i];
+    // A manual change carries no reason code of the server's tally.
+    std::string reason = it.selected == m.items[i].selected ? it.IDMOTIVPRESC : "";
+    items[i].IDMOTIVPRESC = reason;
+    updates.push_back({it.id, it.selected, it.QTACOMP, reason, it.TXOBESCMANAP});
+  }
+  return updates;
+}
+
+}  // namespace
+
+// --- Cache -------------------------------------------------------------------
+
+std::shared_ptr<const TallyModel> TallyService::Cached(IStorageSession& s, const TallyHeader& h) {
+  {
+    std::lock_guard lock(mutex_);
+    auto it = cache_.find(h.number);
+    if (it != cache_.end() && it->second->header.version == h.version &&
+        it->second->header.effectuated == h.effectuated) {
+      return it->second;
+    }
+  }
+  auto model = std::make_shared<const TallyModel>(s.LoadTally(h));
+  std::lock_guard lock(mutex_);
+  cache_[h.number] = model;
+  return model;
+}
+
+void TallyService::Forget(const std::string& tally) {
+  std::lock_guard lock(mutex_);
+  cache_.erase(tally);
+}
+
+std::shared_ptr<const TallyModel> TallyService::Model(const std::string& centre,
+                                                      const std::string& tally) {
+  auto s = storage_.OpenSession();
+  Transaction tx(*s, false);
+  TallyHeader h = RequireTally(*s, centre, tally);
+  auto m = Cached(*s, h);
+  tx.Commit();
+  return m;
+}
+
+// --- Read methods ------------------------------------------------------------
+
+DataPacket TallyService::GetParamCmp(const std::string& centre, const std::string& /*system*/) {
+  if (centre.empty()) throw ServerError("Centro de compras não informado.");
+  auto s = storage_.OpenSession();
+  auto c = s->Centre(centre);
+  if (!c) throw ServerError("Centro de compras " + centre + " não encontrado.");
+  return ParaSupriPacket(*c);
+}
+
+DataPacket TallyService::GetProduto(const std::string& c, const std::string& t) {
+  return ProdutoPacket(*Model(c, t));
+}
+DataPacket TallyService::GetRegiao(const std::string& c, const std::string& t) {
+  return RegiaoPacket(*Model(c, t));
+}
+DataPacket TallyService::GetProdItem(const std::string& c, const std::string& t) {
+  return ProdItemPacket(*Model(c, t));
+}
+DataPacket TallyService::GetApurNeg(const std::string& c, const std::string& t) {
+  return ApurNegPacket(*Model(c, t));
+}
+DataPacket TallyService::GetPai_ItmApurPrec(const std::string& c, const std::string& t) {
+  return PaiItmApurPrecPacket(*Model(c, t));
+}
+DataPacket TallyService::GetItmApurPrec(const std::string& c, const std::string& t) {
+  return ItmApurPrecPacket(*Model(c, t));
+}
+DataPacket TallyService::GetDados(const std::string& c, const std::string& t) {
+  return DadosPacket(*Model(c, t));
+}
+
+DataPacket TallyService::GetVd_EfetivaAF(const std::string& /*buyer*/,
+                                         const std::string& /*branch*/, const std::string& centre,
+                                         const std::string& tally, const std::string& /*op*/) {
+  auto s = storage_.OpenSession();
+  TallyHeader h = RequireTally(*s, centre, tally);
+  ColumnBuilder b(VdEfetivaAFFields(), 1);
+  b.Text(0, h.effectuated ? h.number : "");
+  return b.Build();
+}
+
+// --- Writes ------------------------------------------------------------------
+
+void TallyService::DelApuracao(const std::string& /*centre*/, const std::string& tally) {
+  // What the server holds for a tally between calls is its loaded model.
+  if (!tally.empty()) Forget(tally);
+}
+
+void TallyService::MelhorCotacao(const std::string& centre, const std::string& tally,
+                                 const std::string& /*system*/, const std::string& kind) {
+  if (kind != "F") {
+    throw ServerError("Tipo de apuração \"" + kind + "\" não reconhecido.");
+  }
+  auto s = storage_.OpenSession();
+  Transaction tx(*s, true);
+  TallyHeader h = RequireTally(*s, centre, tally);
+  auto m = Cached(*s, h);
+  BestQuoteChoice choice = ChooseBestQuotes(*m);
+  s->ClearSelections(tally);
+  s->UpdateItems(choice.selected);
+  s->BumpVersion(tally);
+  tx.Commit();
+  Forget(tally);
+}
+
+int TallyService::FindQuote(const TallyModel& m, const std::string& product,
+                            const std::string& collection, const std::string& supplier,
+                            const std::string& brand, const std::string& region) const {
+  for (size_t i = 0; i < m.quotes.size(); ++i) {
+    const QuoteLine& q = m.quotes[i];
+    if (q.CDPRODITMAP == product && q.NRCOLEITMAP == collection && q.CDFORNITMAP == supplier &&
+        q.CDMARCITMAP == brand && q.CDREGITMAP == region) {
+      return static_cast<int>(i);
+    }
+  }
+  throw ServerError("Cotação não encontrada (produto " + product + ", coleta " + collection +
+                    ", fornecedor " + supplier + ", marca " + brand + ", região " + region + ").");
+}
+
+ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::string& product,
+                                     const std::string& collection, const std::string& supplier,
+                                     const std::string& brand, const std::string& region,
+                                     double unitPrice, const std::string& tally) {
+  if (!std::isfinite(unitPrice) || unitPrice <= 0) {
+    throw ServerError("Preço unitário deve ser maior que zero.");
+  }
+  auto s = storage_.OpenSession();
+  Transaction tx(*s, true);
+  TallyHeader h = RequireTally(*s, centre, tally);
+  auto m = Cached(*s, h);
+  const QuoteLine& q = m->quotes[FindQuote(*m, product, collection, supplier, brand, region)];
+  EconomicPrices e =
+      ComputeEconomicPrices(unitPrice, m->products[q.product].VRFATOCONV, q.freightRate,
+                            q.paymentDays, m->centre.monthlyRate, q.taxRate);
+  s->UpdateQuotePrices(q.id, unitPrice, e.econ, e.econPi);
+  s->BumpVersion(tally);
+  tx.Commit();
+  Forget(tally);
+  return {Value(e.econ), Value(e.econPi)};
+}
+
+void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::string& product,
+                                     const std::string& collection, const std::string& supplier,
+                                     const std::string& brand, const std::string& region,
+                                     const std::string& tally) {
+  // Coming back from the simulation screen over an empty quotation list sends
+  // empty keys: there is nothing to recompute.
+  if (product.empty() && collection.empty() && supplier.empty() && brand.empty() &&
+      region.empty()) {
+    return;
+  }
+  auto s = storage_.OpenSession();
+  Transaction tx(*s, true);
+  TallyHeader h = RequireTally(*s, centre, tally);
+  auto m = Cached(*s, h);
+  const QuoteLine& q = m->quotes[FindQuote(*m, product, collection, supplier, brand, region)];
+  EconomicPrices e =
+      ComputeEconomicPrices(q.VRPRECUNIAP, m->products[q.product].VRFATOCONV, q.freightRate,
+                            q.paymentDays, m->centre.monthlyRate, q.taxRate);
+  s->UpdateQuotePrices(q.id, q.VRPRECUNIAP, e.econ, e.econPi);
+  s->BumpVersion(tally);
+  tx.Commit();
+  Forget(tally);
+}
+
+void TallyService::ExcluiAF(const std::string& /*branch*/, const std::string& tally) {
+  RequireTallyNumber(tally);
+  auto s = storage_.OpenSession();
+  Transaction tx(*s, true);
+  if (!s->Tally(tally)) throw ServerError("Apuração " + tally + " não encontrada.");
+  s->DeleteAfs(tally);
+  s->SetEffectuated(tally, false, 0);
+  s->BumpVersion(tally);
+  tx.Commit();
+  Forget(tally);
+}
+
+// --- AF generation -------------------------------------------------------------
+
+ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
+  const GeraAfTexts& tx_ = rq.texts;
+  if (!rq.changes.IsNull() && rq.changes.kind() != Value::Kind::Packet) {
+    throw ServerError("O pacote de alterações deve ser um pacote de dados ou nulo.");
+  }
+  auto s = storage_.OpenSession();
+  Transaction tx(*s, true);
+  TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
+  auto m = Cached(*s, h);
+
+  std::vector<Item> items = m->items;
+  if (!rq.changes.IsNull()) {
+    std::vector<ItemUpdate> updates = ApplyChanges(*m, rq.changes.AsPacket(), items);
+    s->UpdateItems(updates);
+  }
+
+  // Rows already ordered by an earlier effectuation are not ordered twice.
+  std::set<int64_t> ordered;
+  for (const AfRecord& af : s->Afs(rq.tally)) {
+    for (const AfLine& l : af.lines) ordered.insert(l.item);
+  }
+
+  // One AF per supplier and destination branch.
+  std::map<std::pair<std::string, std::string>, std::vector<size_t>> groups;  // branch, supplier
+  for (size_t i = 0; i < items.size(); ++i) {
+    const Item& it = items[i];
+    if (!it.selected || !(it.QTACOMP > 0) || ordered.count(it.id)) continue;
+    groups[{m->requests[it.request].CDFILIAP, m->quotes[it.quote].CDFORNITMAP}].push_back(i);
+  }
+
+  std::map<std::string, std::string> branchName, supplierName;
+  for (const RequestLine& r : m->requests) branchName[r.CDFILIAP] = r.NMFILIAL;
+  for (const QuoteLine& q : m->quotes) supplierName[q.CDFORNITMAP] = q.NMFANTFORN;
+
+  std::vector<AfRecord> consistent, inconsistent;
+  struct Limits {
+    double minValue = 0, minQuantity = 0;
+  };
+  std::vector<Limits> inconsistentLimits;
+  for (const auto& [key, rows] : groups) {
+    AfRecord af;
+    af.tally = rq.tally;
+    af.centre = rq.centre;
+    af.destBranch = key.first;
+    af.launchBranch = rq.branch;
+    af.supplier = key.second;
+    af.buyer = rq.buyer;
+    af.date = rq.processingDate.days;
+    Limits lim;
+    for (size_t i : rows) {
+      const Item& it = items[i];
+      const QuoteLine& q = m->quotes[it.quote];
+      const RequestLine& r = m->requests[it.request];
+      af.lines.push_back({it.id, q.CDPRODITMAP, q.CDMARCITMAP, q.NRCOLEITMAP, r.DTENTRAPUT,
+                          it.QTACOMP, q.VRPRECUNIAP});
+      af.total += it.QTACOMP * q.VRPRECUNIAP;
+      af.quantity += it.QTACOMP;
+      af.web = af.web || m->products[q.product].web;
+      if (q.IDVRMINFORN == "R") lim.minValue = std::max(lim.minValue, q.VRMINAUTFOR);
+      if (q.IDQTMINFORN == "R") lim.minQuantity = std::max(lim.minQuantity, q.QTMINAUTFOT);
+    }
+    if (af.total < lim.minValue) {
+      af.error = "Valor da AF " + FormatMoney(af.total) + " abaixo do mínimo do fornecedor " +
+                 FormatMoney(lim.minValue) + ".";
+    } else if (af.quantity < lim.minQuantity) {
+      af.error = "Quantidade da AF " + FloatToText(af.quantity) +
+                 " abaixo do mínimo do fornecedor " + FloatToText(lim.minQuantity) + ".";
+    }
+    if (!af.error.empty()) {
+      af.inconsistent = true;
+      af.status = "I";
+      inconsistent.push_back(std::move(af));
+      inconsistentLimits.push_back(lim);
+    } else {
+      af.status = rq.blockAf == "S" ? "B" : "E";
+      consistent.push_back(std::move(af));
+    }
+  }
+
+  if (groups.empty()) {
+    // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
+    s->BumpVersion(rq.tally);
+    tx.Commit();
+    Forget(rq.tally);
+    ColumnBuilder empty(RelInconsFields(), 0);
+    return {Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
+  }
+
+  // The centre's cash-flow budget: AFs are taken in order while they fit.
+  std::vector<AfRecord> kept;
+  bool overBudget = false;
+  double spent = 0;
+  for (AfRecord& af : consistent) {
+    if (m->centre.budget && spent + af.total > *m->centre.budget) {
+      overBudget = true;
+      continue;
+    }
+    spent += af.total;
+    kept.push_back(std::move(af));
+  }
+
+  auto inconsistentPacket = [&] {
+    ColumnBuilder b(RelInconsFields(), inconsistent.size());
+    for (size_t k = 0; k < inconsistent.size(); ++k) {
+      const AfRecord& af = inconsistent[k];
+      b.Text(0, af.number);
+      b.Text(1, af.destBranch);
+      b.Text(2, branchName[af.destBranch]);
+      b.Text(3, af.supplier);
+      b.Text(4, supplierName[af.supplier]);
+      b.Number(5, af.total);
+      b.Number(6, af.quantity);
+      b.Number(7, inconsistentLimits[k].minValue);
+      b.Number(8, inconsistentLimits[k].minQuantity);
+      b.Text(9, af.error);
+    }
+    return b.Build();
+  };
+
+  if (kept.empty()) {
+    // A refusal leaves nothing behind: neither AFs nor the applied changes.
+    std::string text = overBudget ? tx_.budgetNone : tx_.inconsistentRefused;
+    DataPacket incons = inconsistentPacket();
+    return {Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
+  }
+
+  for (AfRecord& af : kept) {
+    af.number = s->NextAfNumber();
+    s->InsertAf(af);
+  }
+  for (AfRecord& af : inconsistent) {
+    af.number = s->NextAfNumber();
+    s->InsertAf(af);
+  }
+
+  std::vector<std::string> warnings;
+  if (overBudget) warnings.push_back(tx_.budgetPartial);
+  // A price above the last one paid for the stock product deserves a look.
+  std::unordered_map<int64_t, int32_t> quoteOfItem;
+  for (const Item& it : items) quoteOfItem.emplace(it.id, it.quote);
+  std::set<int> warned;
+  for (const AfRecord& af : kept) {
+    for (const AfLine& l : af.lines) {
+      const QuoteLine& q = m->quotes[quoteOfItem.at(l.item)];
+      const ProductInfo& p = m->products[q.product];
+      double perStock = q.VRPRECUNIAP / (p.VRFATOCONV > 0 ? p.VRFATOCONV : 1);
+      if (p.stockLastPrice > 0 && perStock > p.stockLastPrice && warned.insert(q.product).second) {
+        warnings.push_back(p.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
+                           tx_.priceUsed + FormatMoney(p.stockLastPrice));
+      }
+    }
+  }
+  std::string warning;
+  for (const std::string& w : warnings) warning += (warning.empty() ? "" : "\r\n") + w;
+
+  // AFs of web products are also written as files for the suppliers' portal; a
+  // missing directory is fatal and the worksheet deletes the AFs again.
+  std::string fatal;
+  bool anyWeb = std::any_of(kept.begin(), kept.end(), [](const AfRecord& a) { return a.web; });
+  std::error_code ec;
+  if (anyWeb) {
+    if (m->centre.afDirectory.empty()) {
+      fatal = tx_.dirEmpty;
+    } else if (!std::filesystem::is_directory(m->centre.afDirectory, ec)) {
+      fatal = tx_.dirInvalid;
+    }
+  }
+
+  s->SetEffectuated(rq.tally, true, rq.processingDate.days);
+  s->BumpVersion(rq.tally);
+  tx.Commit();
+  Forget(rq.tally);
+
+  if (anyWeb && fatal.empty()) {
+    for (const AfRecord& af : kept) {
+      if (!af.web) continue;
+      std::ofstream out(std::filesystem::path(m->centre.afDirectory) /
+                        ("AF_" + af.number + ".txt"));
+      out << "AF;" << af.number << ";" << af.destBranch << ";" << af.supplier << ";"
+          << FloatToText(af.total) << "\r\n";
+      for (const AfLine& l : af.lines) {
+        out << "ITEM;" << l.product << ";" << l.brand << ";" << l.collection << ";"
+            << DateTimeToText(DateTime{l.date}) << ";" << FloatToText(l.quantity) << ";"
+            << FloatToText(l.unitPrice) << "\r\n";
+      }
+      if (!out) fatal = tx_.dirInvalid;
+    }
+  }
+  return {Value(inconsistentPacket()),
+          Value(tx_.success),
+          Value(false),
+          Value(warning),
+          Value(),
+          Value(fatal)};
+}
+
+// --- Import ------------------------------------------------------------------
+
+bool TallyService::TallyExists(const std::string& number) {
+  auto s = storage_.OpenSession();
+  return s->Tally(number).has_value();
+}
+
+void TallyService::Import(const TallyDocument& doc) {
+  ValidateDocument(doc);
+  auto s = storage_.OpenSession();
+  Transaction tx(*s, true);
+  if (s->Tally(doc.number)) {
+    throw ServerError("Apuração " + doc.number + " já existe; não foi importada.");
+  }
+  s->ImportTally(doc);
+  tx.Commit();
+  std::lock_guard lock(mutex_);
+  cache_.clear();  // centre parameters may have changed for other tallies
+}
+
+}  // namespace apura::server

@@ -1,0 +1,92 @@
+#pragma once
+// The business of the reference application server: what the two server objects'
+// methods do, over a storage. Failures throw ServerError with the text the
+// worksheet shows; the server objects turn them into failure envelopes.
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "framework/packet.h"
+#include "server/model.h"
+#include "server/storage.h"
+
+namespace apura::server {
+
+class ServerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Catalogue texts Gera_AF receives (arguments 8 to 16) to build its outcome.
+struct GeraAfTexts {
+  std::string dirEmpty, dirInvalid, budgetPartial, success, budgetNone, inconsistentRefused,
+      unitPrice, priceUsed, notExtraSupplier;
+};
+
+struct GeraAfRequest {
+  Value changes;  // change packet of the delivery rows, or null
+  std::string buyer;
+  DateTime processingDate;
+  std::string centre, tally, branch, blockAf;
+  GeraAfTexts texts;
+};
+
+class TallyService {
+ public:
+  explicit TallyService(IStorage& storage) : storage_(storage) {}
+
+  DataPacket GetParamCmp(const std::string& centre, const std::string& system);
+  DataPacket GetProduto(const std::string& centre, const std::string& tally);
+  DataPacket GetRegiao(const std::string& centre, const std::string& tally);
+  DataPacket GetProdItem(const std::string& centre, const std::string& tally);
+  DataPacket GetApurNeg(const std::string& centre, const std::string& tally);
+  DataPacket GetPai_ItmApurPrec(const std::string& centre, const std::string& tally);
+  DataPacket GetItmApurPrec(const std::string& centre, const std::string& tally);
+  DataPacket GetDados(const std::string& centre, const std::string& tally);
+
+  void DelApuracao(const std::string& centre, const std::string& tally);
+  void MelhorCotacao(const std::string& centre, const std::string& tally, const std::string& system,
+                     const std::string& kind);
+  ValueArray AtuaPrecEco(const std::string& centre, const std::string& product,
+                         const std::string& collection, const std::string& supplier,
+                         const std::string& brand, const std::string& region, double unitPrice,
+                         const std::string& tally);
+  void Atualiza_PrecoEco(const std::string& centre, const std::string& product,
+                         const std::string& collection, const std::string& supplier,
+                         const std::string& brand, const std::string& region,
+                         const std::string& tally);
+  DataPacket GetVd_EfetivaAF(const std::string& buyer, const std::string& branch,
+                             const std::string& centre, const std::string& tally,
+                             const std::string& op);
+  ValueArray Gera_AF(const GeraAfRequest& request);
+  void ExcluiAF(const std::string& branch, const std::string& tally);
+
+  // Validates and stores a tally; the tally number must be new.
+  void Import(const TallyDocument& doc);
+  bool TallyExists(const std::string& number);
+
+  // The loaded tally the read methods answer from; reloaded when the stored
+  // tally changed since.
+  std::shared_ptr<const TallyModel> Model(const std::string& centre, const std::string& tally);
+
+  IStorage& storage() { return storage_; }
+
+ private:
+  std::shared_ptr<const TallyModel> Cached(IStorageSession& s, const TallyHeader& h);
+  void Forget(const std::string& tally);
+  int FindQuote(const TallyModel& m, const std::string& product, const std::string& collection,
+                const std::string& supplier, const std::string& brand,
+                const std::string& region) const;
+
+  IStorage& storage_;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<const TallyModel>> cache_;
+};
+
+// Checks a tally document, naming the first offending entry.
+void ValidateDocument(const TallyDocument& doc);
+
+}  // namespace apura::server
