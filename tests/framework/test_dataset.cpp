@@ -501,3 +501,44 @@ TEST(Table, ViewsReadRowsWithoutMovingTheCursor) {
   t.FieldByName("CODE").SetAsString("z");
   EXPECT_EQ(t.CellDisplayText(0, 0), "z") << "the row being edited shows its buffer";
 }
+
+TEST(Table, InsertTurnedIntoAnEditOfATwinRowOfTheSameTable) {
+  // The delivery rules never really insert: the new line selects an existing
+  // twin from inside the insert's own before-post and after-cancel handlers.
+  Table t;
+  t.SetData(Rows({{"a", "01", 0}, {"b", "01", 0}}));
+  t.SetFilter("[QT] > 0");
+  t.SetFiltered(true);
+  ASSERT_TRUE(t.IsEmpty());
+  std::string wanted;
+  double qt = 0;
+  t.BeforePost = [&](TClientDataSet& self) {
+    if (self.Tag == 99) return;
+    if (self.State() != TDataSetState::dsInsert) return;
+    wanted = self.FieldByName("CODE").AsString();
+    qt = self.FieldByName("QT").AsFloat();
+    self.Tag = 99;
+    self.Cancel();
+    Abort();
+  };
+  t.AfterCancel = [&](TClientDataSet& self) {
+    if (self.Tag != 99) return;
+    self.SetFilter("[CODE] = " + QuotedStr(wanted));
+    if (self.Locate("CODE", Value(wanted))) {
+      self.Edit();
+      self.FieldByName("QT").SetAsFloat(qt);
+      self.Post();
+    }
+    self.SetFilter("[QT] > 0");
+    self.Tag = 0;
+  };
+  t.Insert();
+  t.FieldByName("CODE").SetAsString("b");
+  t.FieldByName("QT").SetAsFloat(5);
+  EXPECT_THROW(t.Post(), EAbort);
+  EXPECT_EQ(t.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(t.StorageRows(), 2u) << "no row was added";
+  EXPECT_EQ(Codes(t), std::vector<std::string>{"b"});
+  EXPECT_DOUBLE_EQ(t.FieldByName("QT").AsFloat(), 5);
+  EXPECT_EQ(t.ChangeCount(), 1);
+}
