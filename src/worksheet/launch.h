@@ -27,7 +27,7 @@ extern std::string stIdQtFrac;     // "S": a tally already effectuated may be ef
 
 namespace apura::worksheet {
 
-// (Re)loads a tally into the open worksheet.
+// (Re)loads a tally into the open worksheet; an error when none is open.
 void MontaApur(const std::string& stNrApur);
 
 }  // namespace apura::worksheet

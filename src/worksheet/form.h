@@ -1,0 +1,272 @@
+#pragma once
+// The negotiation tally worksheet: its components, tables and state. Each
+// subsystem implements the handlers and routines it owns in its own files;
+// this class is where they all meet.
+
+#include <string>
+#include <vector>
+
+#include "framework/controls.h"
+#include "framework/forms.h"
+#include "framework/host.h"
+#include "framework/messages.h"
+#include "framework/netconnection.h"
+#include "framework/query.h"
+#include "worksheet/launch.h"
+#include "worksheet/tables.h"
+
+namespace apura::worksheet {
+
+// Shows the host's busy animation for a scope and closes it on every path, so
+// a failed server call never leaves the buyer looking at a frozen animation.
+class BusyAnimation {
+ public:
+  explicit BusyAnimation(const std::string& caption, int kind = 1);
+  ~BusyAnimation();
+  BusyAnimation(const BusyAnimation&) = delete;
+  BusyAnimation& operator=(const BusyAnimation&) = delete;
+};
+
+// Switches a table's record filter off and on, so its rule runs again over
+// every row against the masters' current rows.
+void Refiltra(TClientDataSet& table);
+
+class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
+ public:
+  static constexpr const char* kServerObject = "Prq05001.rdmPlanApurNegGrid";
+  static constexpr const char* kComprasObject = "Cmp.rdmCompras";
+  static constexpr const char* kIndOrder = "IndOrder";
+
+  explicit TfrmPlanApurNegGrid(TComponent* owner = nullptr);
+  ~TfrmPlanApurNegGrid() override;
+
+  // --- Header: delivery period and buyer --------------------------------------
+  TPanel panInfo{this, "panInfo", this};
+  TLabel lblPeriodo{this, "lblPeriodo", &panInfo};
+  TEdit edtNum_Sem_Ini{this, "edtNum_Sem_Ini", &panInfo};
+  TLabel lblA{this, "lblA", &panInfo};
+  TEdit edtNum_Sem_Fin{this, "edtNum_Sem_Fin", &panInfo};
+  TLabel lblDe{this, "lblDe", &panInfo};
+  TEdit edtEnt_Ini{this, "edtEnt_Ini", &panInfo};
+  TEdit edtNmSem_Ini{this, "edtNmSem_Ini", &panInfo};
+  TEdit edtEnt_Fin{this, "edtEnt_Fin", &panInfo};
+  TEdit edtNmSem_Fin{this, "edtNmSem_Fin", &panInfo};
+  TEdit edtComprador{this, "edtComprador", &panInfo};
+
+  // --- Toolbar: the worksheet's own commands ---------------------------------
+  TButtonFlat sbtApurar{this, "sbtApurar", &panBotoes};
+  TButtonFlat sbtGerarAF{this, "sbtGerarAF", &panBotoes};
+  TButtonFlat sbtSimulacao{this, "sbtSimulacao", &panBotoes};
+  TButtonFlat sbtPlanilha{this, "sbtPlanilha", &panBotoes};
+  TButtonFlat btnAnalisAF{this, "btnAnalisAF", &panBotoes};
+  TButtonFlat sbtTotais{this, "sbtTotais", &panBotoes};
+
+  // --- Menu items the worksheet adds -----------------------------------------
+  TMenuItem mnuProduto{this, "mnuProduto", "&Produtos"};
+  TMenuItem mnuGeral{this, "mnuGeral", "C&otação"};
+  TMenuItem mnuPadrao{this, "mnuPadrao", "por &Entrega"};
+  TMenuItem N3{this, "N3", "-"};
+  TMenuItem N1{this, "N1", "-"};
+  TMenuItem mnuApurar{this, "mnuApurar", "Ap&urar Melhores Cotações"};
+  TMenuItem mnuGerarAF{this, "mnuGerarAF", "E&fetivar AF(s)"};
+  TMenuItem mnuSimulacao{this, "mnuSimulacao", "Ne&gociar/Simular", "Ctrl+S"};
+  TMenuItem mnuInfPlan{this, "mnuInfPlan", "Informações da Planil&ha"};
+  TMenuItem mnuTotais{this, "mnuTotais", "Totali&zar"};
+
+  // --- Pages -----------------------------------------------------------------
+  TTabSheet tshProduto{this, "tshProduto", pgcPadrao, "Produtos"};
+  TTabSheet tshGeral{this, "tshGeral", pgcPadrao, "Cotação"};
+
+  // "Produtos"
+  TDBGrid dbgProdEsto{this, "dbgProdEsto", &tshProduto};
+
+  // "Cotação"
+  TDBGrid dbgRegiao{this, "dbgRegiao", &tshGeral};
+  TDBGrid dbgProduto{this, "dbgProduto", &tshGeral};
+  TDBGrid dbgFornecedor{this, "dbgFornecedor", &tshGeral};
+  TPanel panFiltro{this, "panFiltro", &tshGeral};  // totals of the quotation page
+
+  // "por Entrega" (tshPadrao, with dbgPadrao below dbgCot_Filial)
+  TPanel panRegiao{this, "panRegiao", &tshPadrao};
+  TLabel lblRegiao{this, "lblRegiao", &panRegiao};
+  TDBEdit edtNmRegiao{this, "edtNmRegiao", &panRegiao};
+  TDBGrid dbgCot_Filial{this, "dbgCot_Filial", &tshPadrao};
+  TPanel panFilt_Entrega{this, "panFilt_Entrega", &tshPadrao};  // totals of the delivery page
+
+  // Busy panel shown while the quotation lists are refreshed.
+  TPanel panAnimacao{this, "panAnimacao", this};
+  TLabel lblInsert{this, "lblInsert", &panAnimacao};
+  TAnimate amnTempo{this, "amnTempo", &panAnimacao};
+
+  // Marks painted on the grids (hidden 16x16 images).
+  TImage imgMelhor{this, "imgMelhor", this};
+  TImage imgAcordo_fornec{this, "imgAcordo_fornec", this};
+  TImage imgLista_Preco{this, "imgLista_Preco", this};
+  TImage imgMel_Cota{this, "imgMel_Cota", this};
+
+  // --- Local database --------------------------------------------------------
+  TADOIBQuery qryPesqRegiao{this, "qryPesqRegiao"};
+  TADOIBQuery qryAutGrupOp{this, "qryAutGrupOp"};
+
+  // --- Server connections ----------------------------------------------------
+  TNetConnection netPlanApurNegGrid{this, "netPlanApurNegGrid"};
+  TNetConnection netCompras{this, "netCompras"};
+
+  // --- State -----------------------------------------------------------------
+  // Usage count of each connection, "name=count".
+  std::vector<std::string> stlConnection;
+  std::string stPrxApurPreco;  // the tally on screen
+  bool boPrimVez = true;       // first activation still to come
+  bool boPEME = false;         // the operator may choose prices by hand
+  TDataSource* dtsAtivo = nullptr;
+  // Cursor of the quotation lines saved while the product items move.
+  std::string stNRCOLEPRECO, stCDFORNECED, stCDMARCA;
+  // Set by code that closes the worksheet on its own (after effectuation or
+  // a fatal report): closing then asks nothing.
+  bool boFechaSemConfirmar = false;
+
+  // --- Lifecycle -------------------------------------------------------------
+  void FormCreate(TComponent& Sender);
+  void FormActivate(TComponent& Sender);
+  void FormDeactivate(TComponent& Sender);
+  void FormCloseQuery(TComponent& Sender, bool& CanClose);
+  void FormClose(TComponent& Sender, TCloseAction& Action);
+  void OnMessage(HostMessage& Msg, bool& Handled);
+  static void TrocaDecimal(HostMessage& Msg);
+  // Closes without asking about unsent choices.
+  void Fecha_SemConfirmar();
+
+  // --- Server connection -----------------------------------------------------
+  void ConnectServer(TNetConnection& netConnection, bool boConnected);
+  // Usage count held for the connection; 0 when it has no line yet.
+  int ConnectionCount(const TNetConnection& netConnection) const;
+  void netPlanApurNegGridBeforeConnect(TComponent& Sender);
+  void netComprasBeforeConnect(TComponent& Sender);
+  // The calling pattern: count the use, call, check the result, release the
+  // use on every path. Answers what the result check hands back.
+  Value ChamaServidor(TNetConnection& net, const std::string& method, std::vector<CallArg> args);
+
+  // One call site a server method, arguments in the server's order.
+  Value Srv_GetProduto();
+  Value Srv_DelApuracao();
+  Value Srv_GetParamCmp();
+  Value Srv_GetDados();
+  Value Srv_GetRegiao();
+  Value Srv_GetProdItem();
+  Value Srv_GetApurNeg();
+  Value Srv_GetPai_ItmApurPrec();
+  Value Srv_GetItmApurPrec();
+  // stTipoApur: the tally kind the best-quote command passes.
+  Value Srv_MelhorCotacao(const std::string& stTipoApur);
+  // From the current quotation line.
+  Value Srv_Atualiza_PrecoEco();
+  // From the quotation line being posted: [PRECOECON, PRECOECONPI].
+  Value Srv_AtuaPrecEco();
+  Value Srv_GetVd_EfetivaAF();
+  Value Srv_Gera_AF();
+  Value Srv_ExcluiAF();
+  // System code the server's tally rules are chosen by: "PRQ" in the supplies
+  // modules, "CMP" in purchasing, empty elsewhere.
+  static std::string CodigoSistema();
+
+  // --- Loading ---------------------------------------------------------------
+  void Deleta_Apuracao();
+  void Get_Data();
+  void Dados_porEntrega();
+  void pgcPadraoChange(TComponent& Sender);
+  void cdsProdutoAfterScroll(TClientDataSet& DataSet);
+  // Fields of IndOrder on cdsApurNeg for the tally type in cdsParaSupri.
+  std::string CamposOrdemApurNeg() const;
+
+  // --- Record filters and cursor chain ---------------------------------------
+  void cdsRegiaoFilterRecord(TClientDataSet& DataSet, bool& Accept);
+  void cdsProdItemFilterRecord(TClientDataSet& DataSet, bool& Accept);
+  void cdsApurNegFilterRecord(TClientDataSet& DataSet, bool& Accept);
+  void cdsPai_ItmApurPrecFilterRecord(TClientDataSet& DataSet, bool& Accept);
+  void cdsItmApurPrecFilterRecord(TClientDataSet& DataSet, bool& Accept);
+  void cdsRegiaoAfterScroll(TClientDataSet& DataSet);
+  void cdsProdItemAfterScroll(TClientDataSet& DataSet);
+  void cdsPai_ItmApurPrecAfterScroll(TClientDataSet& DataSet);
+  void edtEnt_IniChange(TComponent& Sender);
+  void edtEnt_FinChange(TComponent& Sender);
+
+  // --- Screen modes ----------------------------------------------------------
+  void Habilita_Geral();
+  void dtsPadraoStateChange(TDataSource& Sender);
+  void dtsApurNegStateChange(TDataSource& Sender);
+  void dtsPai_ItmApurPrecStateChange(TDataSource& Sender);
+  void pgcPadraoChanging(TComponent& Sender, bool& AllowChange);
+  void mnuProdutoClick(TComponent& Sender);
+  void mnuGeralClick(TComponent& Sender);
+  void mnuPadraoClick(TComponent& Sender);
+  // The standard record commands as the worksheet runs them.
+  void sbtIncluirClick(TComponent& Sender);
+  void sbtAlterarClick(TComponent& Sender);
+  void sbtExcluirClick(TComponent& Sender);
+  void sbtProcurarClick(TComponent& Sender);
+  void sbtVerificarClick(TComponent& Sender);
+  void sbtConfirmarClick(TComponent& Sender);
+  void sbtCancelarClick(TComponent& Sender);
+  void sbtImprimirClick(TComponent& Sender);
+  void FormKeyDown(TComponent& Sender, int& Key, TShiftState Shift);
+  void dbgPadraoKeyDown(TComponent& Sender, int& Key, TShiftState Shift);
+  void dbgPadraoKeyPress(TComponent& Sender, char32_t& Key);
+  void dbgPadraoColEnter(TComponent& Sender);
+  void dbgCot_FilialKeyDown(TComponent& Sender, int& Key, TShiftState Shift);
+  void dbgRegiaoKeyDown(TComponent& Sender, int& Key, TShiftState Shift);
+  void dbgProdutoKeyDown(TComponent& Sender, int& Key, TShiftState Shift);
+  // Focus entering a grid (or a totals panel) makes its data link the active one.
+  void GridEnter(TComponent& Sender);
+
+  // --- Commands of the later subsystems --------------------------------------
+  void sbtApurarClick(TComponent& Sender);     // best-quote tally
+  void sbtGerarAFClick(TComponent& Sender);    // AF effectuation
+  void btnAnalisAFClick(TComponent& Sender);   // AF analysis screen
+  void sbtSimulacaoClick(TComponent& Sender);  // price simulation
+  void sbtPlanilhaClick(TComponent& Sender);   // spreadsheet information
+  void sbtTotaisClick(TComponent& Sender);     // totals panel
+  void mnuTotaisClick(TComponent& Sender);
+  void dbgFornecedorKeyDown(TComponent& Sender, int& Key, TShiftState Shift);  // manual choice
+  void dbgPadraoEditButtonClick(TComponent& Sender);                           // quotation picker
+  void dbgFornecedorDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol,
+                                   TColumn& Column, TGridDrawState State);
+  void dbgProdutoDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol, TColumn& Column,
+                                TGridDrawState State);
+  void dbgPadraoDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol, TColumn& Column,
+                               TGridDrawState State);
+  // Delivery line rules.
+  void cdsItmApurPrecAfterInsert(TClientDataSet& DataSet);
+  void cdsItmApurPrecBeforePost(TClientDataSet& DataSet);
+  void cdsItmApurPrecAfterPost(TClientDataSet& DataSet);
+  void cdsItmApurPrecAfterCancel(TClientDataSet& DataSet);
+  void cdsItmApurPrecBeforeDelete(TClientDataSet& DataSet);
+  void cdsItmApurPrecAfterDelete(TClientDataSet& DataSet);
+  void cdsItmApurPrecIDMOTIVPRESCGetText(TField& Sender, std::string& Text, bool DisplayText);
+  // Unit-price edit of a quotation line.
+  void cdsApurNegBeforeInsert(TClientDataSet& DataSet);
+  void cdsApurNegBeforeEdit(TClientDataSet& DataSet);
+  void cdsApurNegAfterEdit(TClientDataSet& DataSet);
+  void cdsApurNegBeforePost(TClientDataSet& DataSet);
+
+ private:
+  void SetupComponents();
+  void BindEvents();
+  void SetupQueries();
+  // Loads a table from a server answer unless it is loaded; with index fields,
+  // loads in natural order and then sorts by IndOrder.
+  void CarregaTabela(TClientDataSet& table, Value (TfrmPlanApurNegGrid::*call)(),
+                     const std::string& indexFields);
+  static void PeriodoMudou(TEdit& edtData, TEdit& edtNmSem, TEdit& edtNumSem);
+
+  // Fields the record filters read, resolved once.
+  struct FilterFields {
+    TField *produtoCDPRODUTO, *paraIDCONSPRSOL;
+    TField *regiaoCDPRODESTO, *regiaoCDREGITMAP;
+    TField *itemCDPRODESTO, *itemCDREGITMAP, *itemCDPRODITMAP;
+    TField *apurCDPRODITMAP, *apurCDREGITMAP;
+    TField *paiCDPRODITMAP, *paiCDREGITMAP, *paiCDFILIAP, *paiDTENTRAPUT;
+    TField *itmIDITMSELAPUR, *itmCDPRODITMAP, *itmCDREGITMAP, *itmCDFILIAP, *itmDTENTRAPUT;
+  } ff_{};
+};
+
+}  // namespace apura::worksheet

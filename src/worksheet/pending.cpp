@@ -1,0 +1,77 @@
+// Handlers whose rules belong to subsystems still to be written. Each is bound
+// to its event already; the subsystem that implements one removes it from
+// here and defines it in its own folder. Until then the standard commands and
+// keys keep the base form's handling and the rest do nothing.
+
+#include "worksheet/form.h"
+
+namespace apura::worksheet {
+
+// Standard record commands and keys: the base form's handling for now.
+void TfrmPlanApurNegGrid::sbtIncluirClick(TComponent& s) {
+  TfrmPadraoGrid::sbtIncluirClick(s);
+}
+void TfrmPlanApurNegGrid::sbtAlterarClick(TComponent& s) {
+  TfrmPadraoGrid::sbtAlterarClick(s);
+}
+void TfrmPlanApurNegGrid::sbtExcluirClick(TComponent& s) {
+  TfrmPadraoGrid::sbtExcluirClick(s);
+}
+void TfrmPlanApurNegGrid::sbtProcurarClick(TComponent& s) {
+  TfrmPadraoGrid::sbtProcurarClick(s);
+}
+void TfrmPlanApurNegGrid::sbtVerificarClick(TComponent&) {}
+void TfrmPlanApurNegGrid::sbtConfirmarClick(TComponent& s) {
+  TfrmPadraoGrid::sbtConfirmarClick(s);
+}
+void TfrmPlanApurNegGrid::sbtCancelarClick(TComponent& s) {
+  TfrmPadraoGrid::sbtCancelarClick(s);
+}
+void TfrmPlanApurNegGrid::sbtImprimirClick(TComponent&) {}
+void TfrmPlanApurNegGrid::FormKeyDown(TComponent& s, int& k, TShiftState sh) {
+  TfrmPadraoGrid::FormKeyDown(s, k, sh);
+}
+void TfrmPlanApurNegGrid::dbgPadraoKeyDown(TComponent& s, int& k, TShiftState sh) {
+  TfrmPadraoGrid::dbgPadraoKeyDown(s, k, sh);
+}
+void TfrmPlanApurNegGrid::dbgPadraoKeyPress(TComponent& s, char32_t& k) {
+  TfrmPadraoGrid::dbgPadraoKeyPress(s, k);
+}
+void TfrmPlanApurNegGrid::dbgPadraoColEnter(TComponent&) {}
+void TfrmPlanApurNegGrid::dbgCot_FilialKeyDown(TComponent&, int&, TShiftState) {}
+void TfrmPlanApurNegGrid::dbgRegiaoKeyDown(TComponent&, int&, TShiftState) {}
+void TfrmPlanApurNegGrid::dbgProdutoKeyDown(TComponent&, int&, TShiftState) {}
+
+// Commands of the tally, AF, simulation, spreadsheet and totals subsystems.
+void TfrmPlanApurNegGrid::sbtApurarClick(TComponent&) {}
+void TfrmPlanApurNegGrid::sbtGerarAFClick(TComponent&) {}
+void TfrmPlanApurNegGrid::btnAnalisAFClick(TComponent&) {}
+void TfrmPlanApurNegGrid::sbtSimulacaoClick(TComponent&) {}
+void TfrmPlanApurNegGrid::sbtPlanilhaClick(TComponent&) {}
+void TfrmPlanApurNegGrid::sbtTotaisClick(TComponent&) {}
+void TfrmPlanApurNegGrid::mnuTotaisClick(TComponent&) {}
+void TfrmPlanApurNegGrid::dbgFornecedorKeyDown(TComponent&, int&, TShiftState) {}
+void TfrmPlanApurNegGrid::dbgPadraoEditButtonClick(TComponent&) {}
+
+// Cell painters: the grids' ordinary painting for now.
+void TfrmPlanApurNegGrid::dbgFornecedorDrawColumnCell(TComponent&, const TRect&, int, TColumn&,
+                                                      TGridDrawState) {}
+void TfrmPlanApurNegGrid::dbgProdutoDrawColumnCell(TComponent&, const TRect&, int, TColumn&,
+                                                   TGridDrawState) {}
+void TfrmPlanApurNegGrid::dbgPadraoDrawColumnCell(TComponent&, const TRect&, int, TColumn&,
+                                                  TGridDrawState) {}
+
+// Delivery line rules and the unit-price edit.
+void TfrmPlanApurNegGrid::cdsItmApurPrecAfterInsert(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsItmApurPrecBeforePost(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsItmApurPrecAfterPost(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsItmApurPrecAfterCancel(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsItmApurPrecBeforeDelete(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsItmApurPrecAfterDelete(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsItmApurPrecIDMOTIVPRESCGetText(TField&, std::string&, bool) {}
+void TfrmPlanApurNegGrid::cdsApurNegBeforeInsert(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsApurNegBeforeEdit(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsApurNegAfterEdit(TClientDataSet&) {}
+void TfrmPlanApurNegGrid::cdsApurNegBeforePost(TClientDataSet&) {}
+
+}  // namespace apura::worksheet
