@@ -223,6 +223,7 @@ TMenuItem::~TMenuItem() {
   BeginDestroy();
   for (TMenuItem* c : items_) c->parent_ = nullptr;
   if (parent_) parent_->Remove(*this);
+  if (menu_) menu_->Remove(*this);
 }
 
 void TMenuItem::Add(TMenuItem& child) {
@@ -252,13 +253,33 @@ void TMenuItem::Click() {
   if (OnClick) OnClick(*this);
 }
 
+TMainMenu::~TMainMenu() {
+  BeginDestroy();
+  for (TMenuItem* m : root_) m->menu_ = nullptr;
+}
+
 void TMainMenu::Insert(int index, TMenuItem& item) {
+  if (item.menu_) item.menu_->Remove(item);
   index = std::clamp(index, 0, static_cast<int>(root_.size()));
   root_.insert(root_.begin() + index, &item);
+  item.menu_ = this;
+  Changed("Items");
+}
+
+void TMainMenu::Remove(TMenuItem& item) {
+  auto it = std::find(root_.begin(), root_.end(), &item);
+  if (it == root_.end()) return;
+  root_.erase(it);
+  item.menu_ = nullptr;
   Changed("Items");
 }
 
 // --- Pages ------------------------------------------------------------------
+
+TPageControl::~TPageControl() {
+  BeginDestroy();
+  for (TTabSheet* p : pages_) p->pageControl_ = nullptr;
+}
 
 void TPageControl::AddPage(TTabSheet* p) {
   pages_.push_back(p);
@@ -316,6 +337,7 @@ TTabSheet::~TTabSheet() {
 }
 
 int TTabSheet::PageIndex() const {
+  if (!pageControl_) return -1;
   const auto& pages = pageControl_->Pages();
   auto it = std::find(pages.begin(), pages.end(), this);
   return it == pages.end() ? -1 : static_cast<int>(it - pages.begin());

@@ -30,6 +30,7 @@ class TDBGrid;
 class TPageControl;
 class TTabSheet;
 class TMenuItem;
+class TMainMenu;
 class TPopupMenu;
 
 // Modifier keys held.
@@ -276,18 +277,22 @@ class TMenuItem : public TComponent {
   void Click();
 
  private:
+  friend class TMainMenu;
   std::string caption_, shortCut_, hint_;
   bool checked_ = false, enabled_ = true, visible_ = true;
   std::vector<TMenuItem*> items_;
   TMenuItem* parent_ = nullptr;
+  TMainMenu* menu_ = nullptr;  // the menu holding it as a top-level item
 };
 
 // The menu bar and the pop-up menus: a root holding top-level items.
 class TMainMenu : public TComponent {
  public:
   using TComponent::TComponent;
+  ~TMainMenu() override;
   void Add(TMenuItem& item) { Insert(static_cast<int>(root_.size()), item); }
   void Insert(int index, TMenuItem& item);
+  void Remove(TMenuItem& item);
   const std::vector<TMenuItem*>& Items() const { return root_; }
 
  private:
@@ -303,6 +308,7 @@ class TPopupMenu : public TMainMenu {
 class TPageControl : public TControl {
  public:
   using TControl::TControl;
+  ~TPageControl() override;
   bool Focusable() const override { return true; }
 
   const std::vector<TTabSheet*>& Pages() const { return pages_; }
