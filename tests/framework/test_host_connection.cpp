@@ -20,7 +20,7 @@ struct HostConnection : ::testing::Test {
   FakeHost host;
   FakeServer server;
   TNetConnection net{nullptr, "netPlanApurNegGrid"};
-  Connection() {
+  HostConnection() {
     net.ServerName = "Prq05001.rdmPlanApurNegGrid";
     net.ThrowException = false;
   }
