@@ -168,16 +168,17 @@ class TfrmPadraoGrid : public TForm {
   TDBText dbtNome{this, "dbtNome", &panBotoes};
 
   // Menus. mnuOperacao: the pages and the print commands; mnuManutencao: the
-  // record commands.
+  // record commands. The standard items carry no shortcut: the grids' key
+  // handlers own Ins and Ctrl+Del, and a shortcut would take those keys first.
   TMainMenu mnuPrincipal{this, "mnuPrincipal"};
   TMenuItem mnuOperacao{this, "mnuOperacao", "&Operação"};
   TMenuItem mnuListagem{this, "mnuListagem", "&Listagem"};
   TMenuItem mnuConfigImpressora{this, "mnuConfigImpressora", "&Configurar Impressora"};
   TMenuItem mnuManutencao{this, "mnuManutencao", "&Manutenção"};
-  TMenuItem mnuIncluir{this, "mnuIncluir", "&Incluir", "Ins"};
+  TMenuItem mnuIncluir{this, "mnuIncluir", "&Incluir"};
   TMenuItem mnuAlterar{this, "mnuAlterar", "&Alterar"};
-  TMenuItem mnuExcluir{this, "mnuExcluir", "&Excluir", "Ctrl+Del"};
-  TMenuItem mnuProcurar{this, "mnuProcurar", "&Procurar", "Ctrl+F"};
+  TMenuItem mnuExcluir{this, "mnuExcluir", "&Excluir"};
+  TMenuItem mnuProcurar{this, "mnuProcurar", "&Procurar"};
   TMenuItem mnuVerificar{this, "mnuVerificar", "&Verificar"};
   TMenuItem mnuCancelar{this, "mnuCancelar", "&Cancelar"};
   TMenuItem mnuConfirmar{this, "mnuConfirmar", "Co&nfirmar"};
