@@ -1,0 +1,285 @@
+// The gRPC transport end to end on a loopback port: values and packets arrive as
+// they left, and every failure says what failed and where.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "framework/packet.h"
+#include "rpc/grpc_transport.h"
+
+namespace apura::rpc {
+namespace {
+
+// Answers its arguments back, with their by-reference marks.
+class Echo : public IServerObject {
+ public:
+  Value Invoke(const std::string& method, const std::vector<CallArg>& args) override {
+    if (method == "Echo") {
+      ValueArray values, refs;
+      for (const CallArg& a : args) {
+        values.push_back(a.value);
+        refs.push_back(Value(a.byRef));
+      }
+      return ResultOk(Value(ValueArray{Value(values), Value(refs)}));
+    }
+    if (method == "First") return ResultOk(args.at(0).value);
+    if (method == "Slow") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      return ResultOk(Value());
+    }
+    if (method == "Refuse") return ResultFailure("Apuração 99 não encontrada.");
+    if (method == "Throw") throw std::runtime_error("disk on fire");
+    if (method == "Garbage") return Value(42);
+    return ResultFailure("no method " + method);
+  }
+};
+
+class GrpcTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_.Register("Test.Echo", std::make_shared<Echo>());
+    server_ = std::make_unique<GrpcServer>(registry_, "127.0.0.1:0");
+    client_ = MakeGrpcTransport();
+    client_->Connect("127.0.0.1", server_->port());
+  }
+
+  Value Call(const std::string& method, std::vector<CallArg> args) {
+    return client_->Invoke("Test.Echo", method, args);
+  }
+  static const Value& Payload(const Value& envelope) {
+    EXPECT_TRUE(envelope.AsArray()[0].AsBoolean()) << envelope.AsArray()[1].ToText();
+    return envelope.AsArray()[1];
+  }
+
+  ServerRegistry registry_;
+  std::unique_ptr<GrpcServer> server_;
+  std::unique_ptr<ITransport> client_;
+};
+
+// Packets compare by identity; across a wire only their content can match.
+bool SamePacket(const DataPacket& a, const DataPacket& b) {
+  if (a.empty() || b.empty()) return a.empty() == b.empty();
+  if (a.fields() != b.fields() || a.RowCount() != b.RowCount()) return false;
+  for (size_t c = 0; c < a.fields().size(); ++c) {
+    const ColumnData &x = a.column(c), &y = b.column(c);
+    if (x.dictBytes != y.dictBytes || x.dictOffsets != y.dictOffsets || x.codes != y.codes ||
+        x.numbers != y.numbers || x.nullBits != y.nullBits)
+      return false;
+  }
+  if (a.status() != b.status() || a.originalOf() != b.originalOf()) return false;
+  if (!a.originals() || !b.originals()) return !a.originals() == !b.originals();
+  return SamePacket(*a.originals(), *b.originals());
+}
+
+bool Same(const Value& a, const Value& b) {
+  if (a.kind() != b.kind()) return false;
+  if (a.kind() == Value::Kind::Packet) return SamePacket(a.AsPacket(), b.AsPacket());
+  if (a.kind() == Value::Kind::Array) {
+    const ValueArray &x = a.AsArray(), &y = b.AsArray();
+    if (x.size() != y.size()) return false;
+    for (size_t i = 0; i < x.size(); ++i) {
+      if (!Same(x[i], y[i])) return false;
+    }
+    return true;
+  }
+  return a == b;
+}
+
+DataPacket MixedPacket() {
+  std::vector<FieldDef> fields{
+      {"NAME", FieldType::String, 40, false},  {"PRICE", FieldType::Float, 0, false},
+      {"WHEN", FieldType::DateTime, 0, false}, {"COUNT", FieldType::Integer, 0, false},
+      {"OK", FieldType::Boolean, 0, false},    {"FLAG", FieldType::String, 1, true}};
+  PacketBuilder b(fields);
+  b.Add({Value("Açúcar Cristal"), Value(4.25),
+         Value(DateTime::FromDateTime(2026, 12, 8, 14, 30, 0)), Value(7), Value(true), Value("S")});
+  b.Add({Value(), Value(), Value(), Value(), Value(), Value()});
+  b.Add({Value(""), Value(-0.5), Value(DateTime::FromDate(1899, 12, 30)),
+         Value(static_cast<int64_t>(-3)), Value(false), Value("N")});
+  return b.Build();
+}
+
+TEST_F(GrpcTest, EveryValueKindArrivesAsSent) {
+  std::vector<CallArg> args{
+      ByVal(Value()),
+      ByVal(Value(true)),
+      ByVal(Value(false)),
+      ByRef(Value(std::numeric_limits<int64_t>::min())),
+      ByVal(Value(std::numeric_limits<int64_t>::max())),
+      ByVal(Value(3.141592653589793)),
+      ByVal(Value(-std::numeric_limits<double>::infinity())),
+      ByRef(Value("Fornecedor não é extra.\r\nsegunda linha")),
+      ByVal(Value(std::string("nul\0inside", 10))),
+      ByVal(Value("")),
+      ByVal(Value(DateTime::FromDateTime(2026, 12, 8, 23, 59, 59))),
+      ByRef(Value(MixedPacket())),
+      ByVal(Value(
+          ValueArray{Value(1), Value(ValueArray{Value("nested"), Value()}), Value(MixedPacket())})),
+      ByVal(Value(ValueArray{})),
+  };
+  Value got = Payload(Call("Echo", args));
+  const ValueArray& values = got.AsArray()[0].AsArray();
+  const ValueArray& refs = got.AsArray()[1].AsArray();
+  ASSERT_EQ(values.size(), args.size());
+  for (size_t i = 0; i < args.size(); ++i) {
+    EXPECT_EQ(values[i].kind(), args[i].value.kind()) << "argument " << i;
+    EXPECT_TRUE(Same(values[i], args[i].value)) << "argument " << i;
+    EXPECT_EQ(refs[i].AsBoolean(), args[i].byRef) << "argument " << i;
+  }
+  // Cell by cell, including nulls and the fixed-length flag of a field.
+  const DataPacket& p = values[11].AsPacket();
+  EXPECT_EQ(p.fields(), MixedPacket().fields());
+  EXPECT_TRUE(p.IsNull(0, 1));
+  EXPECT_TRUE(p.IsNull(1, 1));
+  EXPECT_FALSE(p.IsNull(0, 2));
+  EXPECT_EQ(p.Text(0, 0), "Açúcar Cristal");
+  EXPECT_EQ(p.Number(1, 2), -0.5);
+}
+
+TEST_F(GrpcTest, ChangeLogWithOriginalsTravels) {
+  std::vector<FieldDef> fields{{"KEY", FieldType::String, 4, false},
+                               {"QTY", FieldType::Float, 0, false}};
+  PacketBuilder orig(fields);
+  orig.Add({Value("0101"), Value(3.0)});
+  DataPacket::Body body = PacketBuilder(fields)
+                              .Add({Value("0101"), Value(5.0)})
+                              .Status(RowStatus::Modified)
+                              .Add({Value("0102"), Value(1.0)})
+                              .Status(RowStatus::Inserted)
+                              .Build()
+                              .body();
+  body.originals = std::make_shared<const DataPacket>(orig.Build());
+  body.originalOf = {0};
+  DataPacket delta = DataPacket::FromBody(body);
+
+  Value got = Payload(Call("First", {ByRef(Value(delta))}));
+  const DataPacket& p = got.AsPacket();
+  ASSERT_EQ(p.status().size(), 2u);
+  EXPECT_EQ(p.status()[0], RowStatus::Modified);
+  EXPECT_EQ(p.status()[1], RowStatus::Inserted);
+  ASSERT_NE(p.originals(), nullptr);
+  EXPECT_EQ(p.originals()->Number(1, 0), 3.0);
+  EXPECT_EQ(p.originalOf(), std::vector<uint32_t>{0});
+}
+
+// Large enough to be streamed in many chunks.
+TEST_F(GrpcTest, HalfAMillionRowPacketRoundTrips) {
+  const size_t rows = 500000;
+  DataPacket::Body b;
+  b.fields = {{"NMFANTFORN", FieldType::String, 40, false},
+              {"QTACOMP", FieldType::Float, 0, false},
+              {"DTENTRAPUT", FieldType::DateTime, 0, false},
+              {"CDFILIAP", FieldType::String, 4, false}};
+  b.rowCount = rows;
+  b.columns.resize(4);
+  for (int s = 0; s < 300; ++s) {
+    std::string name = "Distribuidora " + std::to_string(s);
+    b.columns[0].dictBytes += name;
+    b.columns[0].dictOffsets.push_back(static_cast<uint32_t>(b.columns[0].dictBytes.size()));
+  }
+  for (int f = 0; f < 40; ++f) {
+    b.columns[3].dictBytes += std::to_string(1000 + f);
+    b.columns[3].dictOffsets.push_back(static_cast<uint32_t>(b.columns[3].dictBytes.size()));
+  }
+  b.columns[2].nullBits.assign((rows + 63) / 64, 0);
+  for (size_t r = 0; r < rows; ++r) {
+    b.columns[0].codes.push_back(static_cast<int32_t>(r % 300));
+    b.columns[1].numbers.push_back(static_cast<double>(r) * 0.25);
+    b.columns[2].numbers.push_back(46000 + static_cast<double>(r % 31));
+    b.columns[3].codes.push_back(r % 97 == 0 ? -1 : static_cast<int32_t>(r % 40));
+    if (r % 1000 == 0) b.columns[2].nullBits[r >> 6] |= uint64_t{1} << (r & 63);
+  }
+  DataPacket sent = DataPacket::FromBody(b);
+  Value got = Payload(Call("First", {ByVal(Value(sent))}));
+  const DataPacket& p = got.AsPacket();
+  ASSERT_EQ(p.RowCount(), rows);
+  EXPECT_TRUE(SamePacket(p, sent));
+  EXPECT_TRUE(p.IsNull(2, 1000));
+  EXPECT_TRUE(p.IsNull(3, 97));
+  EXPECT_EQ(p.Text(0, 499999), "Distribuidora " + std::to_string(499999 % 300));
+}
+
+TEST_F(GrpcTest, UnknownObjectAndMethodAnswerFailuresNamingThem) {
+  Value env = client_->Invoke("Nobody.Here", "GetDados", {});
+  EXPECT_FALSE(env.AsArray()[0].AsBoolean());
+  EXPECT_NE(env.AsArray()[1].ToText().find("Nobody.Here"), std::string::npos);
+
+  MethodTable table("Cmp.rdmCompras");
+  table.Add("GetParamCmp", [](const std::vector<CallArg>&) { return Value(); });
+  Value missing = table.Invoke("GetParamX", {});
+  EXPECT_FALSE(missing.AsArray()[0].AsBoolean());
+  EXPECT_NE(missing.AsArray()[1].ToText().find("GetParamX"), std::string::npos);
+  EXPECT_NE(missing.AsArray()[1].ToText().find("Cmp.rdmCompras"), std::string::npos);
+  // Late binding ignores case, as the worksheet's calls do.
+  EXPECT_TRUE(table.Invoke("getparamcmp", {}).AsArray()[0].AsBoolean());
+}
+
+TEST_F(GrpcTest, ServerFailuresTravelInTheEnvelope) {
+  Value refused = Call("Refuse", {});
+  EXPECT_FALSE(refused.AsArray()[0].AsBoolean());
+  EXPECT_EQ(refused.AsArray()[1].ToText(), "Apuração 99 não encontrada.");
+
+  Value thrown = Call("Throw", {});
+  EXPECT_FALSE(thrown.AsArray()[0].AsBoolean());
+  EXPECT_NE(thrown.AsArray()[1].ToText().find("disk on fire"), std::string::npos);
+
+  Value garbage = Call("Garbage", {});
+  EXPECT_FALSE(garbage.AsArray()[0].AsBoolean());
+  EXPECT_NE(garbage.AsArray()[1].ToText().find("malformed"), std::string::npos);
+}
+
+TEST_F(GrpcTest, DeadlineNamesMethodSecondsAndAddress) {
+  GrpcClientOptions quick;
+  quick.callTimeoutSeconds = 0.3;
+  auto impatient = MakeGrpcTransport(quick);
+  impatient->Connect("127.0.0.1", server_->port());
+  try {
+    impatient->Invoke("Test.Echo", "Slow", {});
+    FAIL() << "no timeout";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "method Slow timed out after 0.3 s at 127.0.0.1:" + std::to_string(server_->port()));
+  }
+}
+
+TEST_F(GrpcTest, UnreachableServerNamesTheAddress) {
+  int port = server_->port();
+  server_.reset();  // nothing listens there any more
+  try {
+    client_->Invoke("Test.Echo", "Echo", {});
+    FAIL() << "call to a stopped server succeeded";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("127.0.0.1:" + std::to_string(port)), std::string::npos)
+        << e.what();
+  }
+  auto fresh = MakeGrpcTransport();
+  try {
+    fresh->Connect("127.0.0.1", port);
+    FAIL() << "connected to nothing";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("127.0.0.1:" + std::to_string(port)), std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(fresh->IsConnected());
+}
+
+TEST_F(GrpcTest, CallsNeedAConnection) {
+  client_->Disconnect();
+  EXPECT_FALSE(client_->IsConnected());
+  EXPECT_THROW(client_->Invoke("Test.Echo", "Echo", {}), std::runtime_error);
+  client_->Connect("127.0.0.1", server_->port());
+  EXPECT_TRUE(Call("Echo", {}).AsArray()[0].AsBoolean());
+}
+
+TEST(GrpcServerTest, RefusesAnAddressItCannotListenOn) {
+  ServerRegistry registry;
+  EXPECT_THROW(GrpcServer(registry, "no-port-here"), std::invalid_argument);
+  EXPECT_THROW(GrpcServer(registry, "203.0.113.7:1"), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace apura::rpc
