@@ -317,6 +317,9 @@ void TPageControl::SetActivePageIndex(int index) {
 void TPageControl::SelectPageByUser(TTabSheet& page) {
   if (page.pageControl_ != this || &page == active_) return;
   if (!page.TabVisible() || !page.Enabled() || !Enabled()) return;
+  // Clicking a tab puts the focus on the tab control first, as the platform does.
+  if (CanFocus())
+    if (TForm* form = ParentForm()) form->SetActiveControl(this);
   bool allow = true;
   if (OnChanging) OnChanging(*this, allow);
   if (!allow) return;

@@ -171,7 +171,7 @@ class TControl : public TComponent {
   // every tab sheet on the way the active page of its page control.
   bool CanFocus() const;
   // Makes this the form's active control; an error naming the control when it
-  // cannot take the focus.
+  // cannot take the focus. Views report the user's focus moves the same way.
   void SetFocus();
   bool Focused() const;
 
@@ -319,9 +319,9 @@ class TPageControl : public TControl {
   int ActivePageIndex() const;
   void SetActivePageIndex(int index);
 
-  // The user clicked a tab: OnChanging may refuse; then the page changes and
-  // OnChange runs. A page whose tab is hidden or that is disabled cannot be
-  // chosen this way.
+  // The user clicked a tab: the tab control takes the focus, OnChanging may
+  // refuse; then the page changes and OnChange runs. A page whose tab is hidden or that is disabled
+  // cannot be chosen this way.
   void SelectPageByUser(TTabSheet& page);
 
   TNotifyEvent OnChange;

@@ -210,17 +210,21 @@ TEST(HostForms, PageControlUserChangeAsksFirstCodeChangeDoesNot) {
     ok = allow;
   };
   pgc.OnChange = [&](TComponent&) { events.push_back("change"); };
+  TDBGrid grid(&form, "grid", &c);
+  grid.OnExit = [&](TComponent&) { events.push_back("exit grid"); };
   pgc.SetActivePageIndex(2);
+  grid.SetFocus();
   EXPECT_TRUE(events.empty());
   pgc.SelectPageByUser(b);
   EXPECT_EQ(pgc.ActivePageIndex(), 1);
+  EXPECT_EQ(form.ActiveControl(), &pgc);  // the focus left the grid for the tabs
   allow = false;
   pgc.SelectPageByUser(a);
   EXPECT_EQ(pgc.ActivePage(), &b);
   a.SetTabVisible(false);
   allow = true;
   pgc.SelectPageByUser(a);  // a hidden tab cannot be clicked
-  EXPECT_EQ(events, (std::vector<std::string>{"changing", "change", "changing"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"exit grid", "changing", "change", "changing"}));
   EXPECT_THROW(pgc.SetActivePageIndex(3), std::out_of_range);
 }
 
