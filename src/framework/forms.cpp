@@ -81,16 +81,28 @@ int TForm::ShowModal() {
     SetVisible(true);
     if (OnShow) OnShow(*this);
   }
+  // The modal form becomes the active window while it is up and hands the
+  // activation back when it closes, so the form below reinstalls what it
+  // installs on activation (its message hook).
+  TForm* below = nullptr;
+  for (const auto& f : Application().Forms())
+    if (f.get() != this && f->Active()) below = f.get();
+  if (below) below->Deactivate();
+  Activate();
+  auto end = [&] {
+    modal_ = false;
+    Deactivate();
+    Hide();
+    if (below && Application().Owns(*below) && !below->Released()) below->Activate();
+  };
   int result;
   try {
     result = Host().ShowModal(*this);
   } catch (...) {
-    modal_ = false;
-    Hide();
+    end();
     throw;
   }
-  modal_ = false;
-  Hide();
+  end();
   return result;
 }
 
@@ -208,7 +220,6 @@ void TApplication::DestroyForms() {
   while (!forms_.empty()) {
     std::unique_ptr<TForm> owned = std::move(forms_.back());
     forms_.pop_back();
-    owned->Deactivate();
     if (owned->OnDestroy) owned->OnDestroy(*owned);
     owned->BeginDestroy();
   }

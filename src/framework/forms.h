@@ -63,7 +63,8 @@ class TForm : public TControl {
   void Hide();
   void BringToFront();
   // Shows the form modally through the host; answers the ModalResult it was
-  // closed with.
+  // closed with. While it is up it is the active form: the application's
+  // active form is deactivated before and activated again after.
   int ShowModal();
   bool Modal() const { return modal_; }
   int ModalResult() const { return modalResult_; }

@@ -126,11 +126,23 @@ TEST(HostForms, ModalFormAnswersTheResultItWasClosedWith) {
   EXPECT_TRUE(dlg->Released());
   Application().ProcessReleases();
 
+  // The form below hands the activation to the dialog and takes it back.
+  TfrmTeste* below = nullptr;
+  CreateForm(below);
+  std::vector<std::string> activations;
+  below->OnActivate = [&](TComponent&) { activations.push_back("below on"); };
+  below->OnDeactivate = [&](TComponent&) { activations.push_back("below off"); };
+  below->Activate();
   TfrmRotiGeral* dlg2 = nullptr;
   CreateForm(dlg2);
+  dlg2->OnActivate = [&](TComponent&) { activations.push_back("dialog on"); };
   host.AnswerModal([](TForm& f) { f.Close(); });  // the window's close box
   EXPECT_EQ(dlg2->ShowModal(), mrCancel);
   EXPECT_TRUE(host.Logged("ShowModal(frmRotiGeral)"));
+  EXPECT_EQ(activations,
+            (std::vector<std::string>{"below on", "below off", "dialog on", "below on"}));
+  EXPECT_TRUE(below->Active());
+  EXPECT_FALSE(dlg2->Active());
 }
 
 TEST(HostForms, PostedCloseRunsWhenMessagesAreProcessedNotBefore) {
