@@ -210,6 +210,8 @@ void TApplication::ProcessReleases() {
     if (it == forms_.end()) continue;
     std::unique_ptr<TForm> owned = std::move(*it);
     forms_.erase(it);
+    // A form released without closing still goes away as a window does.
+    owned->Deactivate();
     if (owned->OnDestroy) owned->OnDestroy(*owned);
     owned->BeginDestroy();
   }
