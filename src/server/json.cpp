@@ -294,6 +294,9 @@ class Parser {
   double ParseNumber() {
     size_t start = i_;
     if (s_[i_] == '-') ++i_;
+    if (i_ + 1 < s_.size() && s_[i_] == '0' && s_[i_ + 1] >= '0' && s_[i_ + 1] <= '9') {
+      Fail("number with a leading zero");
+    }
     while (i_ < s_.size() && ((s_[i_] >= '0' && s_[i_] <= '9') || s_[i_] == '.' || s_[i_] == 'e' ||
                               s_[i_] == 'E' || s_[i_] == '+' || s_[i_] == '-'))
       ++i_;

@@ -66,7 +66,12 @@ DateTime Date(const Json& obj, const std::string& where, const char* key) {
       m > 12 || d < 1 || d > 31) {
     Bad(where + "." + key, "\"" + s + "\" is not a date YYYY-MM-DD");
   }
-  DateTime dt = DateTime::FromDate(y, m, d);
+  DateTime dt;
+  try {
+    dt = DateTime::FromDate(y, m, d);
+  } catch (const std::exception&) {
+    Bad(where + "." + key, "\"" + s + "\" is not a date");
+  }
   int y2, m2, d2;
   dt.Decode(y2, m2, d2);
   if (y2 != y || m2 != m || d2 != d) Bad(where + "." + key, "\"" + s + "\" is not a date");

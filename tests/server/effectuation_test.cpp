@@ -1,0 +1,283 @@
+// Gera_AF, GetVd_EfetivaAF and ExcluiAF: the buyer's change packet applied and the
+// AFs generated in one transaction, or nothing at all.
+
+#include <fstream>
+
+#include "framework/dataset/dataset.h"
+#include "server_fixture.h"
+
+namespace apura::server::testing {
+namespace {
+
+const char* kSuccess = "AF(s) efetivadas com sucesso.";
+const char* kRefused = "Não foi possível gerar AF's inconsistentes.";
+const char* kDirEmpty = "Diretório para arquivo de AF deve ser informado.";
+
+// Storage whose N-th AF insert fails, as a full disk would.
+class FailingStorage : public IStorage {
+ public:
+  FailingStorage(IStorage& inner, int failAt) : inner_(inner), failAt_(failAt) {}
+  std::unique_ptr<IStorageSession> OpenSession() override {
+    return std::make_unique<Session>(inner_.OpenSession(), *this);
+  }
+
+ private:
+  struct Session : IStorageSession {
+    Session(std::unique_ptr<IStorageSession> s, FailingStorage& o) : in(std::move(s)), owner(o) {}
+    std::unique_ptr<IStorageSession> in;
+    FailingStorage& owner;
+    void Begin(bool w) override { in->Begin(w); }
+    void Commit() override { in->Commit(); }
+    void Rollback() override { in->Rollback(); }
+    std::optional<CentreParams> Centre(const std::string& c) override { return in->Centre(c); }
+    std::optional<TallyHeader> Tally(const std::string& n) override { return in->Tally(n); }
+    TallyModel LoadTally(const TallyHeader& h) override { return in->LoadTally(h); }
+    void ClearSelections(const std::string& t) override { in->ClearSelections(t); }
+    void UpdateItems(const std::vector<ItemUpdate>& u) override { in->UpdateItems(u); }
+    void UpdateQuotePrices(int64_t id, double u, double e, double p) override {
+      in->UpdateQuotePrices(id, u, e, p);
+    }
+    void SetEffectuated(const std::string& t, bool e, double d) override {
+      in->SetEffectuated(t, e, d);
+    }
+    void BumpVersion(const std::string& t) override { in->BumpVersion(t); }
+    std::string NextAfNumber() override { return in->NextAfNumber(); }
+    void InsertAf(const AfRecord& af) override {
+      if (++owner.inserts_ == owner.failAt_) throw std::runtime_error("disk full");
+      in->InsertAf(af);
+    }
+    int DeleteAfs(const std::string& t) override { return in->DeleteAfs(t); }
+    std::vector<AfRecord> Afs(const std::string& t) override { return in->Afs(t); }
+    void ImportTally(const TallyDocument& d) override { in->ImportTally(d); }
+  };
+  IStorage& inner_;
+  int failAt_;
+  int inserts_ = 0;
+};
+
+class EffectuationTest : public ServerTest {
+ protected:
+  // Three quotations, three branches: choosing F1 for 0101 and 0102 and F2 for
+  // 0102 gives three AFs (supplier x destination branch).
+  TallyDocument Doc() {
+    TallyDocument d = SmallTally();
+    d.branches.push_back({"0103", "Filial Boa Vista", "001"});
+    d.requests.push_back({"N1", "001", "0103", DateTime::FromDate(2026, 12, 5), 5});
+    d.requests.push_back({"N1", "001", "0102", DateTime::FromDate(2026, 12, 20), 4});
+    AddQuote(d, "N1", "C1", "F1", "M1", 10);
+    AddQuote(d, "N1", "C1", "F2", "M1", 11);
+    return d;
+  }
+
+  // The worksheet's cdsDados with some rows chosen, and its change packet.
+  Value Choose(const std::vector<std::tuple<std::string, std::string, DateTime>>& rows,
+               const std::string& tally = "77") {
+    dados_ = std::make_unique<TClientDataSet>("cdsDados");
+    dados_->SetData(Get("GetDados", tally));
+    for (const auto& [supplier, branch, date] : rows) {
+      EXPECT_TRUE(dados_->Locate("CDFORNITMAP;CDFILIAP;DTENTRAPUT",
+                                 {Value(supplier), Value(branch), Value(date)}))
+          << supplier << " " << branch;
+      dados_->Edit();
+      dados_->FieldByName("IDITMSELAPUR").SetAsString("S");
+      dados_->FieldByName("QTACOMP").SetAsFloat(dados_->FieldByName("QTSOLACOMP").AsFloat());
+      dados_->FieldByName("TXOBESCMANAP").SetAsString("menor prazo de entrega");
+      dados_->Post();
+    }
+    return Value(dados_->Delta());
+  }
+
+  std::vector<CallArg> GeraArgs(Value changes, const std::string& tally = "77",
+                                const std::string& block = "N") {
+    std::vector<CallArg> a{ByRef(std::move(changes)),
+                           ByRef(Value("COMP01")),
+                           ByVal(Value(DateTime::FromDate(2026, 12, 8))),
+                           ByRef(Value("0001")),
+                           ByRef(Value(tally)),
+                           ByVal(Value("0101")),
+                           ByVal(Value(block))};
+    const std::string texts[] = {
+        "Não foi possível gerar arquivo de AF de produtos web.\r\n" + std::string(kDirEmpty),
+        "Diretório parametrizado para arquivo de AF não existe.",
+        "N_GerAF_Orc",
+        kSuccess,
+        "N_GerAF_OrcN",
+        kRefused,
+        "Preço unitário (unidade de estoque) ",
+        " maior que o último preço utilizado (unidade de estoque) ",
+        "Fornecedor não é extra."};
+    for (const std::string& t : texts) a.push_back(ByVal(Value(t)));
+    return a;
+  }
+
+  std::string Effectuated(const std::string& tally = "77") {
+    DataPacket p =
+        Call("GetVd_EfetivaAF", {ByRef(Value("COMP01")), ByVal(Value("0101")), ByRef(Value("0001")),
+                                 ByRef(Value(tally)), ByRef(Value("OPER"))})
+            .AsPacket();
+    EXPECT_EQ(p.RowCount(), 1u);
+    return std::string(p.Text(0, 0));
+  }
+
+  std::vector<AfRecord> Afs(const std::string& tally = "77") {
+    return storage_->OpenSession()->Afs(tally);
+  }
+
+  std::unique_ptr<TClientDataSet> dados_;
+  DateTime d5_ = DateTime::FromDate(2026, 12, 5);
+};
+
+TEST_F(EffectuationTest, GeneratesOneAfPerSupplierAndBranchAndIsDetectedAfterwards) {
+  service_->Import(Doc());
+  EXPECT_EQ(Effectuated(), "");
+  Value changes = Choose({{"F1", "0101", d5_}, {"F1", "0102", d5_}, {"F2", "0102", d5_}});
+  ValueArray out = Call("Gera_AF", GeraArgs(changes)).AsArray();
+  ASSERT_EQ(out.size(), 6u);
+  EXPECT_EQ(out[0].AsPacket().RowCount(), 0u);
+  EXPECT_EQ(out[1].ToText(), kSuccess);
+  EXPECT_FALSE(out[2].AsBoolean());
+  EXPECT_EQ(out[3].ToText(), "");
+  EXPECT_EQ(out[5].ToText(), "");
+
+  std::vector<AfRecord> afs = Afs();
+  ASSERT_EQ(afs.size(), 3u);
+  std::map<std::pair<std::string, std::string>, double> totals;
+  for (const AfRecord& af : afs) {
+    totals[{af.destBranch, af.supplier}] = af.total;
+    EXPECT_EQ(af.status, "E");
+    EXPECT_EQ(af.launchBranch, "0101");
+  }
+  EXPECT_EQ(totals[std::make_pair(std::string("0101"), std::string("F1"))], 100);
+  EXPECT_EQ(totals[std::make_pair(std::string("0102"), std::string("F1"))], 200);
+  EXPECT_EQ(totals[std::make_pair(std::string("0102"), std::string("F2"))], 220);
+
+  // The applied changes are what the worksheet loads next.
+  DataPacket dados = Get("GetDados");
+  auto chosen = RowsWhere(dados, "IDITMSELAPUR", "S");
+  ASSERT_EQ(chosen.size(), 3u);
+  EXPECT_EQ(At(dados, "TXOBESCMANAP", chosen[0]), "menor prazo de entrega");
+
+  // A second effectuation is what the worksheet refuses on this answer.
+  EXPECT_EQ(Effectuated(), "77");
+  // Asked anyway (the re-effectuation flag), the server orders nothing twice.
+  ValueArray again = Call("Gera_AF", GeraArgs(Value())).AsArray();
+  EXPECT_EQ(again[1].ToText(), "");
+  EXPECT_EQ(Afs().size(), 3u);
+
+  Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
+  EXPECT_TRUE(Afs().empty());
+  EXPECT_EQ(Effectuated(), "");
+}
+
+TEST_F(EffectuationTest, FailureMidwayLeavesNoAfAndNoAppliedChange) {
+  service_->Import(Doc());
+  FailingStorage failing(*storage_, 2);
+  TallyService service(failing);
+  rpc::ServerRegistry registry;
+  RegisterServerObjects(registry, service);
+  InProcessTransport transport(registry);
+  transport.Connect("127.0.0.1", 1);
+
+  Value changes = Choose({{"F1", "0101", d5_}, {"F2", "0102", d5_}});
+  Value env = transport.Invoke(kWorksheetObject, "Gera_AF", GeraArgs(changes));
+  ASSERT_FALSE(env.AsArray()[0].AsBoolean());
+  EXPECT_NE(env.AsArray()[1].ToText().find("disk full"), std::string::npos);
+  EXPECT_TRUE(Afs().empty());
+  EXPECT_EQ(Effectuated(), "");
+  EXPECT_TRUE(RowsWhere(Get("GetDados"), "IDITMSELAPUR", "S").empty());
+}
+
+TEST_F(EffectuationTest, AChangeRowThatMatchesNothingRefusesThePacket) {
+  service_->Import(Doc());
+  PacketBuilder b(dados_ ? dados_->FieldDefs() : Get("GetDados").fields());
+  DataPacket all = Get("GetDados");
+  // First a genuine row, then one naming a branch the tally does not have.
+  for (int k = 0; k < 2; ++k) {
+    std::vector<Value> row;
+    for (size_t c = 0; c < all.fields().size(); ++c) row.push_back(all.Cell(c, 0));
+    row[static_cast<size_t>(all.FieldIndex("IDITMSELAPUR"))] = Value("S");
+    if (k == 1) row[static_cast<size_t>(all.FieldIndex("CDFILIAP"))] = Value("9999");
+    b.Add(row).Status(RowStatus::Modified);
+  }
+  std::string text = Failure("Gera_AF", GeraArgs(Value(b.Build())));
+  EXPECT_NE(text.find("Linha 2"), std::string::npos) << text;
+  EXPECT_NE(text.find("9999"), std::string::npos) << text;
+  EXPECT_TRUE(RowsWhere(Get("GetDados"), "IDITMSELAPUR", "S").empty());
+  EXPECT_TRUE(Afs().empty());
+}
+
+TEST_F(EffectuationTest, AfsBelowTheSuppliersMinimumAreInconsistent) {
+  TallyDocument d = Doc();
+  d.quotations[1].minValue = 1000;  // F2 refuses AFs under 1000
+  d.quotations[1].minValueFlag = "R";
+  service_->Import(d);
+
+  // Only F2 chosen: nothing can be ordered, and nothing stays.
+  ValueArray refused = Call("Gera_AF", GeraArgs(Choose({{"F2", "0102", d5_}}))).AsArray();
+  EXPECT_TRUE(refused[2].AsBoolean());
+  EXPECT_EQ(refused[1].ToText(), kRefused);
+  EXPECT_EQ(refused[0].AsPacket().RowCount(), 1u);
+  EXPECT_TRUE(Afs().empty());
+  EXPECT_EQ(Effectuated(), "");
+  EXPECT_TRUE(RowsWhere(Get("GetDados"), "IDITMSELAPUR", "S").empty());
+
+  // With F1 as well, F1's AF goes out and F2's is kept aside as inconsistent.
+  ValueArray out =
+      Call("Gera_AF", GeraArgs(Choose({{"F2", "0102", d5_}, {"F1", "0101", d5_}}))).AsArray();
+  EXPECT_FALSE(out[2].AsBoolean());
+  EXPECT_EQ(out[1].ToText(), kSuccess);
+  DataPacket incons = out[0].AsPacket();
+  ASSERT_EQ(incons.RowCount(), 1u);
+  EXPECT_EQ(At(incons, "CDFORNECED", 0), "F2");
+  EXPECT_EQ(Num(incons, "VRMINAUTFOR", 0), 1000);
+  EXPECT_FALSE(At(incons, "NRAUTOFORN", 0).empty());
+  std::vector<AfRecord> afs = Afs();
+  ASSERT_EQ(afs.size(), 2u);
+  int bad = 0;
+  for (const AfRecord& af : afs) bad += af.inconsistent;
+  EXPECT_EQ(bad, 1);
+  EXPECT_EQ(Effectuated(), "77");
+}
+
+TEST_F(EffectuationTest, WebProductsNeedTheAfDirectory) {
+  TallyDocument d = Doc();
+  d.negotiatedProducts[0].web = true;
+  service_->Import(d);
+  ValueArray out = Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}}))).AsArray();
+  EXPECT_NE(out[5].ToText().find(kDirEmpty), std::string::npos);
+  // The worksheet answers a fatal report by deleting the AFs again.
+  ASSERT_EQ(Afs().size(), 1u);
+  Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
+  EXPECT_TRUE(Afs().empty());
+
+  TallyDocument w = Doc();
+  w.number = "78";
+  w.negotiatedProducts[0].web = true;
+  w.centre.afDirectory = dir_.string();
+  service_->Import(w);
+  ValueArray ok = Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}}, "78"), "78")).AsArray();
+  EXPECT_EQ(ok[5].ToText(), "");
+  std::vector<AfRecord> afs = Afs("78");
+  ASSERT_EQ(afs.size(), 1u);
+  std::ifstream file(dir_ / ("AF_" + afs[0].number + ".txt"));
+  std::string first;
+  std::getline(file, first);
+  EXPECT_EQ(first.rfind("AF;" + afs[0].number + ";0101;F1;", 0), 0u) << first;
+}
+
+TEST_F(EffectuationTest, NullChangePacketOrdersTheStoredSelections) {
+  service_->Import(Doc());
+  Call("MelhorCotacao",
+       {ByRef(Value("0001")), ByRef(Value("77")), ByRef(Value("PRQ")), ByRef(Value("F"))});
+  ValueArray out = Call("Gera_AF", GeraArgs(Value(), "77", "S")).AsArray();
+  EXPECT_EQ(out[1].ToText(), kSuccess);
+  std::vector<AfRecord> afs = Afs();
+  ASSERT_EQ(afs.size(), 3u);  // F1 wins every branch: 0101, 0102, 0103
+  for (const AfRecord& af : afs) {
+    EXPECT_EQ(af.supplier, "F1");
+    EXPECT_EQ(af.status, "B");  // IDBLOQUEAAF "S": waiting for release
+  }
+}
+
+}  // namespace
+}  // namespace apura::server::testing
