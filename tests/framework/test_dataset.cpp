@@ -542,3 +542,24 @@ TEST(Table, InsertTurnedIntoAnEditOfATwinRowOfTheSameTable) {
   EXPECT_DOUBLE_EQ(t.FieldByName("QT").AsFloat(), 5);
   EXPECT_EQ(t.ChangeCount(), 1);
 }
+
+TEST(Table, RowPeekReadsAnotherRowForAScope) {
+  Table t;
+  t.SetData(Rows({{"a", "01", 1}, {"b", "02", 2}}));
+  int scrolls = 0;
+  t.AfterScroll = [&](TClientDataSet&) { ++scrolls; };
+  {
+    TClientDataSet::RowPeek peek(t, 1);
+    EXPECT_TRUE(peek.valid());
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "b");
+    {
+      TClientDataSet::RowPeek inner(t, 0);
+      EXPECT_EQ(t.FieldByName("CODE").AsString(), "a");
+    }
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "b");
+  }
+  EXPECT_EQ(t.FieldByName("CODE").AsString(), "a");
+  EXPECT_EQ(scrolls, 0);
+  TClientDataSet::RowPeek outside(t, 5);
+  EXPECT_FALSE(outside.valid());
+}

@@ -1607,6 +1607,22 @@ std::string TClientDataSet::CellDisplayText(int pos, int field) const {
   return fields_[field]->DisplayText();
 }
 
+TClientDataSet::RowPeek::RowPeek(const TClientDataSet& table, int pos)
+    : table_(table), saved_(table.overrideRow_) {
+  if (!table.Active() || pos < 0 || static_cast<size_t>(pos) >= table.visible_.size()) {
+    table.overrideRow_ = -1;
+    return;
+  }
+  valid_ = true;
+  const bool editingThis =
+      table.state_ == TDataSetState::dsEdit && static_cast<size_t>(pos) == table.pos_;
+  table.overrideRow_ = editingThis ? -1 : static_cast<int64_t>(table.visible_[pos]);
+}
+
+TClientDataSet::RowPeek::~RowPeek() {
+  table_.overrideRow_ = saved_;
+}
+
 Value TClientDataSet::CellValue(int pos, int field) const {
   if (!Active() || pos < 0 || static_cast<size_t>(pos) >= visible_.size()) return {};
   const bool editingThis = (state_ == TDataSetState::dsEdit) && static_cast<size_t>(pos) == pos_;

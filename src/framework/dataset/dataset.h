@@ -277,6 +277,23 @@ class TClientDataSet {
   // Reads field `field` of visible row `pos` (0-based) without moving the
   // cursor or raising events; OnGetText handlers see that row.
   std::string CellDisplayText(int pos, int field) const;
+  // Makes every field of the table read visible row `pos` (0-based) until the
+  // peek ends, without moving the cursor or raising events: for painting a
+  // row through handlers that read fields. The row being edited reads its
+  // edit buffer as usual. Peeks nest; writes are refused while one is active.
+  class RowPeek {
+   public:
+    RowPeek(const TClientDataSet& table, int pos);
+    ~RowPeek();
+    RowPeek(const RowPeek&) = delete;
+    RowPeek& operator=(const RowPeek&) = delete;
+    bool valid() const { return valid_; }  // false when pos is no visible row
+
+   private:
+    const TClientDataSet& table_;
+    int64_t saved_;
+    bool valid_ = false;
+  };
   Value CellValue(int pos, int field) const;
   int CursorPos() const { return visible_.empty() ? -1 : static_cast<int>(pos_); }
   size_t StorageRows() const { return rowCount_; }
