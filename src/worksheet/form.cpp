@@ -55,6 +55,8 @@ TfrmPlanApurNegGrid::TfrmPlanApurNegGrid(TComponent* owner)
 
 TfrmPlanApurNegGrid::~TfrmPlanApurNegGrid() {
   BeginDestroy();
+  // The host must not keep calling into a form that is gone.
+  if (Active() && HasHost()) MsgEventForm(nullptr);
   // A stale reference would let an exported entry reach a released form.
   if (frmPlanApurNegGrid == this) frmPlanApurNegGrid = nullptr;
 }
