@@ -1,0 +1,71 @@
+#include "desktop/demo.h"
+
+#include <filesystem>
+
+#include "framework/format.h"
+#include "rpc/grpc_transport.h"
+#include "server/demo.h"
+#include "server/server_objects.h"
+#include "server/sqlite_storage.h"
+#include "server/tally_service.h"
+
+namespace apura::desktop {
+
+struct DemoEnvironment::Impl {
+  server::DemoOptions options;
+  server::TallyDocument doc;
+  std::unique_ptr<server::SqliteStorage> storage;
+  std::unique_ptr<server::TallyService> service;
+  rpc::ServerRegistry registry;
+  std::unique_ptr<rpc::GrpcServer> grpc;
+};
+
+DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(new Impl) {
+  std::filesystem::create_directories(dir);
+  Impl& d = *impl_;
+  d.options = rows ? server::DemoOptions::ForDeliveryRows(rows) : server::DemoOptions{};
+  const std::string suffix = rows ? "-" + std::to_string(rows) : std::string();
+  d.doc = server::GenerateDemo(d.options);
+  d.storage = std::make_unique<server::SqliteStorage>(
+      (std::filesystem::path(dir) / ("apura-demo" + suffix + ".sqlite")).string());
+  d.service = std::make_unique<server::TallyService>(*d.storage);
+  if (!d.service->TallyExists(d.options.tally)) d.service->Import(d.doc);
+  server::RegisterServerObjects(d.registry, *d.service);
+  // Loopback only: the demo never listens beyond this machine.
+  d.grpc = std::make_unique<rpc::GrpcServer>(d.registry, "127.0.0.1:0");
+  localPath_ = (std::filesystem::path(dir) / "apura-local-demo.sqlite").string();
+  server::SeedLocalDatabase(localPath_, &d.doc);
+}
+
+DemoEnvironment::~DemoEnvironment() {
+  if (impl_->grpc) impl_->grpc->Shutdown();
+}
+
+int DemoEnvironment::Port() const {
+  return impl_->grpc->port();
+}
+
+std::string DemoEnvironment::Address() const {
+  return impl_->grpc->address();
+}
+
+std::vector<std::string> DemoEnvironment::LaunchValues() const {
+  const Impl& d = *impl_;
+  return {d.options.centre,
+          d.options.buyer,
+          "Comprador de Demonstração",
+          FormatDateTime(CurrentFormat().shortDateFormat, d.doc.start),
+          FormatDateTime(CurrentFormat().shortDateFormat, d.doc.end),
+          d.options.tally,
+          "N"};
+}
+
+void DemoEnvironment::Configure(HostSettings& s) const {
+  s.serverHost = "127.0.0.1";
+  s.serverPort = Port();
+  s.localDatabase = localPath_;
+  s.operatorCode = impl_->options.buyer;
+  if (!s.launchValues) s.launchValues = LaunchValues();
+}
+
+}  // namespace apura::desktop

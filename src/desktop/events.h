@@ -1,0 +1,13 @@
+#pragma once
+// How the desktop runs a user event in the form model: the silent abort ends
+// it quietly, other errors reach the standard error display, and forms
+// released by the event are deleted once it is over.
+
+#include <functional>
+
+namespace apura::desktop {
+
+// Answers whether the event ran to its end.
+bool RunEvent(const std::function<void()>& event);
+
+}  // namespace apura::desktop

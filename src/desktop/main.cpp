@@ -1,0 +1,98 @@
+// apura: the desktop host. Opens the worksheet screen against an
+// application server, or with --demo against one it starts itself.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "desktop/demo.h"
+#include "desktop/local_database.h"
+#include "desktop/main_window.h"
+#include "desktop/module_loader.h"
+#include "desktop/qt_host.h"
+#include "desktop/settings.h"
+#include "framework/forms.h"
+#include "framework/netconnection.h"
+#include "rpc/grpc_transport.h"
+
+using namespace apura;
+using namespace apura::desktop;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("apura");
+  QApplication::setOrganizationName("Apura");
+
+  // The command line names the settings file, and overrides what it says.
+  HostSettings settings = LocaleDefaults();
+  QString error, help, file;
+  {
+    HostSettings probe = settings;
+    if (!ParseCommandLine(app.arguments(), probe, error, &help, &file)) {
+      std::fprintf(stderr, "apura: %s\n", error.toLocal8Bit().constData());
+      return 2;
+    }
+    if (!help.isEmpty()) {
+      std::fprintf(stdout, "%s", help.toLocal8Bit().constData());
+      return 0;
+    }
+  }
+  std::unique_ptr<QSettings> stored =
+      file.isEmpty() ? std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                   "Apura", "apura")
+                     : std::make_unique<QSettings>(file, QSettings::IniFormat);
+  ReadSettingsFile(*stored, settings);
+  ParseCommandLine(app.arguments(), settings, error);
+  ApplyFormats(settings);
+
+  const std::string dataDir =
+      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+  std::unique_ptr<DemoEnvironment> demo;
+  try {
+    if (settings.demo) {
+      demo =
+          std::make_unique<DemoEnvironment>(settings.demoDir.empty() ? dataDir : settings.demoDir);
+      demo->Configure(settings);
+      std::fprintf(stdout, "apura: demo server on %s\n", demo->Address().c_str());
+      std::fflush(stdout);
+    }
+    if (settings.localDatabase.empty()) {
+      std::filesystem::create_directories(dataDir);
+      settings.localDatabase = (std::filesystem::path(dataDir) / "apura-local.sqlite").string();
+    }
+    auto local = std::make_shared<SqliteDatabase>(settings.localDatabase);
+    EnsureLocalSchema(*local);
+    SetDefaultDatabase(local);
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, "Apura", QString::fromUtf8(e.what()));
+    return 1;
+  }
+  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
+    return rpc::MakeGrpcTransport();
+  });
+
+  int rc;
+  {
+    QtHost host(settings);
+    ModuleLoader loader(settings.modulesDir);
+    host.SetModuleLoader(&loader);
+    MainWindow window(host);
+    window.resize(1280, 800);
+    window.show();
+    QTimer::singleShot(0, &window, [&] {
+      if (host.Settings().launchValues)
+        window.OpenWorksheet(*host.Settings().launchValues);
+      else
+        window.OpenWorksheetDialog();
+    });
+    rc = app.exec();
+    // The screens' forms go while the host and their libraries are still here.
+    Application().DestroyForms();
+  }
+  SetDefaultDatabase(nullptr);
+  return rc;
+}

@@ -1,0 +1,483 @@
+#include "host_pieces_test.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+#include <fstream>
+#include <set>
+
+#include "desktop/events.h"
+#include "desktop/form_view.h"
+#include "desktop/grid_view.h"
+#include "desktop/local_database.h"
+#include "desktop/module_loader.h"
+#include "desktop/qt_canvas.h"
+#include "desktop/qt_host.h"
+#include "desktop/settings.h"
+#include "dialogs.h"
+#include "framework/format.h"
+#include "framework/query.h"
+
+namespace apura::desktop::test {
+
+namespace {
+
+// A small priced list, as the worksheet's tables hold them.
+void FillPrices(TClientDataSet& ds, int rows) {
+  ds.AddStringField("CODE", 10).SetDisplayLabel("Código");
+  TField& price = ds.AddFloatField("PRICE");
+  price.SetDisplayLabel("Preço");
+  price.SetDisplayFormat("#,##0.00000");
+  price.SetAlignment(TAlignment::taRightJustify);
+  PacketBuilder b({{"CODE", FieldType::String, 10}, {"PRICE", FieldType::Float}});
+  for (int i = 0; i < rows; ++i) b.Add({Value("C" + std::to_string(i)), Value(1234.5 + i)});
+  ds.SetData(b.Build());
+}
+
+void Columns(TDBGrid& grid) {
+  grid.Columns.Add("CODE");
+  grid.Columns.Add("PRICE").SetTitleAlignment(TAlignment::taRightJustify);
+}
+
+struct Formats {
+  FormatSettings saved = CurrentFormat();
+  Formats() {
+    CurrentFormat().decimalSeparator = ',';
+    CurrentFormat().thousandSeparator = '.';
+    CurrentFormat().shortDateFormat = "dd/mm/yyyy";
+  }
+  ~Formats() { CurrentFormat() = saved; }
+};
+
+}  // namespace
+
+HostPiecesTest::HostPiecesTest() = default;
+HostPiecesTest::~HostPiecesTest() = default;
+
+void HostPiecesTest::initTestCase() {
+  host_ = std::make_unique<QtHost>(HostSettings{});
+}
+
+void HostPiecesTest::cleanupTestCase() {
+  Application().DestroyForms();
+  host_.reset();
+}
+
+void HostPiecesTest::commandLineAndSettingsFile() {
+  HostSettings s;
+  QString error;
+  QVERIFY(ParseCommandLine({"apura", "--server", "srv.example:6000", "--module", "77", "--operator",
+                            "op1", "--decimal-separator", ",", "--keep-connected", "sim", "0001",
+                            "C1", "Nome do Comprador", "01/12/2026", "31/12/2026", "1234", "N"},
+                           s, error));
+  QCOMPARE(QString::fromStdString(s.serverHost), QString("srv.example"));
+  QCOMPARE(s.serverPort, 6000);
+  QCOMPARE(s.activeModule, 77);
+  QVERIFY(s.keepConnected);
+  QVERIFY(s.launchValues.has_value());
+  QCOMPARE(s.launchValues->size(), size_t(7));
+  QCOMPARE(QString::fromStdString((*s.launchValues)[2]), QString("Nome do Comprador"));
+
+  HostSettings bad;
+  QVERIFY(!ParseCommandLine({"apura", "--module", "5"}, bad, error));
+  QVERIFY2(error.contains("4, 34 or 77"), qPrintable(error));
+  QVERIFY(!ParseCommandLine({"apura", "--server", "nohost"}, bad, error));
+  QVERIFY2(error.contains("host:port"), qPrintable(error));
+  QVERIFY(!ParseCommandLine({"apura", "a", "b", "c"}, bad, error));
+  QVERIFY2(error.contains("Seven") && error.contains("3 given"), qPrintable(error));
+  QVERIFY(!ParseCommandLine({"apura", "--launch", "1|2|3|4|5|6|7", "x"}, bad, error));
+
+  // The file gives the session; the command line wins where it speaks.
+  QTemporaryDir dir;
+  const QString path = dir.filePath("apura.ini");
+  {
+    QSettings f(path, QSettings::IniFormat);
+    f.setValue("server/host", "files.example");
+    f.setValue("server/port", 7000);
+    f.setValue("session/module", 34);
+    f.setValue("session/operator", "FROMFILE");
+    f.setValue("formats/decimalSeparator", ".");
+    f.setValue("formats/productTree", "99.99;0;_");
+  }
+  HostSettings fromFile;
+  QSettings f(path, QSettings::IniFormat);
+  ReadSettingsFile(f, fromFile);
+  QVERIFY(ParseCommandLine({"apura", "--port", "8000"}, fromFile, error));
+  QCOMPARE(QString::fromStdString(fromFile.serverHost), QString("files.example"));
+  QCOMPARE(fromFile.serverPort, 8000);
+  QCOMPARE(fromFile.activeModule, 34);
+  QCOMPARE(fromFile.decimalSeparator, '.');
+  QCOMPARE(QString::fromStdString(fromFile.productTreePicture), QString("99.99;0;_"));
+
+  QCOMPARE(QString::fromStdString(PlatformDateFormat("dd/MM/yyyy")), QString("dd/mm/yyyy"));
+  QCOMPARE(QString::fromStdString(PlatformDateFormat("M/d/yy")), QString("m/d/yy"));
+}
+
+void HostPiecesTest::localDatabaseAnswersTheScreensQueries() {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("local.sqlite").toStdString();
+  auto db = std::make_shared<SqliteDatabase>(path);
+  EnsureLocalSchema(*db);
+  EnsureLocalSchema(*db);  // a second start finds the tables there
+  db->Exec(
+      "INSERT INTO REGIAO VALUES ('001', 'Região Sul');"
+      "INSERT INTO AUTGRUPOP VALUES ('PEME', 'COMPRAS');"
+      "INSERT INTO AUTGRUPOP VALUES ('OUTRA', 'CONSULTA');"
+      "INSERT INTO OPERGRUPOP VALUES ('COMPRAS', 'COMP01');"
+      "INSERT INTO OPERGRUPOP VALUES ('CONSULTA', 'VISITA');");
+
+  TADOIBQuery perm(nullptr, "qryAutGrupOp");
+  perm.SetConnection(db);
+  perm.SetSQL({"SELECT", "   AUTGRUPOP.IDAUTGRUPOP, OPERGRUPOP.CDOPERADOR", "FROM", "   AUTGRUPOP,",
+               "   OPERGRUPOP", "WHERE", "   AUTGRUPOP.IDAUTGRUPOP = 'PEME' AND",
+               "   AUTGRUPOP.CDGRUPOPER  = OPERGRUPOP.CDGRUPOPER", " "});
+  perm.AddStringField("CDOPERADOR", 12);
+  perm.Open();
+  QCOMPARE(perm.RecordCount(), 1);
+  QCOMPARE(QString::fromStdString(perm.FieldByName("CDOPERADOR").AsString()), QString("COMP01"));
+
+  TADOIBQuery region(nullptr, "qryPesqRegiao");
+  region.SetConnection(db);
+  region.SetSQL({"SELECT", "  NMREGIAO", "FROM", "  REGIAO", "WHERE", "  CDREGIAO = :P_CDREGIAO"});
+  region.ParamByName("P_CDREGIAO").SetAsString("001");
+  region.Open();
+  QCOMPARE(QString::fromStdString(region.FieldByName("NMREGIAO").AsString()),
+           QString::fromUtf8("Região Sul"));
+  region.Close();
+  region.ParamByName("P_CDREGIAO").SetAsString("999");
+  region.Open();
+  QVERIFY(region.IsEmpty());
+
+  try {
+    db->Execute("SELECT NOPE FROM REGIAO", {});
+    QFAIL("a bad statement must fail");
+  } catch (const EDatabaseError& e) {
+    QVERIFY2(QString(e.what()).contains(QString::fromStdString(path)), e.what());
+    QVERIFY2(QString(e.what()).contains("NOPE"), e.what());
+  }
+  try {
+    SqliteDatabase missing(dir.filePath("no/such/dir/x.sqlite").toStdString());
+    QFAIL("a file in a missing folder cannot be opened");
+  } catch (const std::runtime_error& e) {
+    QVERIFY2(QString(e.what()).contains("no/such/dir"), e.what());
+  }
+}
+
+void HostPiecesTest::missingModuleIsAMessageNamingTheCode() {
+  QTemporaryDir dir;
+  ModuleLoader loader(dir.path().toStdString());
+  try {
+    loader.Open("PRQ05100", {});
+    QFAIL("a missing screen must be reported");
+  } catch (const EModuleNotInstalled& e) {
+    QVERIFY2(QString(e.what()).contains("PRQ05100"), e.what());
+  }
+  QVERIFY(!loader.IsLoaded("PRQ05100"));
+
+  // Something that is not a library is refused with the loader's reason.
+  { std::ofstream(dir.filePath("libPRQ01802.so").toStdString()) << "not a library"; }
+  try {
+    loader.Open("PRQ01802", {});
+    QFAIL("a broken library must be reported");
+  } catch (const EModuleNotInstalled& e) {
+    QVERIFY2(QString(e.what()).contains("PRQ01802"), e.what());
+  }
+
+  // Through the host service the user gets a message and the caller goes on.
+  host_->SetModuleLoader(&loader);
+  auto answer = AnswerNextDialog("OK");
+  bool returned = RunEvent([] { LoadBPL("PRQ01803", {Value("x")}); });
+  host_->SetModuleLoader(nullptr);
+  QVERIFY(returned);
+  QVERIFY(answer->seen);
+  QVERIFY2(answer->text.contains("PRQ01803"), qPrintable(answer->text));
+}
+
+void HostPiecesTest::gridShowsVisibleRowsAndFollowsTheCursorBothWays() {
+  Formats formats;
+  TClientDataSet ds("cdsPrices");
+  FillPrices(ds, 6);
+  int scrolls = 0;
+  ds.AfterScroll = [&](TClientDataSet&) { ++scrolls; };
+  TDataSource dts("dtsPrices");
+  dts.SetDataSet(&ds);
+  TForm form("frmTest");
+  TDBGrid grid(&form, "dbgPrices", &form);
+  grid.SetDataSource(&dts);
+  Columns(grid);
+
+  GridView view(grid);
+  view.resize(400, 300);
+  view.show();
+  DataSetModel& m = view.Model();
+  QCOMPARE(m.rowCount(), 6);
+  QCOMPARE(m.columnCount(), 2);
+  QCOMPARE(m.data(m.index(0, 1), Qt::DisplayRole).toString(), QString("1.234,50000"));
+  QCOMPARE(m.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+           QString::fromUtf8("Código"));
+  QCOMPARE(m.headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+               Qt::AlignRight,
+           Qt::AlignRight);
+  QCOMPARE(view.currentIndex().row(), 0);
+
+  // The user picks a row: the table's cursor moves and its after-scroll runs.
+  view.setCurrentIndex(m.index(3, 1));
+  QCOMPARE(ds.RecNo(), 4);
+  QCOMPARE(scrolls, 1);
+  QCOMPARE(grid.SelectedIndex(), 1);
+
+  // The code moves the cursor: the view selects that row.
+  ds.SetRecNo(2);
+  QCOMPARE(view.currentIndex().row(), 1);
+  ds.Last();
+  QCOMPARE(view.currentIndex().row(), 5);
+
+  // A filter narrows what the grid shows, in the table's order.
+  ds.OnFilterRecord = [](TClientDataSet& t, bool& accept) {
+    accept = t.FieldByName("PRICE").AsFloat() > 1236;
+  };
+  ds.SetFiltered(true);
+  QCOMPARE(m.rowCount(), 4);
+  QCOMPARE(m.data(m.index(0, 0), Qt::DisplayRole).toString(), QString("C2"));
+  QCOMPARE(view.currentIndex().row(), ds.CursorPos());
+  ds.SetFiltered(false);
+  QCOMPARE(m.rowCount(), 6);
+
+  // Hidden columns and a changed title follow the grid.
+  grid.Columns[0].SetVisible(false);
+  QVERIFY(view.isColumnHidden(0));
+  grid.Columns[1].SetTitleCaption("Pr. Unitário");
+  QCOMPARE(m.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
+           QString::fromUtf8("Pr. Unitário"));
+  view.Detach();
+}
+
+void HostPiecesTest::gridHoldsBackWhileControlsAreDisabled() {
+  Formats formats;
+  TClientDataSet ds("cdsPrices");
+  FillPrices(ds, 4);
+  TDataSource dts("dtsPrices");
+  dts.SetDataSet(&ds);
+  TForm form("frmTest");
+  TDBGrid grid(&form, "dbgPrices", &form);
+  grid.SetDataSource(&dts);
+  Columns(grid);
+  GridView view(grid);
+  DataSetModel& m = view.Model();
+
+  ds.DisableControls();
+  ds.Last();
+  ds.OnFilterRecord = [](TClientDataSet& t, bool& a) {
+    a = t.FieldByName("CODE").AsString() != "C0";
+  };
+  ds.SetFiltered(true);
+  // Nothing reached the view: same rows, same selection, and no half-changed
+  // rows are read meanwhile.
+  QCOMPARE(m.rowCount(), 4);
+  QCOMPARE(view.currentIndex().row(), 0);
+  QVERIFY(!m.data(m.index(0, 0), Qt::DisplayRole).isValid());
+  ds.EnableControls();
+  QCOMPARE(m.rowCount(), 3);
+  QCOMPARE(view.currentIndex().row(), ds.CursorPos());
+  QCOMPARE(m.data(m.index(0, 0), Qt::DisplayRole).toString(), QString("C1"));
+  view.Detach();
+}
+
+void HostPiecesTest::cellPainterSeesThePaintedRow() {
+  Formats formats;
+  TClientDataSet ds("cdsPrices");
+  FillPrices(ds, 5);
+  int ownTexts = 0;
+  ds.FieldByName("CODE").OnGetText = [&](TField&, std::string& t, bool) {
+    ++ownTexts;
+    t = "<" + t + ">";
+  };
+  TDataSource dts("dtsPrices");
+  dts.SetDataSet(&ds);
+  TForm form("frmTest");
+  TDBGrid grid(&form, "dbgPrices", &form);
+  grid.SetDataSource(&dts);
+  Columns(grid);
+  struct Painted {
+    int col;
+    std::string code;
+    TGridDrawState state;
+    int left;
+  };
+  std::vector<Painted> painted;
+  grid.OnDrawColumnCell = [&](TComponent&, const TRect& r, int col, TColumn&, TGridDrawState st) {
+    painted.push_back({col, ds.FieldByName("CODE").AsString(), st, r.Left});
+    grid.Canvas()->Brush.Color = clRed;
+    grid.Canvas()->FillRect(r);
+  };
+  ds.SetRecNo(3);
+  GridView view(grid);
+  view.resize(400, 300);
+  view.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&view));
+  const QImage shot = view.viewport()->grab().toImage();
+  QVERIFY(!painted.empty());
+  // Each cell is painted with the table addressing its row; the cursor stays.
+  std::set<std::string> codes;
+  for (const Painted& p : painted) {
+    codes.insert(p.code);
+    if (p.code == "C2" && p.col == 0) QVERIFY(p.state & gdSelected);
+    if (p.code != "C2") QVERIFY(!(p.state & gdSelected));
+  }
+  QCOMPARE(codes, (std::set<std::string>{"C0", "C1", "C2", "C3", "C4"}));
+  QCOMPARE(ds.RecNo(), 3);
+  // The field's own text handler kept running and is still in place.
+  QVERIFY(ownTexts > 0);
+  QCOMPARE(QString::fromStdString(ds.FieldByName("CODE").DisplayText()), QString("<C2>"));
+  // What the painter drew is what the screen shows.
+  const QRect cell = view.visualRect(view.Model().index(1, 1));
+  QCOMPARE(shot.pixelColor(cell.center()), QColor(255, 0, 0));
+  view.Detach();
+}
+
+void HostPiecesTest::canvasFillsCopiesWithTransparencyAndClips() {
+  QImage img(40, 20, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  {
+    QPainter p(&img);
+    QtCanvas c(p, QPalette(), QFont());
+    c.Brush.Color = clRed;
+    c.FillRect(Rect(0, 0, 10, 10));
+    TBitmap mark;
+    mark.Width = 2;
+    mark.Height = 2;
+    mark.Pixels = {clOlive, clGreen, clGreen, clOlive};
+    c.Brush.Color = clBlue;
+    c.BrushCopy(Bounds(20, 0, 2, 2), mark, Bounds(0, 0, 2, 2), clOlive);
+    // A cell lower than the mark shows only its top rows.
+    c.BrushCopy(Bounds(30, 0, 2, 1), mark, Bounds(0, 0, 2, 1), clOlive);
+    c.Brush.Color = clWhite;
+    c.Font.Color = clBlack;
+    c.TextRect(Rect(0, 12, 6, 20), 0, 12, "WWWWWWWW");
+  }
+  QCOMPARE(img.pixelColor(5, 5), QColor(255, 0, 0));
+  QCOMPARE(img.pixelColor(10, 5), QColor(Qt::white));
+  QCOMPARE(img.pixelColor(20, 0), QColor(0, 0, 255));  // olive turned into the brush
+  QCOMPARE(img.pixelColor(21, 0), QColor(0, 128, 0));
+  QCOMPARE(img.pixelColor(21, 1), QColor(0, 0, 255));
+  QCOMPARE(img.pixelColor(31, 0), QColor(0, 128, 0));
+  QCOMPARE(img.pixelColor(31, 1), QColor(Qt::white));
+  // Clipped text leaves nothing beyond its rectangle.
+  for (int x = 7; x < 20; ++x)
+    for (int y = 12; y < 20; ++y) QCOMPARE(img.pixelColor(x, y), QColor(Qt::white));
+  QCOMPARE(SymbolText("Monotype Sorts", "4"), QString(QChar(0x2714)));
+  QCOMPARE(SymbolText("Arial", "4"), QString("4"));
+}
+
+void HostPiecesTest::controlsFollowTheModelAndClicksReachIt() {
+  TForm form("frmTest");
+  TPanel bar(&form, "panBotoes", &form);
+  TButtonFlat go(&form, "sbtGo", &bar);
+  go.SetHint("Ir");
+  TButtonFlat toggle(&form, "sbtToggle", &bar);
+  toggle.SetGroupIndex(12);
+  toggle.SetAllowAllUp(true);
+  TMainMenu menu(&form, "mnuPrincipal");
+  TMenuItem top(&form, "mnuTop", "&Operação");
+  TMenuItem item(&form, "mnuItem", "Ne&gociar/Simular", "Ctrl+S");
+  menu.Add(top);
+  top.Add(item);
+  TPageControl pages(&form, "pgc", &form);
+  TTabSheet one(&form, "tshOne", pages, "Um");
+  TTabSheet two(&form, "tshTwo", pages, "Dois");
+  TEdit edit(&form, "edtText", &one);
+  int clicks = 0, itemClicks = 0, changes = 0, changing = 0;
+  go.OnClick = [&](TComponent&) { ++clicks; };
+  item.OnClick = [&](TComponent&) { ++itemClicks; };
+  pages.OnChanging = [&](TComponent&, bool&) { ++changing; };
+  pages.OnChange = [&](TComponent&) { ++changes; };
+
+  FormView view(form);
+  view.resize(500, 300);
+  view.show();
+  QAction* goAction = view.ActionNamed("sbtGo");
+  QAction* toggleAction = view.ActionNamed("sbtToggle");
+  QAction* itemAction = view.ActionNamed("mnuItem");
+  QVERIFY(goAction && toggleAction && itemAction);
+  QCOMPARE(goAction->toolTip(), QString("Ir"));
+  QCOMPARE(itemAction->text(), QString("Ne&gociar/Simular"));
+  QCOMPARE(itemAction->shortcut(), QKeySequence("Ctrl+S"));
+
+  go.SetEnabled(false);
+  QVERIFY(!goAction->isEnabled());
+  goAction->trigger();  // a disabled command does nothing
+  QCOMPARE(clicks, 0);
+  go.SetEnabled(true);
+  QVERIFY(goAction->isEnabled());
+  goAction->trigger();
+  QCOMPARE(clicks, 1);
+
+  toggleAction->trigger();
+  QVERIFY(toggle.Down());
+  QVERIFY(toggleAction->isChecked());
+  toggle.SetDown(false);
+  QVERIFY(!toggleAction->isChecked());
+
+  item.SetChecked(true);
+  QVERIFY(itemAction->isChecked());
+  itemAction->trigger();
+  QCOMPARE(itemClicks, 1);
+  QVERIFY(itemAction->isChecked());  // the model says checked, whatever Qt toggled
+  item.SetEnabled(false);
+  QVERIFY(!itemAction->isEnabled());
+
+  auto* tabs = qobject_cast<QTabWidget*>(view.WidgetNamed("pgc"));
+  QVERIFY(tabs);
+  QCOMPARE(tabs->count(), 2);
+  two.SetEnabled(false);
+  QVERIFY(!tabs->isTabEnabled(1));
+  two.SetEnabled(true);
+  tabs->setCurrentIndex(1);  // as a click on the tab
+  QCOMPARE(pages.ActivePage(), &two);
+  QCOMPARE(changing, 1);
+  QCOMPARE(changes, 1);
+  pages.SetActivePage(&one);  // the code's own change
+  QCOMPARE(tabs->currentIndex(), 0);
+  QCOMPARE(changes, 1);
+  two.SetTabVisible(false);
+  QVERIFY(!tabs->isTabVisible(1));
+
+  auto* line = qobject_cast<QLineEdit*>(view.WidgetNamed("edtText"));
+  QVERIFY(line);
+  edit.SetText("abc");
+  QCOMPARE(line->text(), QString("abc"));
+  edit.SetVisible(false);
+  QVERIFY(line->isHidden());
+}
+
+void HostPiecesTest::messageHookRewritesKeysOnlyWhileInstalled() {
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* edit = new QLineEdit(&window);
+  layout->addWidget(edit);
+  window.show();
+  QApplication::setActiveWindow(&window);
+  edit->setFocus();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+
+  int seen = 0;
+  MsgEventForm([&](HostMessage& msg, bool&) {
+    ++seen;
+    if (msg.key == VK_OEM_PERIOD || msg.key == VK_DECIMAL) msg.key = VK_OEM_COMMA;
+  });
+  QVERIFY(host_->HookInstalled());
+  QTest::keyClick(edit, Qt::Key_Period);
+  QTest::keyClick(edit, Qt::Key_Period, Qt::KeypadModifier);
+  QTest::keyClick(edit, Qt::Key_5);
+  QCOMPARE(edit->text(), QString(",,5"));
+  QVERIFY(seen >= 3);
+
+  MsgEventForm({});
+  QTest::keyClick(edit, Qt::Key_Period);
+  QCOMPARE(edit->text(), QString(",,5."));
+}
+
+}  // namespace apura::desktop::test
