@@ -177,7 +177,7 @@ TallyDocument GenerateDemo(const DemoOptions& o) {
     if (s >= np) sp.name += " Linha " + std::to_string(s / np + 1);
     sp.unit = base.unit;
     double stockPrice = base.price * rng.Real(0.9, 1.1);
-    sp.lastPrice = Round2(stockPrice * rng.Real(0.95, 1.08));
+    sp.lastPrice = Round2(stockPrice * rng.Real(1.02, 1.3));
     d.stockProducts.push_back(sp);
 
     int alternatives = s % 3 == 1 ? 2 : 1;

@@ -295,17 +295,57 @@ DataPacket DeliveryPacket(const TallyModel& m, const std::vector<FieldDef>& fiel
       codeS = b.Intern(c, "S");
     }
   }
+  // The items are wide; the column loops below read these compact copies so that
+  // a half-million-row tally stays in cache.
+  std::vector<int32_t> qi(n), ri(n), reason(n), just(n);
+  std::vector<double> qty(n);
+  std::vector<char> sel(n);
+  int cReason = -1, cJust = -1;
+  for (size_t c = 0; c < fields.size(); ++c) {
+    if (fields[c].name == "IDMOTIVPRESC") cReason = static_cast<int>(c);
+    if (fields[c].name == "TXOBESCMANAP") cJust = static_cast<int>(c);
+  }
+  const std::string* lastReason = nullptr;
+  int32_t reasonCode = -1, emptyJust = cJust >= 0 ? b.Intern(cJust, "") : -1;
+  for (size_t i = 0; i < n; ++i) {
+    const Item& it = m.items[i];
+    qi[i] = it.quote;
+    ri[i] = it.request;
+    sel[i] = it.selected;
+    qty[i] = it.QTACOMP;
+    if (cReason >= 0) {
+      // Rows of one quotation line share their reason: intern once per run.
+      if (!lastReason || *lastReason != it.IDMOTIVPRESC) {
+        lastReason = &it.IDMOTIVPRESC;
+        reasonCode = b.Intern(cReason, it.IDMOTIVPRESC);
+      }
+      reason[i] = reasonCode;
+    }
+    if (cJust >= 0)
+      just[i] = it.TXOBESCMANAP.empty() ? emptyJust : b.Intern(cJust, it.TXOBESCMANAP);
+  }
+  auto perQuote = [&](size_t c, const std::vector<int32_t>& codes) {
+    for (size_t i = 0; i < n; ++i) b.Code(c, codes[qi[i]]);
+  };
+  auto quoteNumber = [&](size_t c, double QuoteLine::*field) {
+    std::vector<double> v(nq);
+    for (size_t k = 0; k < nq; ++k) v[k] = m.quotes[k].*field;
+    for (size_t i = 0; i < n; ++i) b.Number(c, v[qi[i]]);
+  };
+  auto requestNumber = [&](size_t c, double RequestLine::*field) {
+    std::vector<double> v(nr);
+    for (size_t k = 0; k < nr; ++k) v[k] = m.requests[k].*field;
+    for (size_t i = 0; i < n; ++i) b.Number(c, v[ri[i]]);
+  };
   for (size_t c = 0; c < fields.size(); ++c) {
     const std::string& f = fields[c].name;
     switch (src[c]) {
-      case Src::Quote: {
-        const auto& codes = perLine[c];
-        for (const Item& it : m.items) b.Code(c, codes[it.quote]);
+      case Src::Quote:
+        perQuote(c, perLine[c]);
         break;
-      }
       case Src::Request: {
         const auto& codes = perLine[c];
-        for (const Item& it : m.items) b.Code(c, codes[it.request]);
+        for (size_t i = 0; i < n; ++i) b.Code(c, codes[ri[i]]);
         break;
       }
       case Src::Const:
@@ -313,26 +353,23 @@ DataPacket DeliveryPacket(const TallyModel& m, const std::vector<FieldDef>& fiel
         break;
       case Src::Item:
         if (f == "QTACOMP") {
-          for (const Item& it : m.items) b.Number(c, it.QTACOMP);
+          for (size_t i = 0; i < n; ++i) b.Number(c, qty[i]);
         } else if (f == "QTSOLACOMP") {
-          for (const Item& it : m.items) b.Number(c, m.requests[it.request].QTSOLACOMP);
+          requestNumber(c, &RequestLine::QTSOLACOMP);
         } else if (f == "DTENTRAPUT") {
-          for (const Item& it : m.items) b.Number(c, m.requests[it.request].DTENTRAPUT);
+          requestNumber(c, &RequestLine::DTENTRAPUT);
         } else if (f == "VRPRECUNIAP") {
-          for (const Item& it : m.items) b.Number(c, m.quotes[it.quote].VRPRECUNIAP);
+          quoteNumber(c, &QuoteLine::VRPRECUNIAP);
         } else if (f == "VRPRECECOAP") {
-          for (const Item& it : m.items) b.Number(c, m.quotes[it.quote].PRECOECON);
+          quoteNumber(c, &QuoteLine::PRECOECON);
         } else if (f == "VRPRECONPIAP") {
-          for (const Item& it : m.items) b.Number(c, m.quotes[it.quote].PRECOECONPI);
+          quoteNumber(c, &QuoteLine::PRECOECONPI);
         } else if (f == "IDITMSELAPUR") {
-          for (const Item& it : m.items) b.Code(c, it.selected ? codeS : codeN);
+          for (size_t i = 0; i < n; ++i) b.Code(c, sel[i] ? codeS : codeN);
         } else if (f == "IDMOTIVPRESC") {
-          for (const Item& it : m.items) b.Text(c, it.IDMOTIVPRESC);
+          for (size_t i = 0; i < n; ++i) b.Code(c, reason[i]);
         } else if (f == "TXOBESCMANAP") {
-          int32_t empty = b.Intern(c, "");
-          for (const Item& it : m.items) {
-            b.Code(c, it.TXOBESCMANAP.empty() ? empty : b.Intern(c, it.TXOBESCMANAP));
-          }
+          for (size_t i = 0; i < n; ++i) b.Code(c, just[i]);
         }
         break;
     }
