@@ -164,6 +164,14 @@ void BM_ServerLoadTallyFromSqlite(benchmark::State& state) {
   }
 }
 
+// The server's best-quote tally: load, choose, clear and write the selections in
+// one transaction.
+void BM_ServerMelhorCotacao(benchmark::State& state) {
+  World& w = W();
+  const std::string& tally = w.tallies.at(state.range(0));
+  for (auto _ : state) w.service->MelhorCotacao("0009", tally, "PRQ", "F");
+}
+
 #define SIZES Arg(50000)->Arg(500000)->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_FetchDecodeLoad_GetItmApurPrec)->SIZES;
 BENCHMARK(BM_FetchDecodeLoad_GetDados)->SIZES;
@@ -173,6 +181,7 @@ BENCHMARK(BM_ServerBuildPacket_GetItmApurPrec)->SIZES;
 BENCHMARK(BM_ServerBuildPacket_GetDados)->SIZES;
 BENCHMARK(BM_ServerLoadTallyFromSqlite)->SIZES;
 BENCHMARK(BM_UnaryNoopRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ServerMelhorCotacao)->SIZES;
 
 }  // namespace
 

@@ -32,7 +32,7 @@ class Service final : public wire::ApplicationServer::Service {
         args.push_back(CallArg{DecodeValue(&v), a.by_ref()});
       }
       envelope = registry_.Dispatch(request->object(), request->method(), args);
-    } catch (const std::invalid_argument& e) {
+    } catch (const std::exception& e) {
       envelope = ResultFailure("malformed arguments of " + request->method() + ": " + e.what());
     }
 

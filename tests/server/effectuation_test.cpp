@@ -206,6 +206,61 @@ TEST_F(EffectuationTest, AChangeRowThatMatchesNothingRefusesThePacket) {
   EXPECT_TRUE(Afs().empty());
 }
 
+TEST_F(EffectuationTest, AChangePacketWithoutAKeyFieldNamesIt) {
+  service_->Import(Doc());
+  DataPacket all = Get("GetDados");
+  std::vector<FieldDef> fields;
+  for (const FieldDef& f : all.fields()) {
+    if (f.name != "CDFILIAP") fields.push_back(f);
+  }
+  PacketBuilder b(fields);
+  std::vector<Value> row;
+  for (size_t c = 0; c < all.fields().size(); ++c) {
+    if (all.fields()[c].name != "CDFILIAP") row.push_back(all.Cell(c, 0));
+  }
+  b.Add(row).Status(RowStatus::Modified);
+  EXPECT_NE(Failure("Gera_AF", GeraArgs(Value(b.Build()))).find("CDFILIAP"), std::string::npos);
+  EXPECT_NE(Failure("Gera_AF", GeraArgs(Value("not a packet"))).find("argumento 1"),
+            std::string::npos);
+}
+
+TEST_F(EffectuationTest, BudgetAndLastPriceShapeTheOutcome) {
+  TallyDocument d = Doc();
+  d.centre.budget = 150;  // AFs of 100, 200 and 220: only the first fits
+  d.stockProducts[0].lastPrice = 9;
+  service_->Import(d);
+  auto three = [&] {
+    return Choose({{"F1", "0101", d5_}, {"F1", "0102", d5_}, {"F2", "0102", d5_}});
+  };
+  ValueArray out = Call("Gera_AF", GeraArgs(three())).AsArray();
+  EXPECT_FALSE(out[2].AsBoolean());
+  EXPECT_EQ(out[1].ToText(), kSuccess);
+  std::string warning = out[3].ToText();
+  EXPECT_EQ(warning.rfind("N_GerAF_Orc\r\n", 0), 0u) << warning;
+  EXPECT_NE(warning.find("Arroz Tipo 1 Pacote 1 kg: Preço unitário (unidade de estoque) 10,00000 "
+                         "maior que o último preço utilizado (unidade de estoque) 9,00000"),
+            std::string::npos)
+      << warning;
+  std::vector<AfRecord> afs = Afs();
+  ASSERT_EQ(afs.size(), 1u);
+  EXPECT_EQ(afs[0].total, 100);
+
+  TallyDocument poor = Doc();
+  poor.number = "79";
+  poor.centre.code = "0002";
+  poor.centre.budget = 40;  // the smallest AF is 50
+  service_->Import(poor);
+  dados_ = std::make_unique<TClientDataSet>("cdsDados");
+  std::vector<CallArg> args = GeraArgs(Value(), "79");
+  args[3] = ByRef(Value("0002"));
+  Call("MelhorCotacao",
+       {ByRef(Value("0002")), ByRef(Value("79")), ByRef(Value("PRQ")), ByRef(Value("F"))});
+  ValueArray none = Call("Gera_AF", args).AsArray();
+  EXPECT_TRUE(none[2].AsBoolean());
+  EXPECT_EQ(none[1].ToText(), "N_GerAF_OrcN");
+  EXPECT_TRUE(Afs("79").empty());
+}
+
 TEST_F(EffectuationTest, AfsBelowTheSuppliersMinimumAreInconsistent) {
   TallyDocument d = Doc();
   d.quotations[1].minValue = 1000;  // F2 refuses AFs under 1000
