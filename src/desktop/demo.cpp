@@ -65,6 +65,8 @@ void DemoEnvironment::Configure(HostSettings& s) const {
   s.serverPort = Port();
   s.localDatabase = localPath_;
   s.operatorCode = impl_->options.buyer;
+  // The demo's tree codes are stored with their dots ("1.01.001").
+  s.productTreePicture.clear();
   if (!s.launchValues) s.launchValues = LaunchValues();
 }
 

@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
       demo =
           std::make_unique<DemoEnvironment>(settings.demoDir.empty() ? dataDir : settings.demoDir);
       demo->Configure(settings);
+      // The demo shows the supplies module, where every column of the
+      // worksheet is on, unless the command line chose another.
+      if (!app.arguments().contains("--module")) settings.activeModule = 34;
       std::fprintf(stdout, "apura: demo server on %s\n", demo->Address().c_str());
       std::fflush(stdout);
     }

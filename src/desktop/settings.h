@@ -22,9 +22,9 @@ struct HostSettings {
   std::string shortDateFormat;  // platform picture, e.g. "dd/mm/yyyy"
   char decimalSeparator = ',';
   char thousandSeparator = '.';
-  std::string productTreePicture = "9.99.999.9999;0;_";
-  std::string modulesDir;     // empty: the executable's folder
-  std::string localDatabase;  // empty: apura-local.sqlite in the data folder
+  std::string productTreePicture;  // empty: codes shown as stored
+  std::string modulesDir;          // empty: the executable's folder
+  std::string localDatabase;       // empty: apura-local.sqlite in the data folder
   std::string screen = "PRQ05001";
   int screenHeight = 0;  // 0: the screen's own
   bool demo = false;

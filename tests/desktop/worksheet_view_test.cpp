@@ -1,0 +1,312 @@
+#include "worksheet_view_test.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTest>
+#include <set>
+
+#include "desktop/demo.h"
+#include "desktop/form_view.h"
+#include "desktop/grid_view.h"
+#include "desktop/local_database.h"
+#include "desktop/main_window.h"
+#include "desktop/module_loader.h"
+#include "desktop/qt_host.h"
+#include "framework/format.h"
+#include "framework/netconnection.h"
+#include "rpc/grpc_transport.h"
+
+namespace apura::desktop::test {
+
+namespace {
+
+QStringList Column(GridView* g, int col) {
+  QStringList out;
+  DataSetModel& m = g->Model();
+  for (int r = 0; r < m.rowCount(); ++r) out << m.data(m.index(r, col), Qt::DisplayRole).toString();
+  return out;
+}
+
+int ColumnOf(GridView* g, const char* field) {
+  const auto& cols = g->Model().Columns();
+  for (size_t i = 0; i < cols.size(); ++i)
+    if (QString::fromStdString(cols[i].fieldName).compare(field, Qt::CaseInsensitive) == 0)
+      return int(i);
+  return -1;
+}
+
+// Clicks row `row` of a grid as the user does: focus, then the cell.
+void ClickRow(GridView* g, int row, int col = 0) {
+  g->setFocus();
+  const QRect r = g->visualRect(g->Model().index(row, col));
+  if (r.isValid()) {
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, r.center());
+  } else {
+    g->setCurrentIndex(g->Model().index(row, col));
+  }
+}
+
+}  // namespace
+
+WorksheetViewTest::WorksheetViewTest() = default;
+WorksheetViewTest::~WorksheetViewTest() = default;
+
+void WorksheetViewTest::initTestCase() {
+  QVERIFY(dir_.isValid());
+  CurrentFormat().decimalSeparator = ',';
+  CurrentFormat().thousandSeparator = '.';
+  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
+  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
+  HostSettings settings;
+  settings.decimalSeparator = ',';
+  settings.shortDateFormat = "dd/mm/yyyy";
+  settings.activeModule = 34;
+  settings.screenHeight = 480;
+  demo_->Configure(settings);
+  auto local = std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath());
+  SetDefaultDatabase(local);
+  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
+    return rpc::MakeGrpcTransport();
+  });
+  host_ = std::make_unique<QtHost>(settings);
+  loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
+  host_->SetModuleLoader(loader_.get());
+  window_ = std::make_unique<MainWindow>(*host_);
+  window_->resize(1280, 800);
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+
+  window_->OpenWorksheet(*settings.launchValues);
+  for (const auto& f : Application().Forms())
+    if (f->Name == "frmPlanApurNegGrid") form_ = f.get();
+  QVERIFY2(form_, "the worksheet form was not created");
+  view_ = host_->ViewOf(*form_);
+  QVERIFY2(view_, "the worksheet has no window");
+  QVERIFY2(host_->Shown().empty() || host_->Shown().back().find("exception") == std::string::npos,
+           host_->Shown().empty() ? "" : host_->Shown().back().c_str());
+}
+
+void WorksheetViewTest::cleanupTestCase() {
+  window_.reset();
+  Application().DestroyForms();
+  host_.reset();
+  SetDefaultDatabase(nullptr);
+  SetDefaultTransportFactory(nullptr);
+  demo_.reset();
+}
+
+GridView* WorksheetViewTest::Grid(const char* name) const {
+  return view_ ? view_->GridNamed(name) : nullptr;
+}
+
+void WorksheetViewTest::ShowPage(const char* caption) {
+  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
+  QVERIFY(tabs);
+  for (int i = 0; i < tabs->count(); ++i)
+    if (tabs->tabText(i) == QString::fromUtf8(caption)) {
+      QVERIFY2(tabs->isTabEnabled(i), caption);
+      tabs->setCurrentIndex(i);
+      QCOMPARE(tabs->currentIndex(), i);
+      QCoreApplication::processEvents();
+      return;
+    }
+  QFAIL(caption);
+}
+
+void WorksheetViewTest::demoLaunchShowsTheTallysProducts() {
+  QVERIFY(form_->Active());
+  QVERIFY(host_->HookInstalled());
+  // A 480-pixel screen opens the worksheet maximised.
+  auto* sub = qobject_cast<QMdiSubWindow*>(host_->WindowOf(*form_));
+  QVERIFY(sub);
+  QVERIFY(sub->isMaximized());
+  QCOMPARE(sub->windowTitle(), QString::fromUtf8("Apuração/Efetivação"));
+
+  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
+  QVERIFY(tabs);
+  QStringList captions;
+  for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
+  QVERIFY2(captions.contains(QString::fromUtf8("Produtos")) &&
+               captions.contains(QString::fromUtf8("Cotação")) &&
+               captions.contains(QString::fromUtf8("por Entrega")),
+           qPrintable(captions.join(",")));
+  QCOMPARE(tabs->tabText(tabs->currentIndex()), QString::fromUtf8("Produtos"));
+
+  GridView* products = Grid("dbgProdEsto");
+  QVERIFY(products);
+  QVERIFY(products->isVisible());
+  QCOMPARE(products->Model().rowCount(), 12);  // the demo tally's stock products
+  const QStringList names = Column(products, ColumnOf(products, "NMPRODUTO"));
+  QCOMPARE(std::set<QString>(names.begin(), names.end()).size(), size_t(12));
+  for (const QString& n : names) QVERIFY(!n.trimmed().isEmpty());
+  // Product-tree codes as the demo stores them.
+  const QString code = Column(products, ColumnOf(products, "CDARVPROD")).value(0);
+  QVERIFY2(QRegularExpression("^\\d\\.\\d\\d\\.\\d{3}$").match(code).hasMatch(), qPrintable(code));
+
+  // The header: week numbers, day names and the buyer.
+  auto text = [&](const char* name) {
+    auto* e = qobject_cast<QLineEdit*>(view_->WidgetNamed(name));
+    return e ? e->text() : QString("<none>");
+  };
+  QVERIFY2(QRegularExpression("^\\d{1,2}$").match(text("edtNum_Sem_Ini")).hasMatch(),
+           qPrintable(text("edtNum_Sem_Ini")));
+  QVERIFY2(QRegularExpression("^\\d{1,2}$").match(text("edtNum_Sem_Fin")).hasMatch(),
+           qPrintable(text("edtNum_Sem_Fin")));
+  QCOMPARE(text("edtNmSem_Ini").size(), 3);
+  QCOMPARE(text("edtEnt_Ini"), QString::fromStdString((*host_->Settings().launchValues)[3]));
+  QCOMPARE(text("edtComprador"), QString::fromUtf8("Comprador de Demonstração"));
+  // Totals panels are hidden.
+  QWidget* totals = view_->WidgetNamed("panFiltro");
+  QVERIFY(totals && totals->isHidden());
+}
+
+void WorksheetViewTest::clickingRegionProductAndQuotationChangesTheGrids() {
+  ShowPage("Cotação");
+  GridView* regions = Grid("dbgRegiao");
+  GridView* items = Grid("dbgProduto");
+  GridView* quotes = Grid("dbgFornecedor");
+  QVERIFY(regions && items && quotes);
+  QVERIFY(regions->Model().rowCount() > 1);
+  QVERIFY(items->Model().rowCount() > 0);
+  QVERIFY(quotes->Model().rowCount() > 0);
+
+  // Prices in the locale's form, "#,##0.00000".
+  const QString price = Column(quotes, ColumnOf(quotes, "VRPRECUNIAP")).value(0);
+  QVERIFY2(QRegularExpression("^\\d{1,3}(\\.\\d{3})*,\\d{5}$").match(price).hasMatch(),
+           qPrintable(price));
+  QCOMPARE(quotes->Model()
+               .headerData(ColumnOf(quotes, "QTACOMP"), Qt::Horizontal, Qt::DisplayRole)
+               .toString(),
+           QString("Qtde. Apurada"));
+
+  // Another region: its own negotiated products, and their quotations.
+  const int itemCol = ColumnOf(items, "CDARVPROD");
+  const QStringList itemsBefore = Column(items, itemCol);
+  const QStringList quotesBefore = Column(quotes, ColumnOf(quotes, "NMFANTFORN"));
+  ClickRow(regions, 1);
+  QCOMPARE(regions->currentIndex().row(), 1);
+  const QStringList itemsAfter = Column(items, itemCol);
+  const QStringList quotesAfter = Column(quotes, ColumnOf(quotes, "NMFANTFORN"));
+  QVERIFY(itemsAfter != itemsBefore || quotesAfter != quotesBefore);
+  QCOMPARE(items->currentIndex().row(), 0);
+
+  // Another negotiated product: its quotation lines.
+  if (items->Model().rowCount() > 1) {
+    const QStringList before = Column(quotes, ColumnOf(quotes, "VRPRECUNIAP"));
+    ClickRow(items, 1);
+    QCOMPARE(items->currentIndex().row(), 1);
+    QVERIFY(Column(quotes, ColumnOf(quotes, "VRPRECUNIAP")) != before);
+  }
+
+  // Another quotation line: the delivery page shows its branch requests.
+  QVERIFY(quotes->Model().rowCount() > 1);
+  ClickRow(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
+  ShowPage("por Entrega");
+  GridView* branches = Grid("dbgCot_Filial");
+  QVERIFY(branches);
+  const QStringList first = Column(branches, ColumnOf(branches, "QTSOLACOMP"));
+  ShowPage("Cotação");
+  // A line of another product of the same region gives other requests.
+  ClickRow(items, 0);
+  ClickRow(quotes, quotes->Model().rowCount() - 1, ColumnOf(quotes, "NMFANTFORN"));
+  QCOMPARE(quotes->currentIndex().row(), quotes->Model().rowCount() - 1);
+  ShowPage("por Entrega");
+  QVERIFY(branches->Model().rowCount() > 0);
+  const int dateCol = ColumnOf(branches, "DTENTRAPUT");
+  QVERIFY2(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}")
+               .match(Column(branches, dateCol).value(0))
+               .hasMatch(),
+           qPrintable(Column(branches, dateCol).value(0)));
+  Q_UNUSED(first);
+  ShowPage("Produtos");
+}
+
+void WorksheetViewTest::buttonsFollowTheModelsEnabledStates() {
+  static const char* const names[] = {"sbtApurar",   "sbtGerarAF",  "sbtSimulacao", "sbtPlanilha",
+                                      "btnAnalisAF", "sbtTotais",   "sbtIncluir",   "sbtAlterar",
+                                      "sbtExcluir",  "sbtProcurar", "sbtCancelar",  "sbtConfirmar"};
+  auto checkAll = [&] {
+    for (const char* n : names) {
+      auto* b = form_->FindComponentAs<TButtonFlat>(n);
+      QAction* a = view_->ActionNamed(n);
+      QVERIFY2(b && a, n);
+      QVERIFY2(a->isEnabled() == b->Enabled(), n);
+    }
+  };
+  // On the products page the tally command is off (its data link is the products').
+  ShowPage("Produtos");
+  GridView* products = Grid("dbgProdEsto");
+  ClickRow(products, 0);
+  QCoreApplication::processEvents();
+  QVERIFY(!view_->ActionNamed("sbtApurar")->isEnabled());
+  checkAll();
+
+  // On the quotation grid it comes on, and the menu item with it.
+  ShowPage("Cotação");
+  ClickRow(Grid("dbgFornecedor"), 0, 1);
+  QCoreApplication::processEvents();
+  QVERIFY(view_->ActionNamed("sbtApurar")->isEnabled());
+  QVERIFY(view_->ActionNamed("mnuApurar")->isEnabled());
+  QVERIFY(view_->ActionNamed("sbtAlterar")->isEnabled());  // module 34: quotation prices
+  QVERIFY(!view_->ActionNamed("sbtConfirmar")->isEnabled());
+  checkAll();
+  // The model's own change reaches the action at once.
+  auto* apurar = form_->FindComponentAs<TButtonFlat>("sbtApurar");
+  apurar->SetEnabled(false);
+  QVERIFY(!view_->ActionNamed("sbtApurar")->isEnabled());
+  apurar->SetEnabled(true);
+  QVERIFY(view_->ActionNamed("sbtApurar")->isEnabled());
+  QCOMPARE(view_->ActionNamed("mnuSimulacao")->shortcut(), QKeySequence("Ctrl+S"));
+  ShowPage("Produtos");
+}
+
+void WorksheetViewTest::decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive() {
+  ShowPage("Cotação");
+  GridView* quotes = Grid("dbgFornecedor");
+  auto* grid = quotes->Grid();
+  std::vector<int> keys;
+  auto own = grid->OnKeyDown;
+  grid->OnKeyDown = [&, own](TComponent& s, int& k, TShiftState sh) {
+    keys.push_back(k);
+    if (own) own(s, k, sh);
+  };
+  // A float column that cannot be edited, so a typed key starts no editing.
+  const int econ = ColumnOf(quotes, "PRECOECON");
+  ClickRow(quotes, 0, econ);
+  QCOMPARE(grid->SelectedIndex(), econ);
+  QVERIFY(quotes->hasFocus());
+  QTest::keyClick(quotes, Qt::Key_Period, Qt::KeypadModifier);
+  QTest::keyClick(quotes, Qt::Key_Period);
+  // A text column keeps the period.
+  ClickRow(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
+  QTest::keyClick(quotes, Qt::Key_Period);
+  QCOMPARE(keys, (std::vector<int>{VK_OEM_COMMA, VK_OEM_COMMA, VK_OEM_PERIOD}));
+
+  // Another window becomes active: the worksheet's hook is gone.
+  ClickRow(quotes, 0, econ);
+  keys.clear();
+  auto* other = window_->Mdi()->addSubWindow(new QLineEdit);
+  other->show();
+  window_->Mdi()->setActiveSubWindow(other);
+  QVERIFY(!form_->Active());
+  QVERIFY(!host_->HookInstalled());
+  QTest::keyClick(quotes, Qt::Key_Period);
+  QCOMPARE(keys, (std::vector<int>{VK_OEM_PERIOD}));
+
+  // And back: translated again.
+  window_->Mdi()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(host_->WindowOf(*form_)));
+  QVERIFY(form_->Active());
+  QVERIFY(host_->HookInstalled());
+  quotes->setFocus();
+  keys.clear();
+  QTest::keyClick(quotes, Qt::Key_Period);
+  QCOMPARE(keys, (std::vector<int>{VK_OEM_COMMA}));
+  grid->OnKeyDown = own;
+  delete other;
+}
+
+}  // namespace apura::desktop::test
