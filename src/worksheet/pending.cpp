@@ -1,46 +1,13 @@
 // Handlers whose rules belong to subsystems still to be written. Each is bound
 // to its event already; the subsystem that implements one removes it from
-// here and defines it in its own folder. Until then the standard commands and
-// keys keep the base form's handling and the rest do nothing.
+// here and defines it in its own folder. Until then they do nothing.
 
 #include "worksheet/form.h"
 
 namespace apura::worksheet {
 
-// Standard record commands and keys: the base form's handling for now.
-void TfrmPlanApurNegGrid::sbtIncluirClick(TComponent& s) {
-  TfrmPadraoGrid::sbtIncluirClick(s);
-}
-void TfrmPlanApurNegGrid::sbtAlterarClick(TComponent& s) {
-  TfrmPadraoGrid::sbtAlterarClick(s);
-}
-void TfrmPlanApurNegGrid::sbtExcluirClick(TComponent& s) {
-  TfrmPadraoGrid::sbtExcluirClick(s);
-}
-void TfrmPlanApurNegGrid::sbtProcurarClick(TComponent& s) {
-  TfrmPadraoGrid::sbtProcurarClick(s);
-}
-void TfrmPlanApurNegGrid::sbtVerificarClick(TComponent&) {}
-void TfrmPlanApurNegGrid::sbtConfirmarClick(TComponent& s) {
-  TfrmPadraoGrid::sbtConfirmarClick(s);
-}
-void TfrmPlanApurNegGrid::sbtCancelarClick(TComponent& s) {
-  TfrmPadraoGrid::sbtCancelarClick(s);
-}
+// The tally report.
 void TfrmPlanApurNegGrid::sbtImprimirClick(TComponent&) {}
-void TfrmPlanApurNegGrid::FormKeyDown(TComponent& s, int& k, TShiftState sh) {
-  TfrmPadraoGrid::FormKeyDown(s, k, sh);
-}
-void TfrmPlanApurNegGrid::dbgPadraoKeyDown(TComponent& s, int& k, TShiftState sh) {
-  TfrmPadraoGrid::dbgPadraoKeyDown(s, k, sh);
-}
-void TfrmPlanApurNegGrid::dbgPadraoKeyPress(TComponent& s, char32_t& k) {
-  TfrmPadraoGrid::dbgPadraoKeyPress(s, k);
-}
-void TfrmPlanApurNegGrid::dbgPadraoColEnter(TComponent&) {}
-void TfrmPlanApurNegGrid::dbgCot_FilialKeyDown(TComponent&, int&, TShiftState) {}
-void TfrmPlanApurNegGrid::dbgRegiaoKeyDown(TComponent&, int&, TShiftState) {}
-void TfrmPlanApurNegGrid::dbgProdutoKeyDown(TComponent&, int&, TShiftState) {}
 
 // Commands of the tally, AF, simulation, spreadsheet and totals subsystems.
 void TfrmPlanApurNegGrid::sbtApurarClick(TComponent&) {}
