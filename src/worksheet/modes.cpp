@@ -65,7 +65,8 @@ void TfrmPlanApurNegGrid::Habilita_Geral() {
   mnuProduto.SetEnabled(tshProduto.Enabled());
   mnuGeral.SetEnabled(tshGeral.Enabled());
   mnuPadrao.SetEnabled(tshPadrao.Enabled());
-  dbnPadrao.SetEnabled(pgcPadrao.ActivePage() != &tshPadrao);
+  // The navigator would move the products under a quotation line being edited.
+  dbnPadrao.SetEnabled(pgcPadrao.ActivePage() != &tshPadrao && !Editando(cdsApurNeg.State()));
 }
 
 void TfrmPlanApurNegGrid::dtsPadraoStateChange(TDataSource&) {

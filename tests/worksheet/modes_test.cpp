@@ -110,6 +110,8 @@ TEST_F(ModesTest, EditingAPriceKeepsTheBuyerOnTheQuotations) {
   EXPECT_FALSE(f.tshProduto.Enabled());
   EXPECT_FALSE(f.tshPadrao.Enabled());
   EXPECT_FALSE(f.dbgRegiao.Enabled());
+  f.Habilita_Geral();
+  EXPECT_FALSE(f.dbnPadrao.Enabled());
   EXPECT_TRUE(f.sbtConfirmar.Enabled());
 
   // Cancel asks the standard question; No keeps the edit.
