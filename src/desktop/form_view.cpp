@@ -271,12 +271,19 @@ QWidget* FormView::Build(TControl& control, QWidget* parent) {
       if (!form_ || !e) return;
       if (!RunEvent([&] { tedit->SetText(text.toStdString()); })) e->setText(Q(tedit->Text()));
     });
-    // Short boxes (week numbers, day names) are sized to what they hold.
+    // Display boxes (week numbers, dates, day names, the buyer) are as wide
+    // as what they show; short boxes as wide as what they may hold.
     const QFontMetrics fm(edit->font());
-    if (tedit->MaxLength() > 0 && tedit->MaxLength() <= 4)
-      edit->setFixedWidth(fm.horizontalAdvance(QString(tedit->MaxLength() + 1, '0')) + 12);
-    else if (control.Width() > 0)
-      edit->setMinimumWidth(control.Width());
+    auto fit = [e, tedit, fm] {
+      if (!e || !tedit->ReadOnly()) return;
+      const int chars = tedit->MaxLength() > 0 && tedit->MaxLength() <= 4 ? tedit->MaxLength() : 3;
+      e->setFixedWidth(std::max(fm.horizontalAdvance(e->text()),
+                                fm.horizontalAdvance(QString(chars + 1, '0'))) +
+                       14);
+    };
+    if (control.Width() > 0) edit->setMinimumWidth(control.Width());
+    fit();
+    connect(edit, &QLineEdit::textChanged, this, fit);
     BindControl(control, edit);
     return edit;
   }
@@ -442,8 +449,18 @@ void FormView::LayOutChildren(TControl& container, QWidget* w) {
   auto* row = new QHBoxLayout(w);
   row->setContentsMargins(4, 2, 4, 2);
   row->setSpacing(4);
-  for (TControl* c : container.Controls())
-    if (QWidget* k = Build(*c, w)) row->addWidget(k);
+  QLabel* pendingBuddy = nullptr;
+  for (TControl* c : container.Controls()) {
+    QWidget* k = Build(*c, w);
+    if (!k) continue;
+    row->addWidget(k);
+    // A label's accelerator takes the focus to the box after it.
+    if (pendingBuddy && k->focusPolicy() != Qt::NoFocus) {
+      pendingBuddy->setBuddy(k);
+      pendingBuddy = nullptr;
+    }
+    if (auto* l = qobject_cast<QLabel*>(k); l && l->text().contains('&')) pendingBuddy = l;
+  }
   row->addStretch(1);
   (void)name;
 }
@@ -489,10 +506,10 @@ QToolBar* FormView::BuildToolBar(TControl& panel, QWidget* parent) {
       row->setContentsMargins(0, 0, 0, 0);
       row->setSpacing(0);
       const std::pair<const char*, TDBNavigator::Button> buttons[] = {
-          {"⏮", TDBNavigator::Button::nbFirst},
-          {"◀", TDBNavigator::Button::nbPrior},
-          {"▶", TDBNavigator::Button::nbNext},
-          {"⏭", TDBNavigator::Button::nbLast}};
+          {"«", TDBNavigator::Button::nbFirst},
+          {"‹", TDBNavigator::Button::nbPrior},
+          {"›", TDBNavigator::Button::nbNext},
+          {"»", TDBNavigator::Button::nbLast}};
       for (auto [text, which] : buttons) {
         auto* tb = new QToolButton(group);
         tb->setText(QString::fromUtf8(text));

@@ -57,13 +57,20 @@ std::string PlatformDateFormat(const QString& qt) {
 HostSettings LocaleDefaults() {
   HostSettings s;
   const QLocale locale = QLocale::system();
+  // No locale chosen (C/POSIX): the system's own forms, comma and day first.
+  if (locale.language() == QLocale::C) {
+    s.shortDateFormat = "dd/mm/yyyy";
+    return s;
+  }
   const QString dec = locale.decimalPoint();
   const QString group = locale.groupSeparator();
   if (dec.size() == 1 && dec[0].unicode() < 128) s.decimalSeparator = char(dec[0].unicode());
   if (group.size() == 1 && group[0].unicode() < 128) s.thousandSeparator = char(group[0].unicode());
   if (s.thousandSeparator == s.decimalSeparator)
     s.thousandSeparator = s.decimalSeparator == ',' ? '.' : ',';
-  std::string date = PlatformDateFormat(locale.dateFormat(QLocale::ShortFormat));
+  const QString qtDate = locale.dateFormat(QLocale::ShortFormat);
+  // Month names cannot be typed back as the worksheet's dates are.
+  std::string date = qtDate.contains("MMM") ? std::string() : PlatformDateFormat(qtDate);
   // A locale whose short form has no four-digit year would misread dates of
   // other centuries; the platform's dates carry four digits.
   if (date.find("yyyy") == std::string::npos) {
