@@ -20,14 +20,6 @@ void TfrmPlanApurNegGrid::mnuTotaisClick(TComponent&) {}
 void TfrmPlanApurNegGrid::dbgFornecedorKeyDown(TComponent&, int&, TShiftState) {}
 void TfrmPlanApurNegGrid::dbgPadraoEditButtonClick(TComponent&) {}
 
-// Cell painters: the grids' ordinary painting for now.
-void TfrmPlanApurNegGrid::dbgFornecedorDrawColumnCell(TComponent&, const TRect&, int, TColumn&,
-                                                      TGridDrawState) {}
-void TfrmPlanApurNegGrid::dbgProdutoDrawColumnCell(TComponent&, const TRect&, int, TColumn&,
-                                                   TGridDrawState) {}
-void TfrmPlanApurNegGrid::dbgPadraoDrawColumnCell(TComponent&, const TRect&, int, TColumn&,
-                                                  TGridDrawState) {}
-
 // Delivery line rules and the unit-price edit.
 void TfrmPlanApurNegGrid::cdsItmApurPrecAfterInsert(TClientDataSet&) {}
 void TfrmPlanApurNegGrid::cdsItmApurPrecBeforePost(TClientDataSet&) {}

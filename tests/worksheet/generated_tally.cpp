@@ -58,7 +58,7 @@ GeneratedTally::GeneratedTally(Options o) : options(o) {
       for (int i = o.itemsPerProduct; i >= 1; --i) {
         std::snprintf(buf, sizeof buf, "I%d%d", p + 1, i);
         std::string item = buf;
-        std::string arv = "2020" + item;
+        std::string arv = "30" + std::to_string(p + 1) + std::to_string(i) + "000000";
         // The quotations of an item in a region; one of them chosen.
         int chosen = rnd(o.suppliers + 1);  // == suppliers: none chosen
         bool anyChosen = chosen < o.suppliers;
