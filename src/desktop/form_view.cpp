@@ -277,9 +277,9 @@ QWidget* FormView::Build(TControl& control, QWidget* parent) {
     auto fit = [e, tedit, fm] {
       if (!e || !tedit->ReadOnly()) return;
       const int chars = tedit->MaxLength() > 0 && tedit->MaxLength() <= 4 ? tedit->MaxLength() : 3;
-      e->setFixedWidth(std::max(fm.horizontalAdvance(e->text()),
-                                fm.horizontalAdvance(QString(chars + 1, '0'))) +
-                       14);
+      e->setFixedWidth(
+          std::max(fm.horizontalAdvance(e->text()), fm.horizontalAdvance(QString(chars + 1, '0'))) +
+          14);
     };
     if (control.Width() > 0) edit->setMinimumWidth(control.Width());
     fit();

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -478,6 +479,97 @@ void HostPiecesTest::messageHookRewritesKeysOnlyWhileInstalled() {
   MsgEventForm({});
   QTest::keyClick(edit, Qt::Key_Period);
   QCOMPARE(edit->text(), QString(",,5."));
+}
+
+void HostPiecesTest::dialogsAnswerWhatWasPressed() {
+  auto no = AnswerNextDialog("Não");
+  QCOMPARE(MsgAlertEx("Escolher?", TMsgDlgType::mtConfirmation, {"Sim", "Não"}, 1, 2),
+           mrFirstCaption + 1);
+  QVERIFY(no->seen);
+  QCOMPARE(no->text, QString("Escolher?"));
+
+  auto yes = AnswerNextDialog("Sim");
+  QCOMPARE(MessageDlg("Confirma?", TMsgDlgType::mtConfirmation, mbYesNo), mrYes);
+  QVERIFY(yes->seen);
+  auto refuse = AnswerNextDialog("Não");
+  QCOMPARE(MessageDlg("Confirma?", TMsgDlgType::mtConfirmation, mbYesNo), mrNo);
+  QVERIFY(refuse->seen);
+
+  // An error raised in a user event reaches the error display; the silent
+  // abort shows nothing.
+  auto error = AnswerNextDialog("OK");
+  QVERIFY(!RunEvent([] { throw std::runtime_error("servidor fora do ar em 10.0.0.1:211"); }));
+  QVERIFY(error->seen);
+  QVERIFY(error->text.contains("10.0.0.1:211"));
+  const size_t shown = host_->Shown().size();
+  QVERIFY(!RunEvent([] { Abort(); }));
+  QCOMPARE(host_->Shown().size(), shown);
+
+  // The busy animation shows its caption until it is closed.
+  QWidget main;
+  main.resize(600, 400);
+  main.show();
+  host_->SetMainWindow(&main, nullptr);
+  ActiveShowAvi(1, "Apurando as Melhores Cotações no Servidor...");
+  QVERIFY(host_->BusyShown());
+  QCOMPARE(host_->BusyCaption(), QString::fromUtf8("Apurando as Melhores Cotações no Servidor..."));
+  DeactiveShowAvi();
+  QVERIFY(!host_->BusyShown());
+  host_->SetMainWindow(nullptr, nullptr);
+}
+
+void HostPiecesTest::pickListMovesTheCursorOnlyWhenConfirmed() {
+  Formats formats;
+  TClientDataSet ds("cdsPesqForn");
+  FillPrices(ds, 4);
+  TDataSource dts("dtsPesqForn");
+  dts.SetDataSet(&ds);
+  auto pickThird = [](QWidget* dialog) {
+    auto* view = dialog->findChild<QTableView*>("pickListView");
+    QVERIFY(view);
+    QCOMPARE(view->model()->rowCount(), 4);
+    QCOMPARE(view->model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("Preço"));
+    QCOMPARE(view->model()->data(view->model()->index(2, 1)).toString(), QString("1.236,50000"));
+    view->setCurrentIndex(view->model()->index(2, 0));
+  };
+  auto cancel = AnswerNextDialog("Cancelar", pickThird);
+  QVERIFY(!Pesquisar(dts, "Fornecedores", false, false));
+  QVERIFY(cancel->seen);
+  QCOMPARE(ds.RecNo(), 1);
+  auto ok = AnswerNextDialog("OK", pickThird);
+  QVERIFY(Pesquisar(dts, "Fornecedores", false, false));
+  QVERIFY(ok->seen);
+  QCOMPARE(ok->text, QString("Fornecedores"));
+  QCOMPARE(ds.RecNo(), 3);
+
+  // The search dialog finds by the start of a field's text, case ignored.
+  auto search = AnswerNextDialog("Procurar", [](QWidget* dialog) {
+    auto* text = dialog->findChild<QLineEdit*>("searchText");
+    QVERIFY(text);
+    text->setText("c1");
+  });
+  Procura(ds);
+  QVERIFY(search->seen);
+  QCOMPARE(ds.RecNo(), 2);
+}
+
+void HostPiecesTest::modalFormRunsUntilItClosesWithItsResult() {
+  TfrmRotiGeral* dialog = nullptr;
+  CreateForm(dialog, "frmDialog");
+  dialog->SetCaption("Justificativa");
+  int activated = 0;
+  dialog->OnActivate = [&](TComponent&) { ++activated; };
+  auto confirm = AnswerNextDialog("unused", [](QWidget* w) {
+    auto* action = w->findChild<FormView*>()->ActionNamed("sbtConfirma");
+    QVERIFY(action);
+    action->trigger();
+  });
+  QCOMPARE(dialog->ShowModal(), mrOk);
+  QVERIFY(confirm->seen);
+  QCOMPARE(confirm->text, QString("Justificativa"));
+  QCOMPARE(activated, 1);
+  QVERIFY(!dialog->Visible());
+  Application().ProcessReleases();
 }
 
 }  // namespace apura::desktop::test

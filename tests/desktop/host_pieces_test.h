@@ -29,6 +29,9 @@ class HostPiecesTest : public QObject {
   void canvasFillsCopiesWithTransparencyAndClips();
   void controlsFollowTheModelAndClicksReachIt();
   void messageHookRewritesKeysOnlyWhileInstalled();
+  void dialogsAnswerWhatWasPressed();
+  void pickListMovesTheCursorOnlyWhenConfirmed();
+  void modalFormRunsUntilItClosesWithItsResult();
 
  private:
   std::unique_ptr<QtHost> host_;
