@@ -218,6 +218,14 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   // Focus entering a grid (or a totals panel) makes its data link the active one.
   void GridEnter(TComponent& Sender);
 
+  // --- Cell painting over the grids' ordinary painting ---------------------
+  void dbgFornecedorDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol,
+                                   TColumn& Column, TGridDrawState State);
+  void dbgProdutoDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol, TColumn& Column,
+                                TGridDrawState State);
+  void dbgPadraoDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol, TColumn& Column,
+                               TGridDrawState State);
+
   // --- Commands of the later subsystems --------------------------------------
   void sbtApurarClick(TComponent& Sender);     // best-quote tally
   void sbtGerarAFClick(TComponent& Sender);    // AF effectuation
@@ -228,12 +236,6 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   void mnuTotaisClick(TComponent& Sender);
   void dbgFornecedorKeyDown(TComponent& Sender, int& Key, TShiftState Shift);  // manual choice
   void dbgPadraoEditButtonClick(TComponent& Sender);                           // quotation picker
-  void dbgFornecedorDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol,
-                                   TColumn& Column, TGridDrawState State);
-  void dbgProdutoDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol, TColumn& Column,
-                                TGridDrawState State);
-  void dbgPadraoDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol, TColumn& Column,
-                               TGridDrawState State);
   // Delivery line rules.
   void cdsItmApurPrecAfterInsert(TClientDataSet& DataSet);
   void cdsItmApurPrecBeforePost(TClientDataSet& DataSet);
