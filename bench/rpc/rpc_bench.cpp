@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -164,6 +165,22 @@ void BM_ServerLoadTallyFromSqlite(benchmark::State& state) {
   }
 }
 
+// Loading a fetched packet into the worksheet's table, alone.
+void LoadOnly(benchmark::State& state, const std::string& method) {
+  World& w = W();
+  auto model = w.service->Model("0009", w.tallies.at(state.range(0)));
+  Value packet(method == "GetDados" ? DadosPacket(*model) : ItmApurPrecPacket(*model));
+  TClientDataSet table("cds");
+  for (const FieldDef& f : FieldsOf(method)) table.AddField(f);
+  for (auto _ : state) table.SetData(packet);
+}
+void BM_TableLoad_GetItmApurPrec(benchmark::State& s) {
+  LoadOnly(s, "GetItmApurPrec");
+}
+void BM_TableLoad_GetDados(benchmark::State& s) {
+  LoadOnly(s, "GetDados");
+}
+
 // The server's best-quote tally: load, choose, clear and write the selections in
 // one transaction.
 void BM_ServerMelhorCotacao(benchmark::State& state) {
@@ -179,10 +196,20 @@ BENCHMARK(BM_InProcessEncodeDecode_GetItmApurPrec)->SIZES;
 BENCHMARK(BM_InProcessEncodeDecode_GetDados)->SIZES;
 BENCHMARK(BM_ServerBuildPacket_GetItmApurPrec)->SIZES;
 BENCHMARK(BM_ServerBuildPacket_GetDados)->SIZES;
+BENCHMARK(BM_TableLoad_GetItmApurPrec)->SIZES;
+BENCHMARK(BM_TableLoad_GetDados)->SIZES;
 BENCHMARK(BM_ServerLoadTallyFromSqlite)->SIZES;
 BENCHMARK(BM_UnaryNoopRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_ServerMelhorCotacao)->SIZES;
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// As the programs do; APURA_DEFAULT_MALLOC=1 measures without.
+int main(int argc, char** argv) {
+  if (!std::getenv("APURA_DEFAULT_MALLOC")) apura::rpc::TuneAllocatorForLargePackets();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -92,6 +92,8 @@ GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listen
   builder.AddListeningPort(listenAddress, grpc::InsecureServerCredentials(), &impl_->port);
   builder.SetMaxReceiveMessageSize(options.maxMessageBytes);
   builder.SetMaxSendMessageSize(options.maxMessageBytes);
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_FRAME_SIZE, (1 << 24) - 1);
   builder.RegisterService(&impl_->service);
   impl_->server = builder.BuildAndStart();
   if (!impl_->server || impl_->port == 0) {

@@ -246,6 +246,7 @@ int main(int argc, char** argv) {
     host = host.substr(1, host.size() - 2);
   int port = std::atoi(pos[0].c_str() + colon + 1);
 
+  apura::rpc::TuneAllocatorForLargePackets();
   auto& fmt = apura::CurrentFormat();
   fmt.decimalSeparator = '.';
   fmt.thousandSeparator = ',';

@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  apura::rpc::TuneAllocatorForLargePackets();
 
   try {
     DemoOptions demoOptions = demoRows ? DemoOptions::ForDeliveryRows(demoRows) : DemoOptions{};
