@@ -151,6 +151,19 @@ void BM_UnaryNoopRoundTrip(benchmark::State& state) {
   }
 }
 
+// The worksheet's calling pattern: the connection opens when its usage count
+// leaves 0 and closes after the call.
+void BM_ConnectCallDisconnect(benchmark::State& state) {
+  World& w = W();
+  auto t = rpc::MakeGrpcTransport();
+  for (auto _ : state) {
+    t->Connect("127.0.0.1", w.server->port());
+    Value env = t->Invoke("Bench.Noop", "Noop", {});
+    benchmark::DoNotOptimize(env);
+    t->Disconnect();
+  }
+}
+
 // Loading a tally from SQLite into the server's working model (first call after
 // a write or a DelApuracao).
 void BM_ServerLoadTallyFromSqlite(benchmark::State& state) {
@@ -200,6 +213,7 @@ BENCHMARK(BM_TableLoad_GetItmApurPrec)->SIZES;
 BENCHMARK(BM_TableLoad_GetDados)->SIZES;
 BENCHMARK(BM_ServerLoadTallyFromSqlite)->SIZES;
 BENCHMARK(BM_UnaryNoopRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ConnectCallDisconnect)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_ServerMelhorCotacao)->SIZES;
 
 }  // namespace

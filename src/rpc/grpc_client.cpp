@@ -4,6 +4,8 @@
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <chrono>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -31,6 +33,32 @@ std::chrono::system_clock::time_point After(double seconds) {
              std::chrono::duration<double>(seconds));
 }
 
+// The worksheet opens a connection around nearly every call (usage counts), so
+// channels are kept per address and reused: opening one that is up costs
+// nothing, and a call never pays for a new TCP and HTTP/2 handshake.
+std::shared_ptr<grpc::Channel> SharedChannel(const std::string& address,
+                                             const GrpcClientOptions& options, bool renew) {
+  static std::mutex mutex;
+  // Never destroyed: channels must not outlive the gRPC runtime at exit.
+  static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>();
+  std::string key = address + "|" + std::to_string(options.maxMessageBytes);
+  std::lock_guard lock(mutex);
+  auto& channel = (*channels)[key];
+  if (!channel || renew) {
+    grpc::ChannelArguments args;
+    args.SetMaxReceiveMessageSize(options.maxMessageBytes);
+    args.SetMaxSendMessageSize(options.maxMessageBytes);
+    // A renewed channel must not inherit the failed connection of the old one.
+    args.SetInt("grpc.use_local_subchannel_pool", 1);
+    // Large packets: a wide flow-control window and big frames spare the round
+    // trips of window updates.
+    args.SetInt(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);
+    args.SetInt(GRPC_ARG_HTTP2_MAX_FRAME_SIZE, (1 << 24) - 1);
+    channel = grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), args);
+  }
+  return channel;
+}
+
 class GrpcTransport : public ITransport {
  public:
   explicit GrpcTransport(GrpcClientOptions options) : options_(options) {}
@@ -43,21 +71,19 @@ class GrpcTransport : public ITransport {
       throw std::runtime_error("cannot reach the application server at " + address_ +
                                ": not a valid address");
     }
-    grpc::ChannelArguments args;
-    args.SetMaxReceiveMessageSize(options_.maxMessageBytes);
-    args.SetMaxSendMessageSize(options_.maxMessageBytes);
-    // A fresh channel per connection, so that reconnecting really reconnects.
-    args.SetInt("grpc.use_local_subchannel_pool", 1);
-    // Large packets: a wide flow-control window and big frames spare the round
-    // trips of window updates.
-    args.SetInt(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);
-    args.SetInt(GRPC_ARG_HTTP2_MAX_FRAME_SIZE, (1 << 24) - 1);
-    auto channel = grpc::CreateCustomChannel(address_, grpc::InsecureChannelCredentials(), args);
     auto deadline = After(options_.connectTimeoutSeconds);
-    for (;;) {
+    std::shared_ptr<grpc::Channel> channel = SharedChannel(address_, options_, false);
+    for (bool fresh = false;;) {
       grpc_connectivity_state state = channel->GetState(true);
       if (state == GRPC_CHANNEL_READY) break;
       if (state == GRPC_CHANNEL_TRANSIENT_FAILURE || state == GRPC_CHANNEL_SHUTDOWN) {
+        // A kept channel may still be backing off from an earlier failure (a
+        // restarted server): try once more on a new one before giving up.
+        if (!fresh) {
+          channel = SharedChannel(address_, options_, true);
+          fresh = true;
+          continue;
+        }
         throw std::runtime_error("cannot reach the application server at " + address_ +
                                  ": connection failed");
       }

@@ -28,7 +28,7 @@ class Echo : public IServerObject {
     }
     if (method == "First") return ResultOk(args.at(0).value);
     if (method == "Slow") {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      std::this_thread::sleep_for(std::chrono::milliseconds(800));
       return ResultOk(Value());
     }
     if (method == "Refuse") return ResultFailure("Apuração 99 não encontrada.");
@@ -265,6 +265,18 @@ TEST_F(GrpcTest, UnreachableServerNamesTheAddress) {
         << e.what();
   }
   EXPECT_FALSE(fresh->IsConnected());
+}
+
+// Connections are cheap to reopen because channels are kept; a server that went
+// away and came back on its port is reached again.
+TEST_F(GrpcTest, RestartedServerIsReachedAgain) {
+  int port = server_->port();
+  client_->Disconnect();
+  server_.reset();
+  EXPECT_THROW(client_->Connect("127.0.0.1", port), std::runtime_error);
+  server_ = std::make_unique<GrpcServer>(registry_, "127.0.0.1:" + std::to_string(port));
+  client_->Connect("127.0.0.1", port);
+  EXPECT_TRUE(Call("Echo", {}).AsArray()[0].AsBoolean());
 }
 
 TEST_F(GrpcTest, CallsNeedAConnection) {
