@@ -1,0 +1,118 @@
+// The worksheet against the reference server objects in-process, on the demo
+// tally: every packet the server answers must fit the worksheet's tables, and
+// the lists must follow the selection on real data.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "server/demo.h"
+#include "server/server_objects.h"
+#include "server/sqlite_storage.h"
+#include "support/fake_database.h"
+#include "support/fake_host.h"
+#include "worksheet/form.h"
+
+namespace apura::testing {
+namespace {
+
+using worksheet::TfrmPlanApurNegGrid;
+
+class ServerIntegrationTest : public ::testing::Test {
+ protected:
+  ServerIntegrationTest() {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("apura-ws-it-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    storage_ = std::make_unique<server::SqliteStorage>((dir_ / "server.db").string());
+    service_ = std::make_unique<server::TallyService>(*storage_);
+    service_->Import(server::GenerateDemo(demo_));
+    // The best quotations chosen, as after the buyer's first tally.
+    service_->MelhorCotacao(demo_.centre, demo_.tally, "PRQ", "F");
+    server::RegisterServerObjects(registry_, *service_);
+    previous_ = DefaultTransportFactory();
+    SetDefaultTransportFactory([this](const TNetConnection&) {
+      return std::make_shared<server::InProcessTransport>(registry_);
+    });
+    PacketBuilder none(
+        {{"IDAUTGRUPOP", FieldType::String, 4}, {"CDOPERADOR", FieldType::String, 12}});
+    db_->Answer("FROM AUTGRUPOP", none.Build());
+    db_->Answer("FROM REGIAO", PacketBuilder({{"NMREGIAO", FieldType::String, 30}})
+                                   .Add({Value("Regi\u00e3o do banco local")})
+                                   .Build());
+    stCentCmp = demo_.centre;
+    stCdComprador = demo_.buyer;
+    stNmComprador = "Comprador";
+    stDtInicial = "01/12/2026";
+    stDtFinal = "31/12/2026";
+    stNrSeq_Rows = demo_.tally;
+    stIdQtFrac = "N";
+    boStCriado = false;
+  }
+  ~ServerIntegrationTest() override {
+    Application().DestroyForms();
+    frmPlanApurNegGrid = nullptr;
+    SetDefaultTransportFactory(previous_);
+    service_.reset();
+    storage_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  server::DemoOptions demo_;
+  test::FakeHost host;
+  std::shared_ptr<test::FakeDatabase> db_ = std::make_shared<test::FakeDatabase>();
+  test::ScopedDatabase scoped_{db_};
+  std::filesystem::path dir_;
+  std::unique_ptr<server::SqliteStorage> storage_;
+  std::unique_ptr<server::TallyService> service_;
+  rpc::ServerRegistry registry_;
+  TransportFactory previous_;
+};
+
+// Every visible row of `detail` has the master's current value in `field`.
+void ExpectFollows(TClientDataSet& detail, const std::string& field, TClientDataSet& master,
+                   const std::string& masterField) {
+  const std::string want = master.FieldByName(masterField).AsString();
+  const int idx = detail.FieldByName(field).Index();
+  for (int p = 0; p < detail.RecordCount(); ++p)
+    EXPECT_EQ(detail.CellValue(p, idx).ToText(), want) << detail.Name << "." << field;
+}
+
+TEST_F(ServerIntegrationTest, TheDemoTallyOpensAndItsListsFollowTheSelection) {
+  TfrmPlanApurNegGrid& f = CreateForm(frmPlanApurNegGrid);
+  ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  ASSERT_TRUE(host.messages.empty()) << host.messages.front().text;
+  for (TClientDataSet* t :
+       {&f.cdsParaSupri, &f.cdsDados, &f.cdsProduto, &f.cdsRegiao, &f.cdsProdItem, &f.cdsApurNeg,
+        &f.cdsPai_ItmApurPrec, &f.cdsItmApurPrec})
+    EXPECT_TRUE(t->Active()) << t->Name;
+  EXPECT_EQ(f.cdsProduto.RecordCount(), demo_.stockProducts);
+
+  int deliveries = 0;
+  f.mnuGeralClick(f.mnuGeral);
+  for (f.cdsProduto.First(); !f.cdsProduto.Eof(); f.cdsProduto.Next()) {
+    if (f.cdsParaSupriIDCONSPRSOL->AsString() != "S")
+      ExpectFollows(f.cdsRegiao, "CDPRODESTO", f.cdsProduto, "CDPRODUTO");
+    ASSERT_FALSE(f.cdsRegiao.IsEmpty());
+    ExpectFollows(f.cdsProdItem, "CDREGITMAP", f.cdsRegiao, "CDREGITMAP");
+    ExpectFollows(f.cdsApurNeg, "CDPRODITMAP", f.cdsProdItem, "CDPRODITMAP");
+    ExpectFollows(f.cdsApurNeg, "CDREGITMAP", f.cdsRegiao, "CDREGITMAP");
+    if (!f.cdsApurNeg.Locate("IDITMSELAPUR", Value("S"))) continue;
+    f.mnuPadraoClick(f.mnuPadrao);
+    ExpectFollows(f.cdsPai_ItmApurPrec, "CDPRODITMAP", f.cdsApurNeg, "CDPRODITMAP");
+    for (f.cdsPai_ItmApurPrec.First(); !f.cdsPai_ItmApurPrec.Eof(); f.cdsPai_ItmApurPrec.Next()) {
+      ExpectFollows(f.cdsItmApurPrec, "CDFILIAP", f.cdsPai_ItmApurPrec, "CDFILIAP");
+      deliveries += f.cdsItmApurPrec.RecordCount();
+    }
+    EXPECT_TRUE(f.panRegiao.Visible());
+    f.mnuGeralClick(f.mnuGeral);
+  }
+  EXPECT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  EXPECT_GT(deliveries, 0) << "no chosen quotation on the demo tally reached a delivery line";
+}
+
+}  // namespace
+}  // namespace apura::testing
