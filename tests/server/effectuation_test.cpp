@@ -189,8 +189,8 @@ TEST_F(EffectuationTest, FailureMidwayLeavesNoAfAndNoAppliedChange) {
 
 TEST_F(EffectuationTest, AChangeRowThatMatchesNothingRefusesThePacket) {
   service_->Import(Doc());
-  PacketBuilder b(dados_ ? dados_->FieldDefs() : Get("GetDados").fields());
   DataPacket all = Get("GetDados");
+  PacketBuilder b(all.fields());
   // First a genuine row, then one naming a branch the tally does not have.
   for (int k = 0; k < 2; ++k) {
     std::vector<Value> row;
@@ -250,7 +250,6 @@ TEST_F(EffectuationTest, BudgetAndLastPriceShapeTheOutcome) {
   poor.centre.code = "0002";
   poor.centre.budget = 40;  // the smallest AF is 50
   service_->Import(poor);
-  dados_ = std::make_unique<TClientDataSet>("cdsDados");
   std::vector<CallArg> args = GeraArgs(Value(), "79");
   args[3] = ByRef(Value("0002"));
   Call("MelhorCotacao",
