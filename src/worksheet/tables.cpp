@@ -16,26 +16,26 @@ constexpr const char* kQty3 = "#,##0.000";
 constexpr const char* kPrice5Wide = "####,##0.00000";
 
 // {name, type, size, label, display format, hidden, display width, edit format, fixed}
-constexpr FieldSpec kProduto[] = {
+constexpr FieldLayout kProduto[] = {
     {"CDPRODUTO", T, 10, "Código", {}, H, 15},
     {"CDARVPROD", T, 20, "Código"},
     {"NMPRODUTO", T, 50, "Nome"},
 };
 
-constexpr FieldSpec kRegiao[] = {
+constexpr FieldLayout kRegiao[] = {
     {"CDREGITMAP", T, 3, "Região"},
     {"NMREGIAO", T, 30, "Nome da Região"},
     {"CDPRODESTO", T, 10, {}, {}, H},
 };
 
-constexpr FieldSpec kProdItem[] = {
+constexpr FieldLayout kProdItem[] = {
     {"CDPRODESTO", T, 10, {}, {}, H},  {"CDPRODITMAP", T, 10, "Produto", {}, H, 15},
     {"CDARVPROD", T, 20, "Produto"},   {"NMPRODUTO", T, 50, "Nome do Produto"},
     {"IDITMSELAPUR", T, 1, {}, {}, H}, {"CDREGITMAP", T, 3, {}, {}, H},
     {"QTESTOSEGU", F, 0, {}, {}, H},   {"CALC_ESTO", F, 0, {}, {}, H},
 };
 
-constexpr FieldSpec kApurNeg[] = {
+constexpr FieldLayout kApurNeg[] = {
     {"VRFATOCONV", F, 0, "Fator.Conv.", kPrice5, H},
     {"PRODUNDIVFATCO", F, 0, "Pr.Uni./Vr Conv.", kPrice5, H},
     {"CDFORNITMAP", T, 21, {}, {}, H},
@@ -60,14 +60,14 @@ constexpr FieldSpec kApurNeg[] = {
     {"SGUNIDADE", T, 10, "Unidade", {}, H},
 };
 
-constexpr FieldSpec kPai_ItmApurPrec[] = {
+constexpr FieldLayout kPai_ItmApurPrec[] = {
     {"CDFILIAP", T, 4, "Código"},      {"NMFILIAL", T, 30, "Filial"},
     {"DTENTRAPUT", D, 0, "Entrega"},   {"QTSOLACOMP", F, 0, "Qtde. a Comprar", "##0.000"},
     {"CDCENTITMAP", T, 4, {}, {}, H},  {"NRSEQITMAP", T, 10, {}, {}, H},
     {"CDPRODITMAP", T, 10, {}, {}, H}, {"CDREGITMAP", T, 3, {}, {}, H},
 };
 
-constexpr FieldSpec kItmApurPrec[] = {
+constexpr FieldLayout kItmApurPrec[] = {
     {"NMFANTFORN", T, 40, "Nome Fantasia do Fornecedor"},
     {"NMMARCA", T, 20, "Marca"},
     {"QTACOMP", F, 0, "Qtde. p/Entrega", "#0.000", false, 0, "#0.000"},
@@ -88,7 +88,7 @@ constexpr FieldSpec kItmApurPrec[] = {
     {"VRPRECONPIAP", F, 0, "Pr. Econ.PI", kPrice5Wide},
 };
 
-constexpr FieldSpec kDados[] = {
+constexpr FieldLayout kDados[] = {
     {"NMFANTFORN", T, 40},     {"NMMARCA", T, 20},     {"CDCENTITMAP", T, 4},
     {"DTENTRAPUT", D, 0},      {"CDPRODITMAP", T, 10}, {"CDPRODESTO", T, 10},
     {"NRCOLEITMAP", T, 10},    {"NRSEQITMAP", T, 10},  {"QTACOMP", F, 0},
@@ -98,14 +98,14 @@ constexpr FieldSpec kDados[] = {
     {"TXOBESCMANAP", T, 2000},
 };
 
-constexpr FieldSpec kParaSupri[] = {
+constexpr FieldLayout kParaSupri[] = {
     {"IDTIPOAPUR", T, 1},
     {"IDBLOQUEAAF", T, 1},
     {"IDCONSPRSOL", T, 1},
     {"IDEXJUSTESCM", T, 1},
 };
 
-constexpr FieldSpec kPesqForn[] = {
+constexpr FieldLayout kPesqForn[] = {
     {"NRCOLEITMAP", T, 10, "Número", {}, false, 13},
     {"NMFANTFORN", T, 40, "Fornecedor"},
     {"NMMARCA", T, 20, "Marca"},
@@ -117,7 +117,7 @@ constexpr FieldSpec kPesqForn[] = {
 };
 
 // The quotation line's fields from CDFORNITMAP on, as the totals need them.
-constexpr FieldSpec kAuxApurNeg[] = {
+constexpr FieldLayout kAuxApurNeg[] = {
     {"CDFORNITMAP", T, 21, {}, {}, H},
     {"NMFANTFORN", T, 40, "Nome Fantasia"},
     {"NRSEQITMAP", T, 10, {}, {}, H},
@@ -133,7 +133,7 @@ constexpr FieldSpec kAuxApurNeg[] = {
     {"CDPRODITMAP", T, 10, {}, {}, H},
 };
 
-constexpr FieldSpec kAuxApur[] = {
+constexpr FieldLayout kAuxApur[] = {
     {"CDFORNITMAP", T, 21, {}, {}, H},
     {"NMFANTFORN", T, 40, "Nome Fantasia"},
     {"NRSEQITMAP", T, 10, {}, {}, H},
@@ -151,7 +151,7 @@ constexpr FieldSpec kAuxApur[] = {
     {"PRECOECONPI", F, 0, "Pr.Econômico PI", kPrice5},
 };
 
-constexpr FieldSpec kAuxItmApurPrec[] = {
+constexpr FieldLayout kAuxItmApurPrec[] = {
     {"NMFANTFORN", T, 40, "Nome Fantasia do Fornecedor"},
     {"NMMARCA", T, 20, "Marca"},
     {"QTACOMP", F, 0, "Qtde. p/Entrega", "#0.000", false, 0, "#0.000"},
@@ -171,11 +171,11 @@ constexpr FieldSpec kAuxItmApurPrec[] = {
     {"VRPRECONPIAP", F, 0, "Pr. Econ.PI", kPrice5Wide, H},
 };
 
-constexpr FieldSpec kVd_EfetivaAF[] = {
+constexpr FieldLayout kVd_EfetivaAF[] = {
     {"NRSEQAPUR", T, 10},
 };
 
-constexpr FieldSpec kAutoForne[] = {
+constexpr FieldLayout kAutoForne[] = {
     {"CDFILDEST", T, 4},
     {"CDFILLANC", T, 4},
     {"NRAUTOFORN", T, 10},
@@ -209,8 +209,8 @@ constexpr FieldSpec kAutoForne[] = {
 
 }  // namespace
 
-void DefineFields(TClientDataSet& table, std::span<const FieldSpec> fields) {
-  for (const FieldSpec& s : fields) {
+void DefineFields(TClientDataSet& table, std::span<const FieldLayout> fields) {
+  for (const FieldLayout& s : fields) {
     FieldDef def{std::string(s.name), s.type, s.type == FieldType::String ? s.size : 0,
                  s.fixedChar};
     TField& f = table.AddField(std::move(def));
@@ -222,46 +222,46 @@ void DefineFields(TClientDataSet& table, std::span<const FieldSpec> fields) {
   }
 }
 
-std::span<const FieldSpec> WorksheetTables::ProdutoFields() {
+std::span<const FieldLayout> WorksheetTables::ProdutoFields() {
   return kProduto;
 }
-std::span<const FieldSpec> WorksheetTables::RegiaoFields() {
+std::span<const FieldLayout> WorksheetTables::RegiaoFields() {
   return kRegiao;
 }
-std::span<const FieldSpec> WorksheetTables::ProdItemFields() {
+std::span<const FieldLayout> WorksheetTables::ProdItemFields() {
   return kProdItem;
 }
-std::span<const FieldSpec> WorksheetTables::ApurNegFields() {
+std::span<const FieldLayout> WorksheetTables::ApurNegFields() {
   return kApurNeg;
 }
-std::span<const FieldSpec> WorksheetTables::Pai_ItmApurPrecFields() {
+std::span<const FieldLayout> WorksheetTables::Pai_ItmApurPrecFields() {
   return kPai_ItmApurPrec;
 }
-std::span<const FieldSpec> WorksheetTables::ItmApurPrecFields() {
+std::span<const FieldLayout> WorksheetTables::ItmApurPrecFields() {
   return kItmApurPrec;
 }
-std::span<const FieldSpec> WorksheetTables::DadosFields() {
+std::span<const FieldLayout> WorksheetTables::DadosFields() {
   return kDados;
 }
-std::span<const FieldSpec> WorksheetTables::ParaSupriFields() {
+std::span<const FieldLayout> WorksheetTables::ParaSupriFields() {
   return kParaSupri;
 }
-std::span<const FieldSpec> WorksheetTables::PesqFornFields() {
+std::span<const FieldLayout> WorksheetTables::PesqFornFields() {
   return kPesqForn;
 }
-std::span<const FieldSpec> WorksheetTables::AuxApurNegFields() {
+std::span<const FieldLayout> WorksheetTables::AuxApurNegFields() {
   return kAuxApurNeg;
 }
-std::span<const FieldSpec> WorksheetTables::AuxApurFields() {
+std::span<const FieldLayout> WorksheetTables::AuxApurFields() {
   return kAuxApur;
 }
-std::span<const FieldSpec> WorksheetTables::AuxItmApurPrecFields() {
+std::span<const FieldLayout> WorksheetTables::AuxItmApurPrecFields() {
   return kAuxItmApurPrec;
 }
-std::span<const FieldSpec> WorksheetTables::Vd_EfetivaAFFields() {
+std::span<const FieldLayout> WorksheetTables::Vd_EfetivaAFFields() {
   return kVd_EfetivaAF;
 }
-std::span<const FieldSpec> WorksheetTables::AutoForneFields() {
+std::span<const FieldLayout> WorksheetTables::AutoForneFields() {
   return kAutoForne;
 }
 

@@ -9,7 +9,7 @@
 namespace apura::worksheet {
 
 // One persistent field as the worksheet defines it.
-struct FieldSpec {
+struct FieldLayout {
   std::string_view name;
   FieldType type = FieldType::String;
   int size = 0;
@@ -22,7 +22,7 @@ struct FieldSpec {
 };
 
 // Adds the fields to a table that has none yet.
-void DefineFields(TClientDataSet& table, std::span<const FieldSpec> fields);
+void DefineFields(TClientDataSet& table, std::span<const FieldLayout> fields);
 
 struct WorksheetTables {
   WorksheetTables();
@@ -63,20 +63,20 @@ struct WorksheetTables {
   TField* cdsItmApurPrecIDMOTIVPRESC = nullptr;
 
   // The tables loaded from the server, in loading order.
-  static std::span<const FieldSpec> ProdutoFields();
-  static std::span<const FieldSpec> RegiaoFields();
-  static std::span<const FieldSpec> ProdItemFields();
-  static std::span<const FieldSpec> ApurNegFields();
-  static std::span<const FieldSpec> Pai_ItmApurPrecFields();
-  static std::span<const FieldSpec> ItmApurPrecFields();
-  static std::span<const FieldSpec> DadosFields();
-  static std::span<const FieldSpec> ParaSupriFields();
-  static std::span<const FieldSpec> PesqFornFields();
-  static std::span<const FieldSpec> AuxApurNegFields();
-  static std::span<const FieldSpec> AuxApurFields();
-  static std::span<const FieldSpec> AuxItmApurPrecFields();
-  static std::span<const FieldSpec> Vd_EfetivaAFFields();
-  static std::span<const FieldSpec> AutoForneFields();
+  static std::span<const FieldLayout> ProdutoFields();
+  static std::span<const FieldLayout> RegiaoFields();
+  static std::span<const FieldLayout> ProdItemFields();
+  static std::span<const FieldLayout> ApurNegFields();
+  static std::span<const FieldLayout> Pai_ItmApurPrecFields();
+  static std::span<const FieldLayout> ItmApurPrecFields();
+  static std::span<const FieldLayout> DadosFields();
+  static std::span<const FieldLayout> ParaSupriFields();
+  static std::span<const FieldLayout> PesqFornFields();
+  static std::span<const FieldLayout> AuxApurNegFields();
+  static std::span<const FieldLayout> AuxApurFields();
+  static std::span<const FieldLayout> AuxItmApurPrecFields();
+  static std::span<const FieldLayout> Vd_EfetivaAFFields();
+  static std::span<const FieldLayout> AutoForneFields();
 };
 
 }  // namespace apura::worksheet

@@ -149,7 +149,7 @@ GeneratedTally::GeneratedTally(Options o) : options(o) {
   }
 }
 
-DataPacket GeneratedTally::Packet(std::span<const worksheet::FieldSpec> fields,
+DataPacket GeneratedTally::Packet(std::span<const worksheet::FieldLayout> fields,
                                   const std::vector<Row>& rows, const std::string& drop) {
   std::vector<FieldDef> defs;
   for (const auto& f : fields) {

@@ -37,7 +37,7 @@ struct GeneratedTally {
 
   // Packets as the server sends them, fields in the table's order. `drop`
   // leaves one column out, as a server of another version would.
-  static DataPacket Packet(std::span<const worksheet::FieldSpec> fields,
+  static DataPacket Packet(std::span<const worksheet::FieldLayout> fields,
                            const std::vector<Row>& rows, const std::string& drop = {});
   DataPacket ProdutoPacket() const;
   DataPacket RegiaoPacket() const;
