@@ -166,6 +166,7 @@ BestQuoteChoice ChooseBestQuotes(const TallyModel& m) {
       std::string reason = ReasonCode(*w.rules, m.quotes[w.quote], byPreference);
       for (int32_t i : itemsOf[w.quote]) {
         const Item& it = m.items[i];
+        out.selectedItems.push_back(i);
         out.selected.push_back(
             {it.id, true, m.requests[it.request].QTSOLACOMP, reason, it.TXOBESCMANAP});
       }

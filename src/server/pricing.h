@@ -36,8 +36,9 @@ double RankingPricePerStockUnit(const QuoteLine& q, const ProductInfo& p,
                                 const std::string& tipoApur);
 
 struct BestQuoteChoice {
-  std::vector<int> chosenQuotes;     // indexes into the model's quotes
-  std::vector<ItemUpdate> selected;  // the delivery rows the choices cover
+  std::vector<int> chosenQuotes;       // indexes into the model's quotes
+  std::vector<ItemUpdate> selected;    // the delivery rows the choices cover
+  std::vector<int32_t> selectedItems;  // their indexes into the model's items
 };
 
 // The server's best-quote tally over a model whose selections count as cleared:

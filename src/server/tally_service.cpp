@@ -276,8 +276,32 @@ void TallyService::MelhorCotacao(const std::string& centre, const std::string& t
   s->ClearSelections(tally);
   s->UpdateItems(choice.selected);
   s->BumpVersion(tally);
+
+  // The worksheet reloads its tables right after; the model already knows the
+  // new state, so it is kept instead of being read back from storage.
+  auto next = std::make_shared<TallyModel>(*m);
+  for (Item& it : next->items) {
+    it.selected = false;
+    it.QTACOMP = next->requests[it.request].QTSOLACOMP;
+    it.IDMOTIVPRESC.clear();
+  }
+  for (size_t k = 0; k < choice.selectedItems.size(); ++k) {
+    Item& it = next->items[choice.selectedItems[k]];
+    it.selected = true;
+    it.QTACOMP = choice.selected[k].QTACOMP;
+    it.IDMOTIVPRESC = choice.selected[k].IDMOTIVPRESC;
+  }
+  next->header.version = h.version + 1;
   tx.Commit();
-  Forget(tally);
+  Keep(std::move(next));
+}
+
+// Only after the commit: a model must never stand for a version storage may
+// still give to another write. A later writer's model may be replaced by an
+// older one here; readers then see the versions differ and reload.
+void TallyService::Keep(std::shared_ptr<const TallyModel> model) {
+  std::lock_guard lock(mutex_);
+  cache_[model->header.number] = std::move(model);
 }
 
 int TallyService::FindQuote(const TallyModel& m, const std::string& product,
@@ -311,8 +335,9 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, unitPrice, e.econ, e.econPi);
   s->BumpVersion(tally);
+  auto next = WithPrices(*m, h, q.id, unitPrice, e);
   tx.Commit();
-  Forget(tally);
+  Keep(std::move(next));
   return {Value(e.econ), Value(e.econPi)};
 }
 
@@ -336,8 +361,25 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, q.VRPRECUNIAP, e.econ, e.econPi);
   s->BumpVersion(tally);
+  auto next = WithPrices(*m, h, q.id, q.VRPRECUNIAP, e);
   tx.Commit();
-  Forget(tally);
+  Keep(std::move(next));
+}
+
+// The model after a price update, for the version that update commits.
+std::shared_ptr<const TallyModel> TallyService::WithPrices(const TallyModel& m,
+                                                           const TallyHeader& h, int64_t quoteId,
+                                                           double unitPrice,
+                                                           const EconomicPrices& e) {
+  auto next = std::make_shared<TallyModel>(m);
+  for (QuoteLine& q : next->quotes) {
+    if (q.id != quoteId) continue;
+    q.VRPRECUNIAP = unitPrice;
+    q.PRECOECON = e.econ;
+    q.PRECOECONPI = e.econPi;
+  }
+  next->header.version = h.version + 1;
+  return next;
 }
 
 void TallyService::ExcluiAF(const std::string& /*branch*/, const std::string& tally) {

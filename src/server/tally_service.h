@@ -11,6 +11,7 @@
 
 #include "framework/packet.h"
 #include "server/model.h"
+#include "server/pricing.h"
 #include "server/storage.h"
 
 namespace apura::server {
@@ -77,6 +78,10 @@ class TallyService {
  private:
   std::shared_ptr<const TallyModel> Cached(IStorageSession& s, const TallyHeader& h);
   void Forget(const std::string& tally);
+  void Keep(std::shared_ptr<const TallyModel> model);
+  static std::shared_ptr<const TallyModel> WithPrices(const TallyModel& m, const TallyHeader& h,
+                                                      int64_t quoteId, double unitPrice,
+                                                      const EconomicPrices& e);
   int FindQuote(const TallyModel& m, const std::string& product, const std::string& collection,
                 const std::string& supplier, const std::string& brand,
                 const std::string& region) const;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "server/packets.h"
 #include "server/sqlite.h"
 #include "server_fixture.h"
 
@@ -181,6 +182,39 @@ TEST_F(MethodsTest, ALoadedTallyFollowsWritesOfAnotherServer) {
   TallyService other(otherStorage);
   other.MelhorCotacao("0001", "77", "PRQ", "F");
   EXPECT_EQ(RowsWhere(Get("GetItmApurPrec"), "IDITMSELAPUR", "S").size(), 3u);
+}
+
+// After a write the server keeps the model it derived instead of reading the
+// tally back; it must answer exactly what a fresh read of storage gives.
+TEST_F(MethodsTest, ModelKeptAfterAWriteMatchesStorage) {
+  auto same = [&](const char* method) {
+    SqliteStorage freshStorage((dir_ / "server.db").string());
+    TallyService fresh(freshStorage);
+    auto pick = [&](TallyService& s) {
+      auto m = s.Model("0001", "77");
+      std::string name = method;
+      return name == "GetItmApurPrec" ? ItmApurPrecPacket(*m)
+             : name == "GetDados"     ? DadosPacket(*m)
+             : name == "GetApurNeg"   ? ApurNegPacket(*m)
+                                      : ProdItemPacket(*m);
+    };
+    DataPacket kept = pick(*service_), read = pick(fresh);
+    ASSERT_EQ(kept.RowCount(), read.RowCount()) << method;
+    for (size_t c = 0; c < kept.fields().size(); ++c) {
+      for (size_t r = 0; r < kept.RowCount(); ++r) {
+        EXPECT_TRUE(kept.Cell(c, r) == read.Cell(c, r))
+            << method << " " << kept.fields()[c].name << " row " << r;
+      }
+    }
+  };
+  Get("GetItmApurPrec");  // loaded before the writes
+  Call("MelhorCotacao",
+       {ByRef(Value("0001")), ByRef(Value("77")), ByRef(Value("PRQ")), ByRef(Value("F"))});
+  Call("AtuaPrecEco",
+       {ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")), ByVal(Value("F2")),
+        ByVal(Value("M2")), ByVal(Value("001")), ByVal(Value(9.0)), ByVal(Value("77"))});
+  for (const char* m : {"GetItmApurPrec", "GetDados", "GetApurNeg", "GetProdItem"}) same(m);
+  EXPECT_EQ(Num(Get("GetApurNeg"), "VRPRECUNIAP", 1), 9);
 }
 
 }  // namespace
