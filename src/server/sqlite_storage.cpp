@@ -1,5 +1,6 @@
 #include "server/sqlite_storage.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "server/pricing.h"
@@ -145,6 +146,41 @@ const char* Flag(bool b) {
   return b ? "S" : "N";
 }
 
+// Row ids of one table to positions in a loaded vector. A tally's rows are
+// stored together, so their ids mostly form one dense range.
+class IdIndex {
+ public:
+  void Add(int64_t id, int32_t pos) { pairs_.emplace_back(id, pos); }
+  void Seal() {
+    if (pairs_.empty()) return;
+    int64_t lo = pairs_.front().first, hi = lo;
+    for (auto& [id, pos] : pairs_) lo = std::min(lo, id), hi = std::max(hi, id);
+    if (hi - lo < 4 * static_cast<int64_t>(pairs_.size()) + 1024) {
+      base_ = lo;
+      dense_.assign(static_cast<size_t>(hi - lo + 1), -1);
+      for (auto& [id, pos] : pairs_) dense_[static_cast<size_t>(id - lo)] = pos;
+    } else {
+      for (auto& [id, pos] : pairs_) sparse_.emplace(id, pos);
+    }
+  }
+  int32_t At(int64_t id) const {
+    if (!dense_.empty()) {
+      int64_t k = id - base_;
+      if (k >= 0 && k < static_cast<int64_t>(dense_.size()) && dense_[static_cast<size_t>(k)] >= 0)
+        return dense_[static_cast<size_t>(k)];
+    } else if (auto it = sparse_.find(id); it != sparse_.end()) {
+      return it->second;
+    }
+    throw sql::Error("stored tally refers to a missing row " + std::to_string(id));
+  }
+
+ private:
+  std::vector<std::pair<int64_t, int32_t>> pairs_;
+  int64_t base_ = 0;
+  std::vector<int32_t> dense_;
+  std::unordered_map<int64_t, int32_t> sparse_;
+};
+
 }  // namespace
 
 class SqliteSession : public IStorageSession {
@@ -264,7 +300,7 @@ class SqliteSession : public IStorageSession {
                            std::string(s.Text(3))});
       }
     }
-    std::unordered_map<int64_t, int32_t> quoteIndex, requestIndex;
+    IdIndex quoteIndex, requestIndex;
     {
       sql::Stmt s(*db_,
                   "SELECT c.ID, c.CDPRODITMAP, c.CDREGITMAP, c.NRCOLEITMAP, c.CDFORNITMAP, "
@@ -298,7 +334,7 @@ class SqliteSession : public IStorageSession {
         q.IDQTMINFORN = s.Text(18);
         q.IDVRMINFORN = s.Text(19);
         q.product = productIndex.at(q.CDPRODITMAP);
-        quoteIndex[q.id] = static_cast<int32_t>(m.quotes.size());
+        quoteIndex.Add(q.id, static_cast<int32_t>(m.quotes.size()));
         m.quotes.push_back(std::move(q));
       }
     }
@@ -317,20 +353,34 @@ class SqliteSession : public IStorageSession {
         r.NMFILIAL = s.Text(4);
         r.DTENTRAPUT = s.Double(5);
         r.QTSOLACOMP = s.Double(6);
-        requestIndex[r.id] = static_cast<int32_t>(m.requests.size());
+        requestIndex.Add(r.id, static_cast<int32_t>(m.requests.size()));
         m.requests.push_back(std::move(r));
       }
     }
+    quoteIndex.Seal();
+    requestIndex.Seal();
+    int64_t firstItem = 0, lastItem = -1;
     {
+      sql::Stmt s(*db_, "SELECT COUNT(*), MIN(ID), MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?");
+      s.Bind(1, nr);
+      s.Step();
+      m.items.reserve(static_cast<size_t>(s.Int(0)));
+      firstItem = s.Int(1);
+      lastItem = s.Int(2);
+    }
+    {
+      // The items of a tally were stored together: read their id range in table
+      // order (the "+" keeps SQLite from hopping through the tally index).
       sql::Stmt s(*db_,
                   "SELECT ID, ID_COTACAO, ID_SOLICITACAO, IDITMSELAPUR, QTACOMP, IDMOTIVPRESC, "
-                  "TXOBESCMANAP FROM item_apuracao WHERE NRSEQAPUR = ? ORDER BY ID");
-      s.Bind(1, nr);
+                  "TXOBESCMANAP FROM item_apuracao WHERE ID BETWEEN ?2 AND ?3 AND "
+                  "+NRSEQAPUR = ?1 ORDER BY ID");
+      s.Bind(1, nr).Bind(2, firstItem).Bind(3, lastItem);
       while (s.Step()) {
         Item it;
         it.id = s.Int(0);
-        it.quote = quoteIndex.at(s.Int(1));
-        it.request = requestIndex.at(s.Int(2));
+        it.quote = quoteIndex.At(s.Int(1));
+        it.request = requestIndex.At(s.Int(2));
         it.selected = s.Text(3) == "S";
         it.QTACOMP = s.Double(4);
         it.IDMOTIVPRESC = s.Text(5);
