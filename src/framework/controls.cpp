@@ -346,6 +346,17 @@ int TTabSheet::PageIndex() const {
   return it == pages.end() ? -1 : static_cast<int>(it - pages.begin());
 }
 
+void TTabSheet::SetPageIndex(int index) {
+  if (!pageControl_) return;
+  auto& pages = pageControl_->pages_;
+  if (index < 0 || index >= static_cast<int>(pages.size()))
+    throw std::out_of_range("Page index " + std::to_string(index) + " out of range for " +
+                            Describe(*pageControl_));
+  pages.erase(std::find(pages.begin(), pages.end(), this));
+  pages.insert(pages.begin() + index, this);
+  pageControl_->Changed("Pages");
+}
+
 // --- Images, edits ----------------------------------------------------------
 
 TImage::TImage(TComponent* owner, std::string name, TControl* parent)

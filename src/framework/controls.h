@@ -345,6 +345,9 @@ class TTabSheet : public TControl {
 
   TPageControl* PageControl() const { return pageControl_; }
   int PageIndex() const;
+  // Moves the page to `index` among its control's pages (tab order), as a
+  // descendant form does with pages its base form created first.
+  void SetPageIndex(int index);
   // Whether the tab header is shown; the page's content stays reachable.
   bool TabVisible() const { return tabVisible_; }
   void SetTabVisible(bool v) { SetProperty(tabVisible_, v, "TabVisible"); }

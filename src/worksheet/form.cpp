@@ -116,6 +116,8 @@ void TfrmPlanApurNegGrid::SetupComponents() {
   // Pages.
   tshPadrao.SetCaption("por Entrega");
   tshPadrao.SetEnabled(false);
+  // The base form made its page first; the worksheet's pages come before it.
+  tshPadrao.SetPageIndex(pgcPadrao.PageCount() - 1);
   pgcPadrao.SetActivePage(&tshProduto);
 
   dbnPadrao.SetDataSource(&dtsProduto);

@@ -110,6 +110,9 @@ TEST_F(FormLayoutTest, PagesGridsAndColumns) {
   EXPECT_EQ(f.tshProduto.Caption(), "Produtos");
   EXPECT_EQ(f.tshGeral.Caption(), "Cota\u00e7\u00e3o");
   EXPECT_EQ(f.tshPadrao.Caption(), "por Entrega");
+  EXPECT_EQ(f.tshProduto.PageIndex(), 0) << "tabs read Produtos, Cotação, por Entrega";
+  EXPECT_EQ(f.tshGeral.PageIndex(), 1);
+  EXPECT_EQ(f.tshPadrao.PageIndex(), 2);
   EXPECT_EQ(Columns(f.dbgProdEsto), "CDARVPROD;NMPRODUTO");
   EXPECT_EQ(Columns(f.dbgRegiao), "CDREGITMAP;NMREGIAO");
   EXPECT_EQ(Columns(f.dbgProduto), "CDARVPROD;NMPRODUTO");
