@@ -33,10 +33,12 @@ void DataSetModel::SetSource(TDataSource* source) {
   if (source_) source_->RemoveLink(this);
   source_ = source;
   if (source_) source_->AddLink(this);
+  emit rowsChanging();
   beginResetModel();
   resolvedFor_ = nullptr;
   rows_ = TableRows();
   endResetModel();
+  emit rowsSettled();
   emit cursorMoved();
 }
 
@@ -45,11 +47,13 @@ TClientDataSet* DataSetModel::DataSet() const {
 }
 
 void DataSetModel::SetColumns(std::vector<ModelColumn> columns) {
+  emit rowsChanging();
   beginResetModel();
   columns_ = std::move(columns);
   resolvedFor_ = nullptr;
   rows_ = TableRows();
   endResetModel();
+  emit rowsSettled();
   emit cursorMoved();
 }
 
@@ -123,6 +127,7 @@ void DataSetModel::Refresh() {
   const int rows = TableRows();
   // Rows come and go at the end so the views keep their column widths and
   // scroll position; what the remaining rows show is repainted.
+  if (rows != rows_) emit rowsChanging();
   if (rows > rows_) {
     beginInsertRows(QModelIndex(), rows_, rows - 1);
     rows_ = rows;
@@ -132,6 +137,7 @@ void DataSetModel::Refresh() {
     rows_ = rows;
     endRemoveRows();
   }
+  emit rowsSettled();
   if (rows_ > 0 && !columns_.empty())
     emit dataChanged(index(0, 0), index(rows_ - 1, static_cast<int>(columns_.size()) - 1));
   emit headerDataChanged(Qt::Vertical, 0, std::max(rows_ - 1, 0));

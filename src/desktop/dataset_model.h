@@ -67,6 +67,10 @@ class DataSetModel : public QAbstractTableModel, public TDataLink {
  signals:
   // The model is in step with the table after a change of rows or cursor.
   void cursorMoved();
+  // Around the model's own row changes: a view's current row moved by them
+  // is no choice of the user's.
+  void rowsChanging();
+  void rowsSettled();
   void tableStateChanged();
 
  private:

@@ -75,8 +75,6 @@ QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
   TClientDataSet* ds = view_.Model().DataSet();
   TField* field = view_.Model().FieldOf(index.column());
   if (!grid || !ds || !field) return nullptr;
-  if (!Editing(ds) && !RunEvent([&] { ds->Edit(); })) return nullptr;
-  if (!Editing(ds)) return nullptr;
   auto* editor = new QLineEdit(parent);
   editor->setFrame(false);
   editor->setAlignment(ToQtAlignment(grid->Columns[index.column()].Alignment()));
@@ -90,7 +88,19 @@ QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
             [grid] { RunEvent([grid] { grid->EditButtonClick(); }); });
   }
   editor->installEventFilter(const_cast<GridDelegate*>(this));
+  // The table goes into edit state with the first change typed, as a data
+  // grid's editor does; a table that refuses (a guard aborting) closes it.
+  auto* self = const_cast<GridDelegate*>(this);
+  connect(editor, &QLineEdit::textEdited, editor, [self, ds, editor] {
+    if (Editing(ds)) return;
+    if (!RunEvent([ds] { ds->Edit(); }) || !Editing(ds)) {
+      editor->setModified(false);
+      emit self->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    }
+  });
+  view_.openingEditor_ = true;
   grid->SetEditorMode(true);
+  view_.openingEditor_ = false;
   return editor;
 }
 
@@ -123,7 +133,7 @@ void GridDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) cons
 }
 
 bool GridDelegate::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) {
+  if (event->type() == QEvent::KeyPress && event != view_.RoutedKey()) {
     TDBGrid* grid = view_.Grid();
     TForm* form = grid ? grid->ParentForm() : nullptr;
     if (form) {
@@ -165,6 +175,8 @@ GridView::GridView(TDBGrid& grid, QWidget* parent)
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                   QAbstractItemView::AnyKeyPressed);
   connect(&model_, &DataSetModel::cursorMoved, this, [this] { SyncCursor(); });
+  connect(&model_, &DataSetModel::rowsChanging, this, [this] { rowsChanging_ = true; });
+  connect(&model_, &DataSetModel::rowsSettled, this, [this] { rowsChanging_ = false; });
   connect(&model_, &QAbstractItemModel::modelReset, this, [this] { ApplyWidths(); });
   watch_.On(grid, [this](std::string_view p) { GridChanged(p); });
   model_.SetSource(grid.DataSource());
@@ -216,7 +228,7 @@ void GridView::GridChanged(std::string_view p) {
   } else if (p == "Options" || p == "ReadOnly") {
     SyncOptions();
   } else if (p == "EditorMode") {
-    if (grid_->EditorMode() && state() != QAbstractItemView::EditingState &&
+    if (grid_->EditorMode() && !openingEditor_ && state() != QAbstractItemView::EditingState &&
         currentIndex().isValid())
       edit(currentIndex());
   } else if (p == "Repaint" || p == "Color") {
@@ -300,7 +312,7 @@ void GridView::SyncCursor() {
 
 void GridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
   QTableView::currentChanged(current, previous);
-  if (!grid_ || syncing_ || !current.isValid()) return;
+  if (!grid_ || syncing_ || rowsChanging_ || !current.isValid()) return;
   TDBGrid* grid = grid_;
   if (current.column() != grid->SelectedIndex() && current.column() < grid->Columns.Count())
     RunEvent([&] { grid->SetSelectedIndex(current.column()); });
@@ -328,10 +340,14 @@ void GridView::keyPressEvent(QKeyEvent* event) {
       event->accept();
       return;
     case KeyRoute::Replaced:
+      routed_ = replacement.get();
       QTableView::keyPressEvent(replacement.get());
+      routed_ = nullptr;
       return;
     case KeyRoute::Pass:
+      routed_ = event;
       QTableView::keyPressEvent(event);
+      routed_ = nullptr;
       return;
   }
 }

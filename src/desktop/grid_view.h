@@ -46,6 +46,9 @@ class GridView : public QTableView {
   // Where the ellipsis button of a cell sits.
   static QRect EllipsisRect(const QRect& cell);
   bool CellHasEllipsis(const QModelIndex& index) const;
+  // The key event the grid has already routed through the form, while Qt
+  // hands it on to a new cell editor.
+  const QEvent* RoutedKey() const { return routed_; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -66,6 +69,10 @@ class GridView : public QTableView {
   GridDelegate delegate_;
   Watch watch_;
   bool syncing_ = false;
+  const QEvent* routed_ = nullptr;
+  bool rowsChanging_ = false;
+  friend class GridDelegate;
+  bool openingEditor_ = false;
 };
 
 }  // namespace apura::desktop

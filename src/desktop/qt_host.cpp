@@ -401,6 +401,15 @@ bool QtHost::eventFilter(QObject* watched, QEvent* event) {
       break;
     }
   }
+  if (type == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    // Esc on a modal form closes it through the form, not behind its back.
+    for (auto& [form, w] : windows_)
+      if (w->dialog && w->dialog.data() == watched) {
+        TForm* f = w->form;
+        RunEvent([f] { f->Close(); });
+        return true;
+      }
+  }
   if (hook_ && !inHook_) {
     switch (event->type()) {
       case QEvent::KeyPress:

@@ -287,6 +287,118 @@ void HostPiecesTest::gridHoldsBackWhileControlsAreDisabled() {
   view.Detach();
 }
 
+void HostPiecesTest::gridEditsThroughTheTableAndItsGuards() {
+  Formats formats;
+  TClientDataSet ds("cdsPrices");
+  FillPrices(ds, 3);
+  TDataSource dts("dtsPrices");
+  dts.SetDataSet(&ds);
+  TForm form("frmTest");
+  TDBGrid grid(&form, "dbgPrices", &form);
+  grid.SetDataSource(&dts);
+  Columns(grid);
+  grid.Columns[0].SetReadOnly(true);
+  bool refuse = false;
+  int keys = 0;
+  ds.BeforeEdit = [&](TClientDataSet&) {
+    if (refuse) Abort();
+  };
+  grid.OnKeyPress = [&](TComponent&, char32_t&) { ++keys; };
+  GridView view(grid);
+  view.resize(400, 200);
+  view.show();
+  QApplication::setActiveWindow(&view);
+  view.setFocus();
+  QVERIFY(QTest::qWaitForWindowActive(&view));
+  DataSetModel& m = view.Model();
+  QVERIFY(!(m.flags(m.index(0, 0)) & Qt::ItemIsEditable));
+  QVERIFY(m.flags(m.index(0, 1)) & Qt::ItemIsEditable);
+
+  // Typing in a cell opens its editor; the table goes into edit state with
+  // the first change, the typed text becomes the field's value and moving
+  // to another row posts it.
+  view.setCurrentIndex(m.index(0, 1));
+  QTest::keyClicks(view.focusWidget(), "7");
+  QCOMPARE(keys, 1);  // the grid's handler saw the key once
+  QVERIFY(grid.EditorMode());
+  QCOMPARE(ds.State(), TDataSetState::dsEdit);
+  QTest::keyClicks(view.focusWidget(), ",5");
+  QTest::keyClick(view.focusWidget(), Qt::Key_Return);
+  QCoreApplication::processEvents();  // Qt commits an editor's Return queued
+  QVERIFY(!grid.EditorMode());
+  QCOMPARE(ds.FieldByName("PRICE").AsFloat(), 7.5);
+  view.setCurrentIndex(m.index(1, 1));
+  QCOMPARE(ds.State(), TDataSetState::dsBrowse);
+  QCOMPARE(ds.RecNo(), 2);
+  QCOMPARE(m.data(m.index(0, 1), Qt::DisplayRole).toString(), QString("7,50000"));
+
+  // A table that refuses to be edited closes the editor and keeps its value.
+  refuse = true;
+  QTest::keyClicks(view.focusWidget(), "9");
+  QCOMPARE(ds.State(), TDataSetState::dsBrowse);
+  QVERIFY(!grid.EditorMode());
+  QCOMPARE(ds.FieldByName("PRICE").AsFloat(), 1235.5);
+  view.Detach();
+}
+
+void HostPiecesTest::halfAMillionRowsCostOnlyWhatIsShown() {
+  Formats formats;
+  TClientDataSet ds("cdsItmApurPrec");
+  ds.AddStringField("CODE", 10);
+  ds.AddFloatField("QTY").SetDisplayFormat("#0.000");
+  const int n = 500000;
+  DataPacket::Body body;
+  body.fields = {{"CODE", FieldType::String, 10}, {"QTY", FieldType::Float}};
+  body.rowCount = n;
+  body.columns.resize(2);
+  for (int k = 0; k < 100; ++k) {
+    const std::string t = "B" + std::to_string(k);
+    body.columns[0].dictBytes += t;
+    body.columns[0].dictOffsets.push_back(uint32_t(body.columns[0].dictBytes.size()));
+  }
+  body.columns[0].codes.resize(n);
+  body.columns[1].numbers.resize(n);
+  for (int i = 0; i < n; ++i) {
+    body.columns[0].codes[size_t(i)] = i % 100;
+    body.columns[1].numbers[size_t(i)] = i;
+  }
+  ds.SetData(DataPacket::FromBody(std::move(body)));
+  TDataSource dts("dtsPadrao");
+  dts.SetDataSet(&ds);
+  TForm form("frmTest");
+  TDBGrid grid(&form, "dbgPadrao", &form);
+  grid.SetDataSource(&dts);
+  grid.Columns.Add("CODE");
+  grid.Columns.Add("QTY");
+  int painted = 0;
+  grid.OnDrawColumnCell = [&](TComponent&, const TRect&, int, TColumn&, TGridDrawState) {
+    ++painted;
+  };
+  GridView view(grid);
+  view.resize(400, 300);
+  view.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&view));
+  QCOMPARE(view.Model().rowCount(), n);
+  ds.Last();
+  QCOMPARE(view.currentIndex().row(), n - 1);
+  painted = 0;
+  view.viewport()->repaint();
+  // Only the rows on screen are painted, two cells a row.
+  QVERIFY2(painted > 0 && painted < 200, qPrintable(QString::number(painted)));
+  QCOMPARE(view.Model().data(view.Model().index(n - 1, 1), Qt::DisplayRole).toString(),
+           QString("499999,000"));
+  // Narrowing to a few rows and back keeps the view in step.
+  ds.OnFilterRecord = [](TClientDataSet& t, bool& a) {
+    a = t.FieldByName("CODE").AsString() == "B7";
+  };
+  ds.SetFiltered(true);
+  QCOMPARE(view.Model().rowCount(), n / 100);
+  QCOMPARE(view.currentIndex().row(), 0);
+  ds.SetFiltered(false);
+  QCOMPARE(view.Model().rowCount(), n);
+  view.Detach();
+}
+
 void HostPiecesTest::cellPainterSeesThePaintedRow() {
   Formats formats;
   TClientDataSet ds("cdsPrices");

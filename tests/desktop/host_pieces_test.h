@@ -25,6 +25,8 @@ class HostPiecesTest : public QObject {
   void missingModuleIsAMessageNamingTheCode();
   void gridShowsVisibleRowsAndFollowsTheCursorBothWays();
   void gridHoldsBackWhileControlsAreDisabled();
+  void gridEditsThroughTheTableAndItsGuards();
+  void halfAMillionRowsCostOnlyWhatIsShown();
   void cellPainterSeesThePaintedRow();
   void canvasFillsCopiesWithTransparencyAndClips();
   void controlsFollowTheModelAndClicksReachIt();

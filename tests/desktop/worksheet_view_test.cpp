@@ -1,6 +1,7 @@
 #include "worksheet_view_test.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -201,6 +202,14 @@ void WorksheetViewTest::clickingRegionProductAndQuotationChangesTheGrids() {
     QCOMPARE(items->currentIndex().row(), 1);
     QVERIFY(Column(quotes, ColumnOf(quotes, "VRPRECUNIAP")) != before);
   }
+
+  // Alt+Page Down on the regions goes to the negotiated products, through
+  // the worksheet's key handler; the focus follows the model.
+  ClickRow(regions, 0);
+  QTest::keyClick(regions, Qt::Key_PageDown, Qt::AltModifier);
+  QCOMPARE(form_->ActiveControl(), items->Grid());
+  QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(items));
+  QCOMPARE(regions->currentIndex().row(), 0);  // the key did not page the regions
 
   // Another quotation line: the delivery page shows its branch requests.
   QVERIFY(quotes->Model().rowCount() > 1);
