@@ -558,8 +558,17 @@ QWidget* FormView::BuildPageControl(TPageControl& pc, QWidget* parent) {
     }
   };
   showActive();
-  watch_.On(pc, [showActive](std::string_view p) {
-    if (p == "ActivePage") showActive();
+  watch_.On(pc, [this, t, &pc, syncing, showActive](std::string_view p) {
+    if (p == "Pages" && t) {
+      // The code moved a page in the tab order: the tabs follow.
+      *syncing = true;
+      for (int i = 0; i < pc.PageCount(); ++i) {
+        const int from = t->indexOf(WidgetFor(*pc.Pages()[size_t(i)]));
+        if (from >= 0 && from != i) t->tabBar()->moveTab(from, i);
+      }
+      *syncing = false;
+    }
+    if (p == "ActivePage" || p == "Pages") showActive();
   });
   connect(tabs, &QTabWidget::currentChanged, this, [this, &pc, syncing, showActive](int i) {
     if (*syncing || !form_ || i < 0 || i >= pc.PageCount()) return;

@@ -555,6 +555,12 @@ void HostPiecesTest::controlsFollowTheModelAndClicksReachIt() {
   pages.SetActivePage(&one);  // the code's own change
   QCOMPARE(tabs->currentIndex(), 0);
   QCOMPARE(changes, 1);
+  two.SetPageIndex(0);  // the code moves a page in the tab order
+  QCOMPARE(tabs->tabText(0), QString("Dois"));
+  QCOMPARE(tabs->currentIndex(), 1);
+  QCOMPARE(changes, 1);
+  two.SetPageIndex(1);
+  QCOMPARE(tabs->tabText(1), QString("Dois"));
   two.SetTabVisible(false);
   QVERIFY(!tabs->isTabVisible(1));
 

@@ -131,10 +131,8 @@ void WorksheetViewTest::demoLaunchShowsTheTallysProducts() {
   QVERIFY(tabs);
   QStringList captions;
   for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
-  QVERIFY2(captions.contains(QString::fromUtf8("Produtos")) &&
-               captions.contains(QString::fromUtf8("Cotação")) &&
-               captions.contains(QString::fromUtf8("por Entrega")),
-           qPrintable(captions.join(",")));
+  QCOMPARE(captions, (QStringList{QString::fromUtf8("Produtos"), QString::fromUtf8("Cotação"),
+                                  QString::fromUtf8("por Entrega")}));
   QCOMPARE(tabs->tabText(tabs->currentIndex()), QString::fromUtf8("Produtos"));
 
   GridView* products = Grid("dbgProdEsto");
@@ -225,6 +223,14 @@ void WorksheetViewTest::clickingRegionProductAndQuotationChangesTheGrids() {
   QCOMPARE(quotes->currentIndex().row(), quotes->Model().rowCount() - 1);
   ShowPage("por Entrega");
   QVERIFY(branches->Model().rowCount() > 0);
+  // The delivery grid: the reason column's title is the symbol font's check
+  // mark, and the supplies module shows the price-PI column.
+  GridView* deliveries = Grid("dbgPadrao");
+  QVERIFY(deliveries);
+  QCOMPARE(deliveries->Model().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+           QString(QChar(0x2714)));
+  QVERIFY(!deliveries->isColumnHidden(ColumnOf(deliveries, "VRPRECONPIAP")));
+  QVERIFY(!quotes->isColumnHidden(ColumnOf(quotes, "PRECOECONPI")));
   const int dateCol = ColumnOf(branches, "DTENTRAPUT");
   QVERIFY2(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}")
                .match(Column(branches, dateCol).value(0))
