@@ -1,5 +1,7 @@
 #include "desktop/events.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 #include "framework/forms.h"
@@ -7,11 +9,36 @@
 
 namespace apura::desktop {
 
+namespace {
+// Events under way, nested ones included (a handler showing a dialog runs
+// the dialog's events inside its own).
+int g_depth = 0;
+}  // namespace
+
 bool RunEvent(const std::function<void()>& event) {
+  ++g_depth;
   const bool ok = GuardedCall(event);
-  // Released forms go once the event has unwound, never under its handlers.
-  QTimer::singleShot(0, [] { Application().ProcessReleases(); });
+  --g_depth;
+  // Released forms go once every event has unwound: a form released by a
+  // handler that then shows a dialog must outlive that dialog.
+  if (g_depth == 0 && QCoreApplication::instance()) {
+    // One timer, owned by the application, so none is left over at exit.
+    static QPointer<QTimer> timer;
+    if (!timer) {
+      timer = new QTimer(QCoreApplication::instance());
+      timer->setSingleShot(true);
+      timer->setInterval(0);
+      QObject::connect(timer, &QTimer::timeout, [] {
+        if (g_depth == 0) Application().ProcessReleases();
+      });
+    }
+    timer->start();
+  }
   return ok;
+}
+
+bool InEvent() {
+  return g_depth > 0;
 }
 
 }  // namespace apura::desktop

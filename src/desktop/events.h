@@ -9,5 +9,7 @@ namespace apura::desktop {
 
 // Answers whether the event ran to its end.
 bool RunEvent(const std::function<void()>& event);
+// Whether a user event is under way.
+bool InEvent();
 
 }  // namespace apura::desktop

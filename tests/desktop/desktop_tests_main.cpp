@@ -24,5 +24,11 @@ int main(int argc, char** argv) {
 #ifdef APURA_WITH_WORKSHEET
   run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
 #endif
+  // What the suites left queued (deferred deletes, single-shot timers) goes
+  // before the application does.
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
   return failed;
 }
