@@ -148,14 +148,16 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
   const QCommandLineOption height("screen-height", "Pretend the screen is this high.", "pixels");
   const QCommandLineOption demo("demo", "Run against an in-process demo server.");
   const QCommandLineOption demoDir("demo-dir", "Folder of the demo databases.", "dir");
+  const QCommandLineOption demoRows("demo-rows", "A demo tally of about this many delivery rows.",
+                                    "rows");
   const QCommandLineOption launch("launch",
                                   "The seven launch values separated by '|': centre, buyer code, "
                                   "buyer name, start, end, tally, repeat flag.",
                                   "values");
   const QCommandLineOption file("settings", "Settings file to read.", "file");
-  for (const auto* o : {&help,   &server, &host,       &port,    &keep,   &oper,    &branch,
-                        &date,   &module, &dateFormat, &decimal, &tree,   &modules, &local,
-                        &screen, &height, &demo,       &demoDir, &launch, &file})
+  for (const auto* o : {&help,   &server, &host,       &port,    &keep,     &oper,    &branch,
+                        &date,   &module, &dateFormat, &decimal, &tree,     &modules, &local,
+                        &screen, &height, &demo,       &demoDir, &demoRows, &launch,  &file})
     p.addOption(*o);
   p.addPositionalArgument("values", "The seven launch values, instead of --launch.",
                           "[centre buyer name start end tally flag]");
@@ -224,6 +226,15 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
   if (p.isSet(height)) s.screenHeight = p.value(height).toInt();
   if (p.isSet(demo)) s.demo = true;
   if (p.isSet(demoDir)) s.demoDir = S(p.value(demoDir));
+  if (p.isSet(demoRows)) {
+    bool ok = false;
+    const qulonglong n = p.value(demoRows).toULongLong(&ok);
+    if (!ok || n == 0) {
+      error = QString("--demo-rows expects a positive number, got \"%1\"").arg(p.value(demoRows));
+      return false;
+    }
+    s.demoRows = size_t(n);
+  }
   QStringList values;
   if (p.isSet(launch)) values = p.value(launch).split('|');
   if (!p.positionalArguments().isEmpty()) {

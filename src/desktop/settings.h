@@ -29,6 +29,7 @@ struct HostSettings {
   int screenHeight = 0;  // 0: the screen's own
   bool demo = false;
   std::string demoDir;  // empty: the data folder
+  size_t demoRows = 0;  // 0: the ordinary demo; else about that many delivery rows
   // The seven launch values, when given on the command line.
   std::optional<std::vector<std::string>> launchValues;
 };

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -53,6 +54,12 @@ struct Formats {
   ~Formats() { CurrentFormat() = saved; }
 };
 
+}  // namespace
+
+namespace {
+void PostCloseLater(TForm& form) {
+  Host().PostClose(form);
+}
 }  // namespace
 
 HostPiecesTest::HostPiecesTest() = default;
@@ -688,6 +695,49 @@ void HostPiecesTest::modalFormRunsUntilItClosesWithItsResult() {
   QCOMPARE(activated, 1);
   QVERIFY(!dialog->Visible());
   Application().ProcessReleases();
+}
+
+void HostPiecesTest::formWindowFollowsShowCloseRequestAndRelease() {
+  TfrmPadraoGrid* form = nullptr;
+  CreateForm(form, "frmScreen");
+  form->SetCaption("Tela");
+  int closes = 0;
+  form->OnClose = [&](TComponent&, TCloseAction& action) {
+    ++closes;
+    action = TCloseAction::caFree;
+  };
+  form->Show();
+  QPointer<QWidget> window = host_->WindowOf(*form);
+  QVERIFY(window);
+  QVERIFY(window->isVisible());
+  QCOMPARE(window->windowTitle(), QString("Tela"));
+  form->SetCaption("Tela 2");
+  QCOMPARE(window->windowTitle(), QString("Tela 2"));
+
+  // A posted close waits for the host's message processing.
+  PostCloseLater(*form);
+  QCOMPARE(closes, 0);
+  QVERIFY(window->isVisible());
+  QTRY_COMPARE(closes, 1);
+  QVERIFY(!window || !window->isVisible());
+  // The released form goes once the event is over, and its window with it.
+  QTRY_VERIFY(!Application().Owns(*form));
+  QTRY_VERIFY(!window);
+
+  // The user closing the window asks the form, which may refuse.
+  TfrmPadraoGrid* stays = nullptr;
+  CreateForm(stays, "frmStays");
+  stays->OnCloseQuery = [](TComponent&, bool& can) { can = false; };
+  stays->Show();
+  QPointer<QWidget> w2 = host_->WindowOf(*stays);
+  QVERIFY(w2 && w2->isVisible());
+  w2->close();
+  QVERIFY(w2->isVisible());
+  QVERIFY(Application().Owns(*stays));
+  stays->OnCloseQuery = nullptr;
+  w2->close();
+  QVERIFY(!w2->isVisible());
+  QTRY_VERIFY(!Application().Owns(*stays));
 }
 
 }  // namespace apura::desktop::test

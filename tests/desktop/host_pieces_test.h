@@ -34,6 +34,7 @@ class HostPiecesTest : public QObject {
   void dialogsAnswerWhatWasPressed();
   void pickListMovesTheCursorOnlyWhenConfirmed();
   void modalFormRunsUntilItClosesWithItsResult();
+  void formWindowFollowsShowCloseRequestAndRelease();
 
  private:
   std::unique_ptr<QtHost> host_;
