@@ -324,4 +324,20 @@ void WorksheetViewTest::decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive() {
   delete other;
 }
 
+void WorksheetViewTest::secondLaunchBringsTheOpenWorksheetForward() {
+  QVERIFY(loader_->IsLoaded("PRQ05001"));
+  const size_t forms = Application().Forms().size();
+  auto* buyer = qobject_cast<QLineEdit*>(view_->WidgetNamed("edtComprador"));
+  QVERIFY(buyer);
+  const QString before = buyer->text();
+  std::vector<std::string> other = *host_->Settings().launchValues;
+  other[2] = "Outro Comprador";
+  window_->OpenWorksheet(other);
+  // The module is loaded once and keeps its one worksheet, as it was.
+  QCOMPARE(Application().Forms().size(), forms);
+  QCOMPARE(host_->ViewOf(*form_), view_);
+  QCOMPARE(buyer->text(), before);
+  QVERIFY(form_->Active());
+}
+
 }  // namespace apura::desktop::test

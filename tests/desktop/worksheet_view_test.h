@@ -34,6 +34,7 @@ class WorksheetViewTest : public QObject {
   void clickingRegionProductAndQuotationChangesTheGrids();
   void buttonsFollowTheModelsEnabledStates();
   void decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive();
+  void secondLaunchBringsTheOpenWorksheetForward();
 
  private:
   GridView* Grid(const char* name) const;
