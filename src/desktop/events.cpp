@@ -15,13 +15,29 @@ namespace {
 int g_depth = 0;
 }  // namespace
 
+void ScheduleReleases();
+
 bool RunEvent(const std::function<void()>& event) {
+  bool ok;
+  {
+    EventScope scope;
+    ok = GuardedCall(event);
+  }
+  return ok;
+}
+
+EventScope::EventScope() {
   ++g_depth;
-  const bool ok = GuardedCall(event);
-  --g_depth;
+}
+
+EventScope::~EventScope() {
   // Released forms go once every event has unwound: a form released by a
   // handler that then shows a dialog must outlive that dialog.
-  if (g_depth == 0 && QCoreApplication::instance()) {
+  if (--g_depth == 0) ScheduleReleases();
+}
+
+void ScheduleReleases() {
+  if (QCoreApplication::instance()) {
     // One timer, owned by the application, so none is left over at exit.
     static QPointer<QTimer> timer;
     if (!timer) {
@@ -34,7 +50,6 @@ bool RunEvent(const std::function<void()>& event) {
     }
     timer->start();
   }
-  return ok;
 }
 
 bool InEvent() {

@@ -12,4 +12,14 @@ bool RunEvent(const std::function<void()>& event);
 // Whether a user event is under way.
 bool InEvent();
 
+// Counts as an event for its lifetime: a modal loop run outside any event
+// must not see forms deleted under it either.
+class EventScope {
+ public:
+  EventScope();
+  ~EventScope();
+  EventScope(const EventScope&) = delete;
+  EventScope& operator=(const EventScope&) = delete;
+};
+
 }  // namespace apura::desktop

@@ -385,6 +385,7 @@ bool QtHost::eventFilter(QObject* watched, QEvent* event) {
       if (!w->frame || w->frame.data() != watched) continue;
       TForm* f = w->form;
       if (type == QEvent::Close) {
+        if (!f->Visible()) break;  // already closed: the window just goes
         // The user closes the window: the form decides, through its close.
         event->ignore();
         RunEvent([f] { f->Close(); });
@@ -480,14 +481,12 @@ QtHost::FormWindow& QtHost::MakeWindow(TForm& form, bool modal) {
     QMdiSubWindow* sub = mdi_->addSubWindow(view);
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     sub->setWindowTitle(Q(form.Caption()));
-    sub->installEventFilter(this);
     sub->resize(std::max(640, mdi_->width() * 9 / 10), std::max(420, mdi_->height() * 9 / 10));
     w->sub = sub;
     w->frame = sub;
   } else {
     view->setWindowTitle(Q(form.Caption()));
     view->setAttribute(Qt::WA_DeleteOnClose, false);
-    view->installEventFilter(this);
     view->resize(900, 600);
     w->frame = view;
   }
@@ -573,6 +572,7 @@ void QtHost::BringToFront(TForm& form) {
 }
 
 int QtHost::ShowModal(TForm& form) {
+  EventScope scope;
   FormWindow* w = Find(form);
   if (!w) w = &MakeWindow(form, true);
   QDialog dialog(QApplication::activeWindow());
@@ -587,7 +587,6 @@ int QtHost::ShowModal(TForm& form) {
   }
   w->dialog = &dialog;
   w->frame = &dialog;
-  dialog.installEventFilter(this);
   if (form.Width() > 0 && form.Height() > 0) dialog.resize(form.Width(), form.Height());
   TForm* f = &form;
   if (form.Visible()) {

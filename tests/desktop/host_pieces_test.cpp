@@ -694,7 +694,21 @@ void HostPiecesTest::modalFormRunsUntilItClosesWithItsResult() {
   QCOMPARE(confirm->text, QString("Justificativa"));
   QCOMPARE(activated, 1);
   QVERIFY(!dialog->Visible());
-  Application().ProcessReleases();
+  QTRY_VERIFY(!Application().Owns(*dialog));
+
+  // Esc closes it through the form: no result is a cancel.
+  TfrmRotiGeral* other = nullptr;
+  CreateForm(other, "frmOther");
+  int closes = 0;
+  other->OnClose = [&](TComponent&, TCloseAction& a) {
+    ++closes;
+    a = TCloseAction::caFree;
+  };
+  auto escape = AnswerNextDialog("unused", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+  QCOMPARE(other->ShowModal(), mrCancel);
+  QVERIFY(escape->seen);
+  QCOMPARE(closes, 1);
+  QTRY_VERIFY(!Application().Owns(*other));
 }
 
 void HostPiecesTest::formWindowFollowsShowCloseRequestAndRelease() {
