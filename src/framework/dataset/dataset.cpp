@@ -777,8 +777,9 @@ void TClientDataSet::Rebuild() {
     }
     if (OnFilterRecord) {
       size_t kept = 0;
+      Restore<int64_t> peek(overrideRow_, -1);
       for (uint32_t r : v) {
-        Restore<int64_t> peek(overrideRow_, r);
+        overrideRow_ = r;
         bool accept = true;
         OnFilterRecord(*this, accept);
         if (accept) v[kept++] = r;
