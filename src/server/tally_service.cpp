@@ -79,6 +79,21 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
   const int cCent = p.FieldIndex("CDCENTITMAP"), cSeq = p.FieldIndex("NRSEQITMAP");
   const int cSel = p.FieldIndex("IDITMSELAPUR"), cQt = p.FieldIndex("QTACOMP"),
             cJust = p.FieldIndex("TXOBESCMANAP");
+  // The packet comes off the wire: a text read from a number column (or the
+  // reverse) would read past the column's buffers.
+  auto typed = [&](int col, bool text) {
+    if (col < 0) return;
+    const FieldDef& f = p.fields()[static_cast<size_t>(col)];
+    if ((f.type == FieldType::String) != text) {
+      throw ServerError("O campo " + f.name + " do pacote de alterações deve ser " +
+                        (text ? "um texto" : "um número ou uma data") + ", não " +
+                        FieldTypeName(f.type) + ".");
+    }
+  };
+  for (size_t col : {cProd, cReg, cFil, cCol, cForn, cMarc}) typed(static_cast<int>(col), true);
+  for (int col : {cCent, cSeq, cSel, cJust}) typed(col, true);
+  typed(static_cast<int>(cDate), false);
+  typed(cQt, false);
 
   std::unordered_map<std::string, size_t> index;
   index.reserve(m.items.size());

@@ -224,6 +224,27 @@ TEST_F(EffectuationTest, AChangePacketWithoutAKeyFieldNamesIt) {
             std::string::npos);
 }
 
+// The change packet comes off the wire: a field of another type than the
+// delivery table's must be refused by name, not read as if it were text.
+TEST_F(EffectuationTest, AChangePacketFieldOfTheWrongTypeIsRefusedByName) {
+  service_->Import(Doc());
+  DataPacket all = Get("GetDados");
+  for (const char* wrong : {"CDFILIAP", "DTENTRAPUT", "IDITMSELAPUR", "QTACOMP"}) {
+    std::vector<FieldDef> fields = all.fields();
+    const auto col = static_cast<size_t>(all.FieldIndex(wrong));
+    const bool wasText = fields[col].type == FieldType::String;
+    fields[col].type = wasText ? FieldType::Float : FieldType::String;
+    PacketBuilder b(fields);
+    std::vector<Value> row;
+    for (size_t c = 0; c < fields.size(); ++c) row.push_back(all.Cell(c, 0));
+    row[col] = wasText ? Value(1.0) : Value("1");
+    b.Add(row).Status(RowStatus::Modified);
+    std::string text = Failure("Gera_AF", GeraArgs(Value(b.Build())));
+    EXPECT_NE(text.find(wrong), std::string::npos) << text;
+  }
+  EXPECT_TRUE(Afs().empty());
+}
+
 TEST_F(EffectuationTest, BudgetAndLastPriceShapeTheOutcome) {
   TallyDocument d = Doc();
   d.centre.budget = 150;  // AFs of 100, 200 and 220: only the first fits
