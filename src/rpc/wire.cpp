@@ -85,6 +85,10 @@ DataPacket DecodePacket(wire::Packet* in) {
                                 std::to_string(in->columns_size()) + " columns");
   }
   b.rowCount = in->row_count();
+  if (b.fields.empty() && b.rowCount != 0) {
+    throw std::invalid_argument("packet declares " + std::to_string(b.rowCount) +
+                                " rows but has no fields");
+  }
   b.columns.resize(b.fields.size());
   for (size_t i = 0; i < b.fields.size(); ++i) {
     wire::Column* wc = in->mutable_columns(static_cast<int>(i));

@@ -64,6 +64,13 @@ TEST(WireTest, MalformedPacketsAreRefused) {
     EXPECT_NE(Refusal(v).find("columns"), std::string::npos);
   }
   {
+    // Nothing else bounds the row count of a packet without fields, and a
+    // table allocates per row.
+    wire::Value v;
+    v.mutable_packet()->set_row_count(uint64_t{1} << 40);
+    EXPECT_NE(Refusal(v).find("no fields"), std::string::npos);
+  }
+  {
     wire::Value v = TextPacket();
     v.mutable_packet()->set_status(std::string("\x01\x09", 2));
     EXPECT_NE(Refusal(v).find("row status"), std::string::npos);
