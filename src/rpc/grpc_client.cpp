@@ -127,18 +127,36 @@ class GrpcTransport : public ITransport {
     wire::Result result;
     bool haveResult = false;
     std::vector<std::string> chunks;
+    // The first chunk announces the whole size; nothing beyond it is kept, so a
+    // misbehaving server cannot make the client collect without end.
+    uint64_t announced = 0, received = 0;
     while (reader->Read(&reply)) {
       if (reply.has_result()) {
         result.Swap(reply.mutable_result());
         haveResult = true;
       } else if (reply.body_case() == wire::InvokeReply::kChunk) {
-        if (chunks.empty() && reply.total_size() > 0) chunks.reserve(16);
+        if (chunks.empty()) {
+          announced = reply.total_size();
+          if (announced > 0) chunks.reserve(16);
+        }
+        received += reply.chunk().size();
+        if (received > announced) {
+          context.TryCancel();
+          break;
+        }
         chunks.emplace_back();
         chunks.back().swap(*reply.mutable_chunk());
       }
     }
     grpc::Status status = reader->Finish();
+    auto malformedSize = [&] {
+      return std::runtime_error("malformed answer to " + method + " from " + address_ + ": " +
+                                std::to_string(received) + " bytes where " +
+                                std::to_string(announced) + " were announced");
+    };
+    if (received > announced) throw malformedSize();
     if (!status.ok()) Fail(method, status);
+    if (received != announced) throw malformedSize();
 
     if (!haveResult) {
       std::vector<std::unique_ptr<google::protobuf::io::ArrayInputStream>> pieces;

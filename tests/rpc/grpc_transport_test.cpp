@@ -8,6 +8,9 @@
 #include <limits>
 #include <thread>
 
+#include <grpcpp/grpcpp.h>
+
+#include "apura.grpc.pb.h"
 #include "framework/packet.h"
 #include "rpc/grpc_transport.h"
 
@@ -285,6 +288,49 @@ TEST_F(GrpcTest, CallsNeedAConnection) {
   EXPECT_THROW(client_->Invoke("Test.Echo", "Echo", {}), std::runtime_error);
   client_->Connect("127.0.0.1", server_->port());
   EXPECT_TRUE(Call("Echo", {}).AsArray()[0].AsBoolean());
+}
+
+// A server that streams more result bytes than it announced (here a second
+// copy, which would parse as a merged message): the client must not keep
+// collecting what the announcement does not cover.
+class Overlong final : public wire::ApplicationServer::Service {
+  grpc::Status Invoke(grpc::ServerContext*, const wire::InvokeRequest*,
+                      grpc::ServerWriter<wire::InvokeReply>* writer) override {
+    wire::Result r;
+    r.set_ok(true);
+    r.mutable_payload()->set_text("x");
+    std::string encoded = r.SerializeAsString();
+    wire::InvokeReply first;
+    first.set_chunk(encoded);
+    first.set_total_size(encoded.size());
+    writer->Write(first);
+    wire::InvokeReply more;
+    more.set_chunk(encoded);
+    writer->Write(more);
+    return grpc::Status::OK;
+  }
+};
+
+TEST(GrpcClientTest, ChunksBeyondTheAnnouncedSizeAreRefused) {
+  Overlong service;
+  int port = 0;
+  grpc::ServerBuilder builder;
+  builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+  builder.RegisterService(&service);
+  std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
+  ASSERT_NE(port, 0);
+  auto client = MakeGrpcTransport();
+  client->Connect("127.0.0.1", port);
+  try {
+    client->Invoke("Test.Echo", "GetDados", {});
+    ADD_FAILURE() << "an overlong answer was accepted";
+  } catch (const std::runtime_error& e) {
+    std::string text = e.what();
+    EXPECT_NE(text.find("malformed answer to GetDados from 127.0.0.1:" + std::to_string(port)),
+              std::string::npos)
+        << text;
+  }
+  server->Shutdown();
 }
 
 TEST(GrpcServerTest, RefusesAnAddressItCannotListenOn) {
