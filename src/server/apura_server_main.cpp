@@ -67,13 +67,6 @@ int main(int argc, char** argv) {
   bool serve = !listen.empty() || (importFile.empty() && writeDemo.empty());
   if (listen.empty()) listen = "127.0.0.1:50051";
 
-  // Block the stop signals before any thread starts, so that only the watcher
-  // below receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   apura::rpc::TuneAllocatorForLargePackets();
 
   try {
@@ -99,6 +92,15 @@ int main(int argc, char** argv) {
     }
     if (!serve) return 0;
 
+    // Until here a stop signal ends the program at once: an import is one
+    // transaction, so nothing half-done stays. From here on the stop signals are
+    // blocked before the server's threads start, so only the watcher below
+    // receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     apura::rpc::ServerRegistry registry;
     RegisterServerObjects(registry, service);
     apura::rpc::GrpcServer server(registry, listen);

@@ -48,4 +48,20 @@ grep -q "stopping (SIGTERM)" "$dir/out" || fail "no stop message"
 
 if "$call" "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ 2>"$dir/err"; then fail "call to a stopped server"; fi
 grep -q "$addr" "$dir/err" || fail "unreachable server not named"
+
+# A stop signal during a long demo import ends the program at once, and the
+# interrupted import leaves no tally behind.
+"$server" --db "$dir/c.db" --listen 127.0.0.1:0 --demo --demo-rows 500000 >"$dir/out" 2>&1 &
+pid=$!
+sleep 0.5
+kill -TERM "$pid"
+for _ in $(seq 1 30); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$pid" 2>/dev/null; then fail "SIGTERM during the demo import did not stop the server"; fi
+wait "$pid" || true
+pid=
+grep -q "listening on" "$dir/out" && fail "the server started after SIGTERM"
+"$server" --db "$dir/c.db" --import "$dir/demo.json" >/dev/null || fail "interrupted import left a tally"
 echo "programs ok"
