@@ -44,9 +44,23 @@ double Number(const Args& a, size_t i, const char* name, const char* method) {
 
 DateTime Date(const Args& a, size_t i, const char* name, const char* method) {
   const Value& v = a[i].value;
-  if (v.kind() == Value::Kind::Date) return v.AsDate();
-  if (v.kind() == Value::Kind::Float) return DateTime{v.AsFloat()};
-  WrongKind(a, i, name, method, "uma data");
+  DateTime d;
+  if (v.kind() == Value::Kind::Date) {
+    d = v.AsDate();
+  } else if (v.kind() == Value::Kind::Float) {
+    d = DateTime{v.AsFloat()};
+  } else {
+    WrongKind(a, i, name, method, "uma data");
+  }
+  // Off the wire any double arrives; one that is no calendar date would only
+  // fail later, in storage, without naming the argument.
+  try {
+    d.DateOnly();
+  } catch (const std::exception&) {
+    throw ServerError(std::string(method) + ": o argumento " + std::to_string(i + 1) + " (" + name +
+                      ") não é uma data válida.");
+  }
+  return d;
 }
 
 // Methods taking (centre, tally) and answering a packet.

@@ -2,6 +2,7 @@
 // AFs generated in one transaction, or nothing at all.
 
 #include <fstream>
+#include <limits>
 
 #include "framework/dataset/dataset.h"
 #include "server_fixture.h"
@@ -242,6 +243,16 @@ TEST_F(EffectuationTest, AChangePacketFieldOfTheWrongTypeIsRefusedByName) {
     std::string text = Failure("Gera_AF", GeraArgs(Value(b.Build())));
     EXPECT_NE(text.find(wrong), std::string::npos) << text;
   }
+  EXPECT_TRUE(Afs().empty());
+}
+
+TEST_F(EffectuationTest, AProcessingDateThatIsNoDateIsRefusedByName) {
+  service_->Import(Doc());
+  std::vector<CallArg> args = GeraArgs(Choose({{"F1", "0101", d5_}}));
+  args[2] = ByVal(Value(DateTime{std::numeric_limits<double>::quiet_NaN()}));
+  EXPECT_NE(Failure("Gera_AF", args).find("data de processamento"), std::string::npos);
+  args[2] = ByVal(Value(1e12));
+  EXPECT_NE(Failure("Gera_AF", args).find("data de processamento"), std::string::npos);
   EXPECT_TRUE(Afs().empty());
 }
 
