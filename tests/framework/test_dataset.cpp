@@ -563,3 +563,23 @@ TEST(Table, RowPeekReadsAnotherRowForAScope) {
   TClientDataSet::RowPeek outside(t, 5);
   EXPECT_FALSE(outside.valid());
 }
+
+TEST(Table, ARecordFilterThatThrowsLeavesTheFilterInForce) {
+  Table t;
+  t.SetData(Rows({{"a", "01", 1}, {"b", "02", 2}}));
+  bool fail = true;
+  t.OnFilterRecord = [&](TClientDataSet& ds, bool& accept) {
+    if (fail) throw std::runtime_error("callback failed");
+    accept = ds.FieldByName("BRANCH").AsString() == "01";
+  };
+  EXPECT_THROW(t.SetFiltered(true), std::runtime_error);
+  EXPECT_FALSE(t.Filtered());
+  EXPECT_EQ(t.RecordCount(), 2);
+  fail = false;
+  t.SetFiltered(true);
+  EXPECT_EQ(Codes(t), std::vector<std::string>{"a"});
+  fail = true;
+  EXPECT_THROW(t.SetFilter("[CODE] = 'a'"), std::runtime_error);
+  EXPECT_EQ(t.Filter(), "");
+  EXPECT_EQ(t.RecordCount(), 1);
+}

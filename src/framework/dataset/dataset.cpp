@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <utility>
 
 #include "framework/dataset/filter_expr.h"
 #include "framework/format.h"
@@ -805,9 +806,18 @@ void TClientDataSet::SetFilter(std::string expression) {
     // Bind before replacing, so an unknown field leaves the old filter in force.
     if (program) program->Bind(*this, FilterCaseInsensitive);
   }
-  filterText_ = std::move(expression);
-  filterProgram_ = std::move(program);
-  if (Active() && filtered_) RebuildAndFirst();
+  std::string oldText = std::exchange(filterText_, std::move(expression));
+  std::unique_ptr<FilterProgram> oldProgram = std::exchange(filterProgram_, std::move(program));
+  if (!Active() || !filtered_) return;
+  try {
+    Rebuild();
+  } catch (...) {
+    // A record filter that throws leaves the filter that was in force.
+    filterText_ = std::move(oldText);
+    filterProgram_ = std::move(oldProgram);
+    throw;
+  }
+  First();
 }
 
 void TClientDataSet::SetFiltered(bool on) {
@@ -815,7 +825,14 @@ void TClientDataSet::SetFiltered(bool on) {
   if (Active()) CheckBrowseMode();
   if (on && Active() && filterProgram_) filterProgram_->Bind(*this, FilterCaseInsensitive);
   filtered_ = on;
-  if (Active()) RebuildAndFirst();
+  if (!Active()) return;
+  try {
+    Rebuild();
+  } catch (...) {
+    filtered_ = !on;
+    throw;
+  }
+  First();
 }
 
 // ---------------------------------------------------------------------------
