@@ -704,9 +704,15 @@ void SqliteSession::ImportTally(const TallyDocument& doc) {
 
 SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
   auto db = std::make_unique<sql::Db>(path_);
-  db->Exec("PRAGMA journal_mode = WAL");
-  Configure(*db);
-  db->Exec(kSchema);
+  // Opening succeeds on any file; a file that is no database (or a schema that
+  // cannot be created) shows here, and the operator must learn which file.
+  try {
+    db->Exec("PRAGMA journal_mode = WAL");
+    Configure(*db);
+    db->Exec(kSchema);
+  } catch (const sql::Error& e) {
+    throw sql::Error("database " + path_ + ": " + e.what());
+  }
   idle_.push_back(std::move(db));
 }
 

@@ -2,6 +2,7 @@
 // failures that say what is wrong.
 
 #include <cmath>
+#include <fstream>
 
 #include "server/packets.h"
 #include "server/sqlite.h"
@@ -215,6 +216,20 @@ TEST_F(MethodsTest, ModelKeptAfterAWriteMatchesStorage) {
         ByVal(Value("M2")), ByVal(Value("001")), ByVal(Value(9.0)), ByVal(Value("77"))});
   for (const char* m : {"GetItmApurPrec", "GetDados", "GetApurNeg", "GetProdItem"}) same(m);
   EXPECT_EQ(Num(Get("GetApurNeg"), "VRPRECUNIAP", 1), 9);
+}
+
+TEST_F(MethodsTest, AFileThatIsNoDatabaseIsNamed) {
+  auto path = dir_ / "notes.txt";
+  {
+    std::ofstream out(path);
+    for (int i = 0; i < 20; ++i) out << "this is no database, only some notes\n";
+  }
+  try {
+    SqliteStorage storage(path.string());
+    FAIL() << "opened a text file as the database";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
