@@ -91,6 +91,8 @@ DataPacket DataPacket::FromBody(Body body) {
     throw std::invalid_argument("data packet: " + std::to_string(body.fields.size()) +
                                 " fields but " + std::to_string(body.columns.size()) + " columns");
   const size_t n = body.rowCount;
+  if (body.fields.empty() && n > 0)
+    throw std::invalid_argument("data packet: " + std::to_string(n) + " rows but no fields");
   for (size_t i = 0; i < body.fields.size(); ++i) {
     const FieldDef& f = body.fields[i];
     ColumnData& c = body.columns[i];
