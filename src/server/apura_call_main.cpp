@@ -230,8 +230,13 @@ int main(int argc, char** argv) {
       json = true;
     } else if (pos.size() < 3 && a == "--timeout") {
       if (i + 1 >= argc) return Usage("--timeout needs a value");
-      options.callTimeoutSeconds = std::strtod(argv[++i], nullptr);
-      if (!(options.callTimeoutSeconds > 0)) return Usage("--timeout must be positive");
+      char* end = nullptr;
+      const char* text = argv[++i];
+      options.callTimeoutSeconds = std::strtod(text, &end);
+      // A day is far beyond any call; larger values would overflow the deadline.
+      if (end == text || *end != '\0' || !(options.callTimeoutSeconds > 0) ||
+          !(options.callTimeoutSeconds <= 86400))
+        return Usage("--timeout takes seconds, more than 0 and at most 86400");
     } else if (pos.size() < 3 && (a == "--help" || a == "-h")) {
       return Usage(nullptr), 0;
     } else {

@@ -53,8 +53,13 @@ int main(int argc, char** argv) {
       listen = value("--listen");
     else if (a == "--demo")
       demo = true;
-    else if (a == "--demo-rows")
-      demoRows = std::strtoull(value("--demo-rows").c_str(), nullptr, 10);
+    else if (a == "--demo-rows") {
+      std::string text = value("--demo-rows");
+      char* end = nullptr;
+      demoRows = std::strtoull(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || text[0] == '-')
+        return Usage(("--demo-rows takes a whole number, not " + text).c_str());
+    }
     else if (a == "--import")
       importFile = value("--import");
     else if (a == "--write-demo")

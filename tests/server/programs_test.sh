@@ -22,6 +22,16 @@ echo '{"format": "apura-tally/1", "centre": {' >"$dir/bad.json"
 if "$server" --db "$dir/a.db" --import "$dir/bad.json" 2>"$dir/err"; then fail "bad JSON accepted"; fi
 grep -q "bad.json: JSON line" "$dir/err" || fail "bad JSON error does not say where"
 
+# Options that are not numbers are refused, not read as something else.
+if "$server" --db "$dir/x.db" --demo-rows abc 2>"$dir/err"; then fail "--demo-rows abc accepted"; fi
+grep -q "demo-rows" "$dir/err" || fail "--demo-rows refusal does not name the option"
+for t in inf 1e30 abc 0; do
+  if "$call" --timeout "$t" 127.0.0.1:1 Cmp.rdmCompras GetParamCmp 2>"$dir/err"; then
+    fail "--timeout $t accepted"
+  fi
+  grep -q "timeout" "$dir/err" || fail "--timeout $t refusal does not name the option"
+done
+
 # Serve the demo on a free port.
 "$server" --db "$dir/b.db" --listen 127.0.0.1:0 --demo >"$dir/out" 2>&1 &
 pid=$!
