@@ -43,15 +43,9 @@ void TForm::SetActiveControl(TControl* control) {
 }
 
 bool TForm::RunCreate() {
-  try {
+  return GuardedCall([this] {
     if (OnCreate) OnCreate(*this);
-    return true;
-  } catch (const EAbort&) {
-    return false;
-  } catch (const std::exception& e) {
-    Host().ShowException(e);
-    return false;
-  }
+  });
 }
 
 void TForm::Show() {

@@ -164,6 +164,12 @@ bool GuardedCall(const std::function<void()>& event) {
   } catch (const std::exception& e) {
     Host().ShowException(e);
     return false;
+  } catch (...) {
+    // Whatever a handler throws must stop here: past this point lies the
+    // host's event loop, which no exception may cross.
+    Host().ShowException(
+        std::runtime_error("Unexpected error: an exception that is not a standard error"));
+    return false;
   }
 }
 

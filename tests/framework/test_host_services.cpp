@@ -106,6 +106,10 @@ TEST(HostGuardedCall, AbortIsSilentOtherErrorsReachTheErrorDisplay) {
   EXPECT_TRUE(host.exceptions.empty());
   EXPECT_FALSE(GuardedCall([] { throw std::runtime_error("falhou"); }));
   EXPECT_EQ(host.exceptions, std::vector<std::string>{"falhou"});
+  // Something that is no standard error still stops here, shown as an error.
+  EXPECT_FALSE(GuardedCall([] { throw 42; }));
+  ASSERT_EQ(host.exceptions.size(), 2u);
+  EXPECT_NE(host.exceptions[1].find("Unexpected error"), std::string::npos);
 }
 
 TEST(HostServices, ForwardersReachTheInstalledHost) {
