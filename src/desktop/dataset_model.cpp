@@ -166,6 +166,16 @@ QVariant DataSetModel::data(const QModelIndex& index, int role) const {
   const TClientDataSet* ds = DataSet();
   // While the table's views are held back the rows may be half-changed.
   if (!ds || ds->ControlsDisabled()) return {};
+  // The view asks from its painting: a field's text handler that fails
+  // leaves the cell empty instead of throwing into Qt.
+  try {
+    return CellData(index, role);
+  } catch (...) {
+    return {};
+  }
+}
+
+QVariant DataSetModel::CellData(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       return Q(CellText(index.row(), index.column()));

@@ -76,6 +76,7 @@ class DataSetModel : public QAbstractTableModel, public TDataLink {
  private:
   int TableRows() const;
   void ResolveFields();
+  QVariant CellData(const QModelIndex& index, int role) const;
 
   TDataSource* source_ = nullptr;
   std::vector<ModelColumn> columns_;

@@ -45,7 +45,15 @@ void ScheduleReleases() {
       timer->setSingleShot(true);
       timer->setInterval(0);
       QObject::connect(timer, &QTimer::timeout, [] {
-        if (g_depth == 0) Application().ProcessReleases();
+        if (g_depth != 0) return;
+        // The forms' destroy and deactivate handlers run here, straight from
+        // the event loop: their errors go to the error display like any
+        // event's. Each failure has already taken its form off the list, so
+        // the rest go on the next turn.
+        ++g_depth;
+        const bool ok = GuardedCall([] { Application().ProcessReleases(); });
+        --g_depth;
+        if (!ok) ScheduleReleases();
       });
     }
     timer->start();

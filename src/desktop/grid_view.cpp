@@ -58,6 +58,8 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     // A painter that fails must not take the window down with it; the
     // cell shows what was drawn before the failure.
     qWarning("Painting %s failed: %s", grid->Name.c_str(), e.what());
+  } catch (...) {
+    qWarning("Painting %s failed", grid->Name.c_str());
   }
   painter->restore();
   if (currentCell && view_.CellHasEllipsis(index)) {
@@ -109,7 +111,13 @@ void GridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) cons
   TField* field = view_.Model().FieldOf(index.column());
   if (!line || !field) return;
   if (line->isModified()) return;
-  line->setText(Q(field->Text()));
+  std::string text;
+  // Called by Qt: a failing text handler opens an empty editor instead.
+  try {
+    text = field->Text();
+  } catch (...) {
+  }
+  line->setText(Q(text));
 }
 
 void GridDelegate::setModelData(QWidget* editor, QAbstractItemModel*,

@@ -84,7 +84,10 @@ HostSettings LocaleDefaults() {
 void ReadSettingsFile(QSettings& f, HostSettings& s) {
   f.beginGroup("server");
   s.serverHost = S(f.value("host", Q(s.serverHost)).toString());
-  s.serverPort = f.value("port", s.serverPort).toInt();
+  // A port that is no number from 1 to 65535 keeps the one already set.
+  bool portOk = false;
+  const int port = f.value("port", s.serverPort).toInt(&portOk);
+  if (portOk && port > 0 && port <= 65535) s.serverPort = port;
   s.keepConnected = f.value("keepConnected", s.keepConnected).toBool();
   f.endGroup();
   f.beginGroup("session");
@@ -96,10 +99,16 @@ void ReadSettingsFile(QSettings& f, HostSettings& s) {
   f.endGroup();
   f.beginGroup("formats");
   s.shortDateFormat = S(f.value("shortDate", Q(s.shortDateFormat)).toString());
-  const QString dec = f.value("decimalSeparator", QString(QChar(s.decimalSeparator))).toString();
-  if (dec.size() == 1) s.decimalSeparator = char(dec[0].toLatin1());
-  const QString th = f.value("thousandSeparator", QString(QChar(s.thousandSeparator))).toString();
-  if (th.size() == 1) s.thousandSeparator = char(th[0].toLatin1());
+  // Separators are one ASCII character; anything else keeps the one set.
+  auto separator = [](const QString& v, char& out) {
+    if (v.size() == 1 && v[0].unicode() >= 32 && v[0].unicode() < 127) out = char(v[0].unicode());
+  };
+  separator(f.value("decimalSeparator").toString(), s.decimalSeparator);
+  separator(f.value("thousandSeparator").toString(), s.thousandSeparator);
+  // One character for both would make every number ambiguous: the decimal
+  // one wins, as on the command line.
+  if (s.thousandSeparator == s.decimalSeparator)
+    s.thousandSeparator = s.decimalSeparator == ',' ? '.' : ',';
   s.productTreePicture = S(f.value("productTree", Q(s.productTreePicture)).toString());
   f.endGroup();
   f.beginGroup("host");

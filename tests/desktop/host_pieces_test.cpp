@@ -118,6 +118,22 @@ void HostPiecesTest::commandLineAndSettingsFile() {
   QCOMPARE(fromFile.serverPort, 8000);
   QCOMPARE(fromFile.activeModule, 34);
   QCOMPARE(fromFile.decimalSeparator, '.');
+  QCOMPARE(fromFile.thousandSeparator, ',');  // not the decimal one as well
+
+  // Values the file cannot mean keep what was set before.
+  const QString badPath = dir.filePath("bad.ini");
+  {
+    QSettings b(badPath, QSettings::IniFormat);
+    b.setValue("server/port", 99999);
+    b.setValue("formats/decimalSeparator", QString::fromUtf8("é"));
+    b.setValue("formats/thousandSeparator", ",");
+  }
+  HostSettings fromBad;
+  QSettings b(badPath, QSettings::IniFormat);
+  ReadSettingsFile(b, fromBad);
+  QCOMPARE(fromBad.serverPort, HostSettings{}.serverPort);
+  QCOMPARE(fromBad.decimalSeparator, ',');
+  QCOMPARE(fromBad.thousandSeparator, '.');
   QCOMPARE(QString::fromStdString(fromFile.productTreePicture), QString("99.99;0;_"));
 
   QCOMPARE(QString::fromStdString(PlatformDateFormat("dd/MM/yyyy")), QString("dd/mm/yyyy"));
@@ -260,6 +276,21 @@ void HostPiecesTest::gridShowsVisibleRowsAndFollowsTheCursorBothWays() {
   grid.Columns[1].SetTitleCaption("Pr. Unitário");
   QCOMPARE(m.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
            QString::fromUtf8("Pr. Unitário"));
+
+  // A field's text handler that fails while the view reads the cell leaves
+  // it empty; nothing is thrown into Qt's painting.
+  ds.FieldByName("CODE").OnGetText = [](TField&, std::string&, bool) {
+    throw std::runtime_error("text handler failed");
+  };
+  QVariant cell;
+  try {
+    cell = m.data(m.index(0, 0), Qt::DisplayRole);
+  } catch (...) {
+    QFAIL("the model let the handler's error through");
+  }
+  QVERIFY(!cell.isValid() || cell.toString().isEmpty());
+  view.viewport()->repaint();
+  ds.FieldByName("CODE").OnGetText = nullptr;
   view.Detach();
 }
 
@@ -752,6 +783,22 @@ void HostPiecesTest::formWindowFollowsShowCloseRequestAndRelease() {
   w2->close();
   QVERIFY(!w2->isVisible());
   QTRY_VERIFY(!Application().Owns(*stays));
+
+  // Handlers that run as released forms are deleted, outside any event,
+  // still report their errors through the error display; every form goes.
+  TfrmPadraoGrid* failing = nullptr;
+  TfrmPadraoGrid* next = nullptr;
+  CreateForm(failing, "frmFailing");
+  CreateForm(next, "frmNext");
+  failing->OnDestroy = [](TComponent&) { throw std::runtime_error("destroy handler failed"); };
+  auto error = AnswerNextDialog("OK");
+  failing->Release();
+  next->Release();
+  RunEvent([] {});
+  QTRY_VERIFY(!Application().Owns(*failing));
+  QTRY_VERIFY(!Application().Owns(*next));
+  QVERIFY(error->seen);
+  QVERIFY2(error->text.contains("destroy handler failed"), qPrintable(error->text));
 }
 
 }  // namespace apura::desktop::test
