@@ -73,10 +73,18 @@ DataPacket SqliteDatabase::Execute(const std::string& sql, const std::vector<Que
     ~Finalize() { sqlite3_finalize(st); }
   } finalize{st};
 
-  for (const QueryParam& p : params) {
-    const int i = sqlite3_bind_parameter_index(st, (":" + p.name).c_str());
-    if (i == 0) continue;
-    const Value& v = p.value;
+  // The query component knows a parameter by its name in any letter case;
+  // SQLite by the exact spelling, each spelling a parameter of its own.
+  // Every ":NAME" of the statement gets the value of its parameter.
+  const int marks = sqlite3_bind_parameter_count(st);
+  for (int i = 1; i <= marks; ++i) {
+    const char* mark = sqlite3_bind_parameter_name(st, i);
+    if (!mark || mark[0] != ':') continue;
+    const QueryParam* found = nullptr;
+    for (const QueryParam& p : params)
+      if (Upper(p.name) == Upper(mark + 1)) found = &p;
+    if (!found) continue;
+    const Value& v = found->value;
     switch (v.kind()) {
       case Value::Kind::Null:
         sqlite3_bind_null(st, i);

@@ -175,6 +175,13 @@ void HostPiecesTest::localDatabaseAnswersTheScreensQueries() {
   region.Open();
   QVERIFY(region.IsEmpty());
 
+  // The query knows a parameter in any letter case: each spelling in the
+  // text takes its value, none is left null.
+  region.SetSQL({"SELECT NMREGIAO FROM REGIAO", "WHERE CDREGIAO = :P_CD AND :p_cd IS NOT NULL"});
+  region.ParamByName("p_cd").SetAsString("001");
+  region.Open();
+  QCOMPARE(region.RecordCount(), 1);
+
   try {
     db->Execute("SELECT NOPE FROM REGIAO", {});
     QFAIL("a bad statement must fail");
