@@ -88,7 +88,9 @@ void ReadSettingsFile(QSettings& f, HostSettings& s) {
   bool portOk = false;
   const int port = f.value("port", s.serverPort).toInt(&portOk);
   if (portOk && port > 0 && port <= 65535) s.serverPort = port;
-  s.keepConnected = f.value("keepConnected", s.keepConnected).toBool();
+  // Read as the command line reads it: "no" or "não" is false, not a
+  // non-empty text taken for true.
+  if (f.contains("keepConnected")) ParseBool(f.value("keepConnected").toString(), s.keepConnected);
   f.endGroup();
   f.beginGroup("session");
   s.operatorCode = S(f.value("operator", Q(s.operatorCode)).toString());

@@ -127,13 +127,16 @@ void HostPiecesTest::commandLineAndSettingsFile() {
     b.setValue("server/port", 99999);
     b.setValue("formats/decimalSeparator", QString::fromUtf8("é"));
     b.setValue("formats/thousandSeparator", ",");
+    b.setValue("server/keepConnected", QString::fromUtf8("não"));
   }
   HostSettings fromBad;
+  fromBad.keepConnected = true;
   QSettings b(badPath, QSettings::IniFormat);
   ReadSettingsFile(b, fromBad);
   QCOMPARE(fromBad.serverPort, HostSettings{}.serverPort);
   QCOMPARE(fromBad.decimalSeparator, ',');
   QCOMPARE(fromBad.thousandSeparator, '.');
+  QVERIFY(!fromBad.keepConnected);
   QCOMPARE(QString::fromStdString(fromFile.productTreePicture), QString("99.99;0;_"));
 
   QCOMPARE(QString::fromStdString(PlatformDateFormat("dd/MM/yyyy")), QString("dd/mm/yyyy"));
