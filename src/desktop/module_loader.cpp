@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -35,6 +36,11 @@ ModuleLoader::IniProcFn ModuleLoader::Entry(const std::string& code) {
   auto it = handles_.find(code);
   void* handle = it == handles_.end() ? nullptr : it->second;
   if (!handle) {
+    // A screen code names a library in the modules folder and nothing else.
+    const bool plain = !code.empty() && std::all_of(code.begin(), code.end(), [](char c) {
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    });
+    if (!plain) throw EModuleNotInstalled("Código de tela inválido: \"" + code + "\".");
     const std::string path = LibraryPath(code);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))

@@ -220,6 +220,17 @@ void HostPiecesTest::missingModuleIsAMessageNamingTheCode() {
     QVERIFY2(QString(e.what()).contains("PRQ01802"), e.what());
   }
 
+  // A code is a name in the modules folder, never a path out of it.
+  { std::ofstream(dir.filePath("libX.so").toStdString()) << "not a library"; }
+  for (const char* code : {"../X", "a/b", ""}) {
+    try {
+      loader.Open(code, {});
+      QFAIL("a screen code with a path was accepted");
+    } catch (const EModuleNotInstalled& e) {
+      QVERIFY2(QString(e.what()).contains("inválido"), e.what());
+    }
+  }
+
   // Through the host service the user gets a message and the caller goes on.
   host_->SetModuleLoader(&loader);
   auto answer = AnswerNextDialog("OK");
