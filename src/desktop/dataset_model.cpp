@@ -33,6 +33,10 @@ void DataSetModel::SetSource(TDataSource* source) {
   if (source_) source_->RemoveLink(this);
   source_ = source;
   if (source_) source_->AddLink(this);
+  ResetRows();
+}
+
+void DataSetModel::ResetRows() {
   emit rowsChanging();
   beginResetModel();
   resolvedFor_ = nullptr;
@@ -40,6 +44,11 @@ void DataSetModel::SetSource(TDataSource* source) {
   endResetModel();
   emit rowsSettled();
   emit cursorMoved();
+}
+
+void DataSetModel::DataSourceDestroyed(TDataSource&) {
+  source_ = nullptr;  // already detached by the data link itself
+  ResetRows();
 }
 
 TClientDataSet* DataSetModel::DataSet() const {

@@ -33,6 +33,7 @@ class DataSetModel : public QAbstractTableModel, public TDataLink {
   // Listens to the data link (none: an empty model).
   void SetSource(TDataSource* source);
   TDataSource* Source() const { return source_; }
+  void DataSourceDestroyed(TDataSource&) override;
   TClientDataSet* DataSet() const;
 
   void SetColumns(std::vector<ModelColumn> columns);
@@ -78,6 +79,7 @@ class DataSetModel : public QAbstractTableModel, public TDataLink {
   void ResolveFields();
   QVariant CellData(const QModelIndex& index, int role) const;
 
+  void ResetRows();
   TDataSource* source_ = nullptr;
   std::vector<ModelColumn> columns_;
   std::vector<int> fieldIndex_;

@@ -94,6 +94,7 @@ class FieldLink : public TDataLink {
   }
   void DataSetChanged() override { changed_(); }
   void StateChanged() override { changed_(); }
+  void DataSourceDestroyed(TDataSource&) override { source_ = nullptr; }
 
  private:
   std::function<void()> changed_;

@@ -253,6 +253,17 @@ void HostPiecesTest::gridShowsVisibleRowsAndFollowsTheCursorBothWays() {
   TDBGrid grid(&form, "dbgPrices", &form);
   grid.SetDataSource(&dts);
   Columns(grid);
+  {
+    // A model outliving its data link forgets it instead of touching freed memory.
+    auto* gone = new TDataSource("dtsGone");
+    gone->SetDataSet(&ds);
+    DataSetModel orphan;
+    orphan.SetSource(gone);
+    QCOMPARE(orphan.rowCount(), 6);
+    delete gone;
+    QVERIFY(orphan.Source() == nullptr);
+    QCOMPARE(orphan.rowCount(), 0);
+  }
 
   GridView view(grid);
   view.resize(400, 300);

@@ -583,3 +583,28 @@ TEST(Table, ARecordFilterThatThrowsLeavesTheFilterInForce) {
   EXPECT_EQ(t.Filter(), "");
   EXPECT_EQ(t.RecordCount(), 1);
 }
+
+TEST(Table, ALinkHearsWhenItsDataSourceGoesAway) {
+  struct Ear : TDataLink {
+    TDataSource* source = nullptr;
+    int changes = 0;
+    void DataSetChanged() override { ++changes; }
+    void DataSourceDestroyed(TDataSource& s) override {
+      EXPECT_EQ(&s, source);
+      source = nullptr;
+    }
+  } ear;
+  Table t;
+  {
+    TDataSource link("dtsT");
+    link.SetDataSet(&t);
+    link.AddLink(&ear);
+    ear.source = &link;
+    t.SetData(Rows({{"a", "01", 1}}));
+    EXPECT_GT(ear.changes, 0);
+  }
+  EXPECT_EQ(ear.source, nullptr);
+  int before = ear.changes;
+  t.SetData(Rows({{"b", "01", 1}}));  // the table no longer knows the link
+  EXPECT_EQ(ear.changes, before);
+}

@@ -433,7 +433,15 @@ std::string TField::Text() const {
 // TDataSource
 
 TDataSource::~TDataSource() {
-  SetDataSet(nullptr);
+  if (dataSet_) {
+    auto& v = dataSet_->sources_;
+    v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    dataSet_ = nullptr;
+  }
+  // Listeners forget the link rather than keep a pointer to freed memory.
+  auto links = std::move(links_);
+  links_.clear();
+  for (TDataLink* l : links) l->DataSourceDestroyed(*this);
 }
 
 void TDataSource::SetDataSet(TClientDataSet* ds) {

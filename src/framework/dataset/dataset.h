@@ -116,6 +116,9 @@ class TDataLink {
   virtual ~TDataLink() = default;
   virtual void DataSetChanged() {}  // rows, cursor or values changed
   virtual void StateChanged() {}    // the table's state changed
+  // The data link is going away; the listener must forget it (it is already
+  // detached, so no RemoveLink is needed).
+  virtual void DataSourceDestroyed(TDataSource&) {}
 };
 
 class TDataSource {
