@@ -1,6 +1,9 @@
 #include "worksheet/tables.h"
 
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace apura::worksheet {
 
@@ -117,60 +120,6 @@ constexpr FieldLayout kPesqForn[] = {
 };
 
 // The quotation line's fields from CDFORNITMAP on, as the totals need them.
-constexpr FieldLayout kAuxApurNeg[] = {
-    {"CDFORNITMAP", T, 21, {}, {}, H},
-    {"NMFANTFORN", T, 40, "Nome Fantasia"},
-    {"NRSEQITMAP", T, 10, {}, {}, H},
-    {"CDCENTITMAP", T, 4, {}, {}, H},
-    {"NRCOLEITMAP", T, 10, "Coleta"},
-    {"CDMARCITMAP", T, 5, "Marca", {}, H},
-    {"NMMARCA", T, 20, "Nome da Marca"},
-    {"VRPRECUNIAP", F, 0, "Pr. Unitário", kPrice5},
-    {"PRECOECON", F, 0, "Pr.Econômico", kPrice5},
-    {"QTACOMP", F, 0, "Qtde. Comprar", kQty3},
-    {"IDITMSELAPUR", T, 1, {}, {}, H},
-    {"CDREGITMAP", T, 3, {}, {}, H},
-    {"CDPRODITMAP", T, 10, {}, {}, H},
-};
-
-constexpr FieldLayout kAuxApur[] = {
-    {"CDFORNITMAP", T, 21, {}, {}, H},
-    {"NMFANTFORN", T, 40, "Nome Fantasia"},
-    {"NRSEQITMAP", T, 10, {}, {}, H},
-    {"CDCENTITMAP", T, 4, {}, {}, H},
-    {"NRCOLEITMAP", T, 10, "Coleta"},
-    {"CDMARCITMAP", T, 5, "Marca", {}, H},
-    {"NMMARCA", T, 20, "Nome da Marca"},
-    {"VRPRECUNIAP", F, 0, "Pr. Unitário", kPrice5},
-    {"PRECOECON", F, 0, "Pr.Econômico", kPrice5},
-    {"QTACOMP", F, 0, "Qtde. Comprar", kQty3},
-    {"IDITMSELAPUR", T, 1, {}, {}, H},
-    {"CDREGITMAP", T, 3, {}, {}, H},
-    {"CDPRODITMAP", T, 10, {}, {}, H},
-    {"CDARVPROD", T, 20, {}, {}, H},
-    {"PRECOECONPI", F, 0, "Pr.Econômico PI", kPrice5},
-};
-
-constexpr FieldLayout kAuxItmApurPrec[] = {
-    {"NMFANTFORN", T, 40, "Nome Fantasia do Fornecedor"},
-    {"NMMARCA", T, 20, "Marca"},
-    {"QTACOMP", F, 0, "Qtde. p/Entrega", "#0.000", false, 0, "#0.000"},
-    {"NRCOLEITMAP", T, 10, "Nº Coleta", {}, H},
-    {"VRPRECUNIAP", F, 0, "Pr. Unit.", kPrice5Wide, H},
-    {"VRPRECECOAP", F, 0, "Pr. Econ.", kPrice5Wide, H},
-    {"IDITMSELAPUR", T, 1, {}, {}, H},
-    {"CDCENTITMAP", T, 4, {}, {}, H},
-    {"CDPRODITMAP", T, 10, {}, {}, H},
-    {"NRSEQITMAP", T, 10, {}, {}, H},
-    {"CDFILIAP", T, 4, {}, {}, H},
-    {"QTSOLACOMP", F, 0, {}, {}, H},
-    {"CDFORNITMAP", T, 21, {}, {}, H},
-    {"CDMARCITMAP", T, 5, {}, {}, H},
-    {"CDREGITMAP", T, 3, {}, {}, H},
-    {"DTENTRAPUT", D, 0, {}, {}, H},
-    {"VRPRECONPIAP", F, 0, "Pr. Econ.PI", kPrice5Wide, H},
-};
-
 constexpr FieldLayout kVd_EfetivaAF[] = {
     {"NRSEQAPUR", T, 10},
 };
@@ -206,6 +155,47 @@ constexpr FieldLayout kAutoForne[] = {
     {"DSEMAILCOT", T, 100},
     {"NMFILIAL", T, 30},
 };
+
+// The working copies carry their sources' definitions; derived here so the
+// two can never drift apart.
+const FieldLayout& Named(std::span<const FieldLayout> fields, std::string_view name) {
+  for (const FieldLayout& f : fields)
+    if (f.name == name) return f;
+  throw std::logic_error("no field " + std::string(name) + " to copy");
+}
+
+// The thirteen quotation-line fields from CDFORNITMAP on.
+const std::vector<FieldLayout>& AuxApurNeg() {
+  static const std::vector<FieldLayout> v = [] {
+    const FieldLayout* first = &Named(kApurNeg, "CDFORNITMAP");
+    return std::vector<FieldLayout>(first, first + 13);
+  }();
+  return v;
+}
+
+const std::vector<FieldLayout>& AuxApur() {
+  static const std::vector<FieldLayout> v = [] {
+    std::vector<FieldLayout> out = AuxApurNeg();
+    out.push_back(Named(kApurNeg, "CDARVPROD"));
+    out.push_back(Named(kApurNeg, "PRECOECONPI"));
+    return out;
+  }();
+  return v;
+}
+
+// The delivery-line fields without the reason code, the PI price hidden.
+const std::vector<FieldLayout>& AuxItmApurPrec() {
+  static const std::vector<FieldLayout> v = [] {
+    std::vector<FieldLayout> out;
+    for (FieldLayout f : kItmApurPrec) {
+      if (f.name == "IDMOTIVPRESC") continue;
+      if (f.name == "VRPRECONPIAP") f.hidden = true;
+      out.push_back(f);
+    }
+    return out;
+  }();
+  return v;
+}
 
 }  // namespace
 
@@ -250,13 +240,13 @@ std::span<const FieldLayout> WorksheetTables::PesqFornFields() {
   return kPesqForn;
 }
 std::span<const FieldLayout> WorksheetTables::AuxApurNegFields() {
-  return kAuxApurNeg;
+  return AuxApurNeg();
 }
 std::span<const FieldLayout> WorksheetTables::AuxApurFields() {
-  return kAuxApur;
+  return AuxApur();
 }
 std::span<const FieldLayout> WorksheetTables::AuxItmApurPrecFields() {
-  return kAuxItmApurPrec;
+  return AuxItmApurPrec();
 }
 std::span<const FieldLayout> WorksheetTables::Vd_EfetivaAFFields() {
   return kVd_EfetivaAF;
@@ -275,9 +265,9 @@ WorksheetTables::WorksheetTables() {
   DefineFields(cdsDados, kDados);
   DefineFields(cdsParaSupri, kParaSupri);
   DefineFields(cdsPesqForn, kPesqForn);
-  DefineFields(cdsAuxApurNeg, kAuxApurNeg);
-  DefineFields(cdsAuxItmApurPrec, kAuxItmApurPrec);
-  DefineFields(cdsAuxApur, kAuxApur);
+  DefineFields(cdsAuxApurNeg, AuxApurNeg());
+  DefineFields(cdsAuxItmApurPrec, AuxItmApurPrec());
+  DefineFields(cdsAuxApur, AuxApur());
   DefineFields(cdsVd_EfetivaAF, kVd_EfetivaAF);
   DefineFields(cdsAutoForne, kAutoForne);
 
