@@ -1,4 +1,5 @@
 #include "framework/controls.h"
+#include "framework/names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,19 +11,6 @@
 namespace apura {
 
 namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x < 128 && y < 128) {
-      if (std::tolower(x) != std::tolower(y)) return false;
-    } else if (x != y) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string Describe(const TComponent& c) {
   return c.Name.empty() ? std::string("(unnamed)") : c.Name;
@@ -49,7 +37,7 @@ void TComponent::RemoveComponent(TComponent* c) {
 TComponent* TComponent::FindComponent(std::string_view name) const {
   if (name.empty()) return nullptr;
   for (TComponent* c : components_)
-    if (SameText(c->Name, name)) return c;
+    if (SameName(c->Name, name)) return c;
   return nullptr;
 }
 
@@ -574,7 +562,7 @@ TClientDataSet* TDBGrid::DataSet() const {
 
 TColumn* TDBGrid::FindColumn(std::string_view fieldName) const {
   for (const auto& c : Columns)
-    if (SameText(c->FieldName(), fieldName)) return c.get();
+    if (SameName(c->FieldName(), fieldName)) return c.get();
   return nullptr;
 }
 

@@ -1,4 +1,5 @@
 #include "framework/forms.h"
+#include "framework/names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,15 +8,6 @@
 namespace apura {
 
 namespace {
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 bool Editing(const TClientDataSet* ds) {
   return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
@@ -428,13 +420,13 @@ void TfrmRotiGeral::sbtCancelClick(TComponent&) {
 
 TReportParam* TReportParams::Find(std::string_view name) {
   for (TReportParam& p : Items)
-    if (SameText(p.Name, name)) return &p;
+    if (SameName(p.Name, name)) return &p;
   return nullptr;
 }
 
 const TReportParam* TReportParams::Find(std::string_view name) const {
   for (const TReportParam& p : Items)
-    if (SameText(p.Name, name)) return &p;
+    if (SameName(p.Name, name)) return &p;
   return nullptr;
 }
 

@@ -1,4 +1,5 @@
 #include "framework/packet.h"
+#include "framework/names.h"
 
 #include <stdexcept>
 #include <unordered_map>
@@ -23,17 +24,6 @@ const char* FieldTypeName(FieldType t) {
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 const DataPacket::Body& EmptyBody() {
   static const DataPacket::Body body;
   return body;
@@ -48,7 +38,7 @@ const DataPacket::Body& DataPacket::body() const {
 int DataPacket::FieldIndex(std::string_view name) const {
   const auto& f = fields();
   for (size_t i = 0; i < f.size(); ++i)
-    if (EqualsNoCase(f[i].name, name)) return static_cast<int>(i);
+    if (SameName(f[i].name, name)) return static_cast<int>(i);
   return -1;
 }
 

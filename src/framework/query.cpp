@@ -1,4 +1,5 @@
 #include "framework/query.h"
+#include "framework/names.h"
 
 #include <cctype>
 
@@ -10,15 +11,6 @@ namespace {
 std::shared_ptr<IDatabaseConnection>& DatabaseSlot() {
   static std::shared_ptr<IDatabaseConnection> db;
   return db;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 bool IsNameChar(char c) {

@@ -8,6 +8,7 @@
 
 #include "framework/dataset/filter_expr.h"
 #include "framework/format.h"
+#include "framework/names.h"
 
 namespace apura {
 
@@ -522,12 +523,7 @@ std::vector<FieldDef> TClientDataSet::FieldDefs() const {
 
 TField* TClientDataSet::FindField(std::string_view name) const {
   for (auto& f : fields_) {
-    const std::string& n = f->FieldName();
-    if (n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
-          return std::toupper(static_cast<unsigned char>(a)) ==
-                 std::toupper(static_cast<unsigned char>(b));
-        }))
-      return f.get();
+    if (SameName(f->FieldName(), name)) return f.get();
   }
   return nullptr;
 }
