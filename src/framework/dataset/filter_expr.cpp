@@ -310,6 +310,15 @@ struct Binder {
     return ci ? FoldCase(s) : s;
   }
 
+  // The texts a term compares with: the IN list, or the right-hand value.
+  void TextLiterals(FilterProgram::Node& n) const {
+    n.textList.clear();
+    if (n.kind == FilterProgram::Node::In)
+      for (auto& o : n.list) n.textList.push_back(LiteralText(o));
+    else
+      n.textList.push_back(LiteralText(n.right));
+  }
+
   void Bind(FilterProgram::Node& n) const {
     using Node = FilterProgram::Node;
     n.caseInsensitive = ci;
@@ -347,11 +356,7 @@ struct Binder {
     }
     if (IsText(f.DataType())) {
       n.mode = Node::TextCodes;
-      n.textList.clear();
-      if (n.kind == Node::In)
-        for (auto& o : n.list) n.textList.push_back(LiteralText(o));
-      else
-        n.textList.push_back(LiteralText(n.right));
+      TextLiterals(n);
       return;
     }
     const bool dateAsText = f.DataType() == FieldType::DateTime;
@@ -359,11 +364,7 @@ struct Binder {
         (n.kind == Node::In || n.right.kind == Operand::Text)) {
       // A date compared with a quoted text compares as it is shown.
       n.mode = Node::DateText;
-      n.textList.clear();
-      if (n.kind == Node::In)
-        for (auto& o : n.list) n.textList.push_back(LiteralText(o));
-      else
-        n.textList.push_back(LiteralText(n.right));
+      TextLiterals(n);
       return;
     }
     n.mode = Node::Numbers;
