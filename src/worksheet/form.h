@@ -31,6 +31,11 @@ class BusyAnimation {
 // every row against the masters' current rows.
 void Refiltra(TClientDataSet& table);
 
+// The key shared by a quotation line and its delivery rows.
+struct ChaveCotacao {
+  std::string CDFORNITMAP, CDMARCITMAP, NRCOLEITMAP, CDPRODITMAP, CDREGITMAP;
+};
+
 class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
  public:
   static constexpr const char* kServerObject = "Prq05001.rdmPlanApurNegGrid";
@@ -225,6 +230,13 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
                                 TGridDrawState State);
   void dbgPadraoDrawColumnCell(TComponent& Sender, const TRect& Rect, int DataCol, TColumn& Column,
                                TGridDrawState State);
+
+  // --- Tallied quantity of a quotation line --------------------------------
+  // Sum of QTACOMP over the chosen rows of cdsDados with the line's key.
+  double Soma_QtApurada(const ChaveCotacao& chave) const;
+  // Writes that sum into the quotation line's QTACOMP (under the internal-edit
+  // flag); call after every change to a line's chosen delivery rows.
+  void Atualiza_QtApurada(const ChaveCotacao& chave);
 
   // --- Commands of the later subsystems --------------------------------------
   void sbtApurarClick(TComponent& Sender);     // best-quote tally
