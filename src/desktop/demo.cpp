@@ -26,8 +26,8 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   d.options = rows ? server::DemoOptions::ForDeliveryRows(rows) : server::DemoOptions{};
   const std::string suffix = rows ? "-" + std::to_string(rows) : std::string();
   d.doc = server::GenerateDemo(d.options);
-  d.storage = std::make_unique<server::SqliteStorage>(
-      (std::filesystem::path(dir) / ("apura-demo" + suffix + ".sqlite")).string());
+  dbPath_ = (std::filesystem::path(dir) / ("apura-demo" + suffix + ".sqlite")).string();
+  d.storage = std::make_unique<server::SqliteStorage>(dbPath_);
   d.service = std::make_unique<server::TallyService>(*d.storage);
   if (!d.service->TallyExists(d.options.tally)) d.service->Import(d.doc);
   server::RegisterServerObjects(d.registry, *d.service);
@@ -35,6 +35,12 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   d.grpc = std::make_unique<rpc::GrpcServer>(d.registry, "127.0.0.1:0");
   localPath_ = (std::filesystem::path(dir) / "apura-local-demo.sqlite").string();
   server::SeedLocalDatabase(localPath_, &d.doc);
+}
+
+std::unique_ptr<DemoEnvironment> DemoEnvironment::FromSettings(const HostSettings& settings,
+                                                               const std::string& defaultDir) {
+  return std::make_unique<DemoEnvironment>(settings.demoDir.empty() ? defaultDir : settings.demoDir,
+                                           settings.demoRows);
 }
 
 DemoEnvironment::~DemoEnvironment() {

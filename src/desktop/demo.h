@@ -16,6 +16,10 @@ class DemoEnvironment {
   // `dir`: where the demo databases live (created when missing). `rows`: 0
   // for the ordinary demo size, otherwise about that many delivery rows.
   explicit DemoEnvironment(const std::string& dir, size_t rows = 0);
+  // The demo the settings ask for (--demo-dir, --demo-rows); `defaultDir`
+  // when they name no folder.
+  static std::unique_ptr<DemoEnvironment> FromSettings(const HostSettings& settings,
+                                                       const std::string& defaultDir);
   ~DemoEnvironment();
   DemoEnvironment(const DemoEnvironment&) = delete;
   DemoEnvironment& operator=(const DemoEnvironment&) = delete;
@@ -23,6 +27,8 @@ class DemoEnvironment {
   int Port() const;
   std::string Address() const;
   const std::string& LocalDatabasePath() const { return localPath_; }
+  // The tally's database: one file per demo size, so sizes never mix.
+  const std::string& DatabasePath() const { return dbPath_; }
   // The seven launch values of the demo tally, dates in the current short
   // date format.
   std::vector<std::string> LaunchValues() const;
@@ -34,6 +40,7 @@ class DemoEnvironment {
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::string localPath_;
+  std::string dbPath_;
 };
 
 }  // namespace apura::desktop

@@ -54,8 +54,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<DemoEnvironment> demo;
   try {
     if (settings.demo) {
-      demo =
-          std::make_unique<DemoEnvironment>(settings.demoDir.empty() ? dataDir : settings.demoDir);
+      demo = DemoEnvironment::FromSettings(settings, dataDir);
       demo->Configure(settings);
       // The demo shows the supplies module, where every column of the
       // worksheet is on, unless the command line chose another.

@@ -14,7 +14,8 @@ double TfrmPlanApurNegGrid::Soma_QtApurada(const ChaveCotacao& chave) const {
   // cdsDados carries no record filter; an expression left in force by a
   // caller would hide rows, so the sum would be wrong: refuse rather than guess.
   if (cdsDados.Filtered() && !cdsDados.Filter().empty()) {
-    throw EDatabaseError("Soma_QtApurada: cdsDados está filtrado por \"" + cdsDados.Filter() + "\"");
+    throw EDatabaseError("Soma_QtApurada: cdsDados está filtrado por \"" + cdsDados.Filter() +
+                         "\"");
   }
   const TField& fForn = cdsDados.FieldByName("CDFORNITMAP");
   const TField& fMarc = cdsDados.FieldByName("CDMARCITMAP");
@@ -51,11 +52,10 @@ void TfrmPlanApurNegGrid::Atualiza_QtApurada(const ChaveCotacao& chave) {
            cdsApurNeg.FieldByName("CDREGITMAP").TextEquals(chave.CDREGITMAP);
   };
   if (cdsApurNeg.IsEmpty()) return;
-  if (!isLine() &&
-      !cdsApurNeg.Locate("CDFORNITMAP;CDMARCITMAP;NRCOLEITMAP;CDPRODITMAP;CDREGITMAP",
-                         {Value(chave.CDFORNITMAP), Value(chave.CDMARCITMAP),
-                          Value(chave.NRCOLEITMAP), Value(chave.CDPRODITMAP),
-                          Value(chave.CDREGITMAP)})) {
+  if (!isLine() && !cdsApurNeg.Locate("CDFORNITMAP;CDMARCITMAP;NRCOLEITMAP;CDPRODITMAP;CDREGITMAP",
+                                      {Value(chave.CDFORNITMAP), Value(chave.CDMARCITMAP),
+                                       Value(chave.NRCOLEITMAP), Value(chave.CDPRODITMAP),
+                                       Value(chave.CDREGITMAP)})) {
     return;
   }
   TField& fQt = cdsApurNeg.FieldByName("QTACOMP");

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -338,6 +339,28 @@ void WorksheetViewTest::secondLaunchBringsTheOpenWorksheetForward() {
   QCOMPARE(host_->ViewOf(*form_), view_);
   QCOMPARE(buyer->text(), before);
   QVERIFY(form_->Active());
+}
+
+void WorksheetViewTest::demoOfAnySizeKeepsItsOwnDatabase() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  HostSettings settings;
+  QString error;
+  QVERIFY2(ParseCommandLine({"apura", "--demo", "--demo-rows", "2000", "--demo-dir", dir.path()},
+                            settings, error),
+           qPrintable(error));
+  auto sized = DemoEnvironment::FromSettings(settings, "/nonexistent/default");
+  const QString sizedPath = QString::fromStdString(sized->DatabasePath());
+  QVERIFY2(sizedPath.startsWith(dir.path()), qPrintable(sizedPath));
+  QVERIFY2(sizedPath.endsWith("apura-demo-2000.sqlite"), qPrintable(sizedPath));
+  QVERIFY(QFileInfo::exists(sizedPath));
+  sized.reset();
+
+  // The ordinary demo beside it uses a file of its own.
+  HostSettings plain;
+  plain.demoDir = dir.path().toStdString();
+  auto ordinary = DemoEnvironment::FromSettings(plain, "/nonexistent/default");
+  QVERIFY(QString::fromStdString(ordinary->DatabasePath()).endsWith("apura-demo.sqlite"));
 }
 
 }  // namespace apura::desktop::test

@@ -35,6 +35,7 @@ class WorksheetViewTest : public QObject {
   void buttonsFollowTheModelsEnabledStates();
   void decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive();
   void secondLaunchBringsTheOpenWorksheetForward();
+  void demoOfAnySizeKeepsItsOwnDatabase();
 
  private:
   GridView* Grid(const char* name) const;

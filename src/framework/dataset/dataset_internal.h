@@ -1,0 +1,40 @@
+#pragma once
+// Helpers the table facility's own files share; not part of its interface.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/names.h"
+#include "framework/packet.h"
+
+namespace apura {
+
+inline size_t Utf8Length(std::string_view s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+inline bool IsNumeric(FieldType t) {
+  return t != FieldType::String;
+}
+
+// "F1;F2" into its field names, blanks around each trimmed, empty parts dropped.
+std::vector<std::string> SplitFields(std::string_view list);
+
+// Restores a mutable member when a scope ends, also through exceptions.
+template <typename T>
+class Restore {
+ public:
+  Restore(T& ref, T value) : ref_(ref), old_(ref) { ref_ = value; }
+  ~Restore() { ref_ = old_; }
+  Restore(const Restore&) = delete;
+  Restore& operator=(const Restore&) = delete;
+
+ private:
+  T& ref_;
+  T old_;
+};
+
+}  // namespace apura

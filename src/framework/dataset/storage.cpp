@@ -1,0 +1,185 @@
+// Column storage: each column keeps its values, its null flags and, for text, a dictionary of the
+// distinct texts; rows address cells by number.
+
+#include "framework/dataset/dataset.h"
+
+#include "framework/dataset/dataset_internal.h"
+#include "framework/dataset/filter_expr.h"
+#include "framework/names.h"
+
+namespace apura {
+
+// ---------------------------------------------------------------------------
+// Column dictionary
+
+size_t TClientDataSet::Column::Hash::operator()(int32_t code) const {
+  return std::hash<std::string_view>()(c->Entry(code));
+}
+bool TClientDataSet::Column::Eq::operator()(int32_t a, int32_t b) const {
+  return c->Entry(a) == c->Entry(b);
+}
+
+TClientDataSet::Column::Column() : intern(16, Hash{this}, Eq{this}) {}
+TClientDataSet::Column::Column(Column&& o) noexcept
+    : ColumnData(std::move(static_cast<ColumnData&>(o))), intern(16, Hash{this}, Eq{this}) {
+  RebuildIntern();
+}
+TClientDataSet::Column& TClientDataSet::Column::operator=(Column&& o) noexcept {
+  static_cast<ColumnData&>(*this) = std::move(static_cast<ColumnData&>(o));
+  RebuildIntern();
+  return *this;
+}
+
+void TClientDataSet::Column::RebuildIntern() {
+  intern = std::unordered_set<int32_t, Hash, Eq>(DictSize() * 2 + 16, Hash{this}, Eq{this});
+  for (size_t i = 0; i < DictSize(); ++i) intern.insert(static_cast<int32_t>(i));
+}
+
+int32_t TClientDataSet::Column::Find(std::string_view s) const {
+  probe = s;
+  auto it = intern.find(-2);
+  return it == intern.end() ? -1 : *it;
+}
+
+int32_t TClientDataSet::Column::Intern(std::string_view s) {
+  int32_t code = Find(s);
+  if (code >= 0) return code;
+  code = static_cast<int32_t>(DictSize());
+  dictBytes.append(s);
+  dictOffsets.push_back(static_cast<uint32_t>(dictBytes.size()));
+  intern.insert(code);
+  return code;
+}
+
+// ---------------------------------------------------------------------------
+// TClientDataSet: fields and cells
+
+TClientDataSet::TClientDataSet(std::string name) : Name(std::move(name)) {}
+
+TClientDataSet::~TClientDataSet() {
+  for (TDataSource* s : sources_) s->dataSet_ = nullptr;
+}
+
+TField& TClientDataSet::AddField(FieldDef def, std::string componentName) {
+  if (Active()) throw EDatabaseError(Name + ": fields cannot be added to an open table");
+  if (FindField(def.name)) throw EDatabaseError(Name + ": duplicate field '" + def.name + "'");
+  if (componentName.empty()) componentName = Name + def.name;
+  persistent_ = true;
+  fields_.push_back(std::make_unique<TField>(
+      *this, std::move(def), static_cast<int>(fields_.size()), std::move(componentName)));
+  return *fields_.back();
+}
+
+TField& TClientDataSet::AddStringField(std::string name, int size) {
+  return AddField(FieldDef{std::move(name), FieldType::String, size});
+}
+TField& TClientDataSet::AddFloatField(std::string name) {
+  return AddField(FieldDef{std::move(name), FieldType::Float, 0});
+}
+TField& TClientDataSet::AddDateTimeField(std::string name) {
+  return AddField(FieldDef{std::move(name), FieldType::DateTime, 0});
+}
+TField& TClientDataSet::AddIntegerField(std::string name) {
+  return AddField(FieldDef{std::move(name), FieldType::Integer, 0});
+}
+TField& TClientDataSet::AddBooleanField(std::string name) {
+  return AddField(FieldDef{std::move(name), FieldType::Boolean, 0});
+}
+
+std::vector<FieldDef> TClientDataSet::FieldDefs() const {
+  std::vector<FieldDef> defs;
+  for (auto& f : fields_) defs.push_back(f->Def());
+  return defs;
+}
+
+TField* TClientDataSet::FindField(std::string_view name) const {
+  for (auto& f : fields_) {
+    if (SameName(f->FieldName(), name)) return f.get();
+  }
+  return nullptr;
+}
+
+TField& TClientDataSet::FieldByName(std::string_view name) const {
+  TField* f = FindField(name);
+  if (!f) throw EDatabaseError(Name + ": Field '" + std::string(name) + "' not found");
+  return *f;
+}
+
+TField* TClientDataSet::FindComponent(std::string_view componentName) const {
+  for (auto& f : fields_)
+    if (f->Name() == componentName) return f.get();
+  return nullptr;
+}
+
+int64_t TClientDataSet::FieldRow() const {
+  if (overrideRow_ >= 0) return overrideRow_;
+  if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) return -2;
+  if (state_ == TDataSetState::dsInactive || visible_.empty()) return -1;
+  return visible_[pos_];
+}
+
+bool TClientDataSet::CellIsNull(int field, int64_t row) const {
+  if (row == -1) return true;
+  if (row == -2) return buffer_[field].null;
+  const Column& c = columns_[field];
+  if (fields_[field]->DataType() == FieldType::String) return c.codes[row] < 0;
+  return c.NumberIsNull(static_cast<size_t>(row));
+}
+
+std::string_view TClientDataSet::CellText(int field, int64_t row) const {
+  if (row == -1) return {};
+  int32_t code = row == -2 ? buffer_[field].code : columns_[field].codes[row];
+  return code < 0 ? std::string_view() : columns_[field].DictEntry(code);
+}
+
+double TClientDataSet::CellNumber(int field, int64_t row) const {
+  if (row == -1) return 0;
+  if (row == -2) return buffer_[field].null ? 0 : buffer_[field].number;
+  return columns_[field].numbers[row];
+}
+
+TClientDataSet::Cell TClientDataSet::ReadCell(int field, uint32_t row) const {
+  Cell c;
+  const Column& col = columns_[field];
+  if (fields_[field]->DataType() == FieldType::String) {
+    c.code = col.codes[row];
+    c.null = c.code < 0;
+  } else {
+    c.null = col.NumberIsNull(row);
+    c.number = col.numbers[row];
+  }
+  return c;
+}
+
+void TClientDataSet::WriteCell(int field, uint32_t row, const Cell& c) {
+  Column& col = columns_[field];
+  if (fields_[field]->DataType() == FieldType::String) {
+    col.codes[row] = c.null ? -1 : c.code;
+    return;
+  }
+  col.numbers[row] = c.null ? 0 : c.number;
+  uint64_t bit = uint64_t{1} << (row & 63);
+  if (c.null)
+    col.nullBits[row >> 6] |= bit;
+  else
+    col.nullBits[row >> 6] &= ~bit;
+}
+
+TClientDataSet::Cell& TClientDataSet::BufferCell(int field) {
+  return buffer_[field];
+}
+
+void TClientDataSet::CheckActive() const {
+  if (!Active()) throw EDatabaseError(Name + ": Cannot perform this operation on a closed dataset");
+}
+
+void TClientDataSet::CheckEditing(const TField& f) const {
+  if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+    throw EDatabaseError(Name + ": Dataset not in edit or insert mode (field '" + f.FieldName() +
+                         "')");
+  if (overrideRow_ >= 0)
+    throw EDatabaseError(Name + ": field '" + f.FieldName() +
+                         "' cannot be written while a row is read by a filter or a view");
+}
+
+}  // namespace apura
