@@ -393,6 +393,10 @@ bool QtHost::eventFilter(QObject* watched, QEvent* event) {
       }
       if (w->sub) break;  // MDI children follow the MDI area's activation
       if (type == QEvent::WindowActivate) {
+        // The window system may deliver an activation after the form has
+        // closed (a loaded machine, a dialog answered at once); a closed form
+        // taking the activation back would reinstall its message hook.
+        if (!f->Visible()) break;
         activeForm_ = f;
         RunEvent([f] { f->Activate(); });
       } else if (f->Active()) {
@@ -590,7 +594,9 @@ int QtHost::ShowModal(TForm& form) {
   if (form.Width() > 0 && form.Height() > 0) dialog.resize(form.Width(), form.Height());
   TForm* f = &form;
   if (form.Visible()) {
-    QTimer::singleShot(0, &dialog, [f] { RunEvent([f] { f->Activate(); }); });
+    QTimer::singleShot(0, &dialog, [f] {
+      if (f->Visible()) RunEvent([f] { f->Activate(); });
+    });
     dialog.exec();
   }
   // The dialog goes with this call; the form may stay for another showing.

@@ -15,6 +15,19 @@ std::string Text(const Row& r, const std::string& field) {
   return it->second.ToText();
 }
 
+namespace {
+
+// Appended rather than written as "M" + to_string(s): GCC 12 at -O2 inlines
+// that concatenation into a copy it wrongly reports as overlapping
+// (-Werror=restrict).
+std::string BrandCode(int supplier) {
+  std::string code = "M";
+  code += std::to_string(supplier + 1);
+  return code;
+}
+
+}  // namespace
+
 std::string GeneratedTally::Marca(int supplier) {
   return supplier == 1 ? "Marca D'\u00c1gua" : "Marca " + std::to_string(supplier + 1);
 }
@@ -83,7 +96,7 @@ GeneratedTally::GeneratedTally(Options o) : options(o) {
                              {"NRSEQITMAP", std::to_string(100 + s)},
                              {"CDCENTITMAP", centCmp},
                              {"NRCOLEITMAP", std::to_string(7000 + s)},
-                             {"CDMARCITMAP", "M" + std::to_string(s + 1)},
+                             {"CDMARCITMAP", BrandCode(s)},
                              {"NMMARCA", Marca(s)},
                              {"VRPRECUNIAP", unit},
                              {"PRECOECON", econ},
@@ -130,7 +143,7 @@ GeneratedTally::GeneratedTally(Options o) : options(o) {
                       {"CDFILIAP", fil},
                       {"QTSOLACOMP", 10.0},
                       {"CDFORNITMAP", std::string(buf)},
-                      {"CDMARCITMAP", "M" + std::to_string(s + 1)},
+                      {"CDMARCITMAP", BrandCode(s)},
                       {"CDREGITMAP", reg},
                       {"DTENTRAPUT", when},
                       {"IDMOTIVPRESC", late ? "LATE" : ""},

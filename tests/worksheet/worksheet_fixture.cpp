@@ -26,7 +26,9 @@ WorksheetTest::WorksheetTest() {
   stDtInicial = "09/03/2026";
   stDtFinal = "20/03/2026";
   stNrSeq_Rows = "123";
-  stIdQtFrac = "N";
+  // Moved in, not assigned from the literal: GCC 12 at -O2 reports a false
+  // overlap in the inlined one-character copy (-Werror=restrict).
+  stIdQtFrac = std::string("N");
   boStCriado = false;
   frmPlanApurNegGrid = nullptr;
   ScriptPermission({});
