@@ -36,10 +36,9 @@ void TfrmPlanApurNegGrid::MelhorCotacao(const std::string& stTipo) {
   for (TClientDataSet* t :
        {&cdsProdItem, &cdsApurNeg, &cdsPai_ItmApurPrec, &cdsItmApurPrec, &cdsDados})
     t->Close();
+  // Each table reloaded takes its record filter against the masters' rows,
+  // so the lists show the region in view and the first of its items.
   Get_Data();
-  // The lists reloaded show the product items of the region in view; the
-  // quotation lines follow the first of them.
-  if (cdsProdItem.Active() && cdsApurNeg.Active()) Refiltra(cdsProdItem);
 
   cdsAuxApur.SetData(cdsApurNeg.Data());
 }

@@ -72,6 +72,7 @@ void QuoteTallyTest::Parametro(const std::string& campo, const std::string& valo
 
 TfrmPlanApurNegGrid& QuoteTallyTest::Abre() {
   ScriptTally();
+  server.Handle("MelhorCotacao", [](const test::RecordedCall&) { return ResultOk(Value()); });
   TfrmPlanApurNegGrid& f = Launch();
   f.Activate();
   f.mnuGeralClick(f.mnuGeral);
