@@ -4,6 +4,8 @@
 
 #include <array>
 #include <optional>
+#include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "worksheet/form.h"
@@ -63,8 +65,9 @@ class FiltroTemporario {
   ~FiltroTemporario() {
     try {
       if (Editando(t_)) t_.Cancel();
-      t_.SetFilter({});
+      // Off before the text goes: one pass over the rows instead of two.
       t_.SetFiltered(false);
+      t_.SetFilter({});
       if (recordFilter_) t_.SetFiltered(true);
     } catch (...) {
       // Leaving the scope must not throw over the error that ended it; the
@@ -172,15 +175,20 @@ void Escolhe(TfrmPlanApurNegGrid& f) {
       apur.FieldByName("CDREGITMAP").AsString()};
 
   // Branches where the stock product in view is already served by another
-  // choice keep that choice.
+  // choice keep that choice. Its chosen rows are found by a filter on the
+  // delivery data rather than by a copy of all of it: the same branches, at a
+  // fraction of the cost on a large tally.
   std::string stFiltroFilial;
   if (!consolida && novo == "S") {
-    const DataPacket comb = TfrmPlanApurNegGrid::DegRegistros(
-        {"CDFILIAP", "CDPRODESTO", "IDITMSELAPUR"}, f.cdsDados.Data());
-    const std::string produto = f.cdsProduto.FieldByName("CDPRODUTO").AsString();
-    for (size_t r = 0; r < comb.RowCount(); ++r)
-      if (comb.Text(2, r) == "S" && comb.Text(1, r) == produto)
-        stFiltroFilial += QuotedStr(comb.Text(0, r)) + ",";
+    std::set<std::string> filiais;
+    {
+      FiltroTemporario filtro(f.cdsDados,
+                              "[IDITMSELAPUR] = 'S' and [CDPRODESTO] = " +
+                                  QuotedStr(f.cdsProduto.FieldByName("CDPRODUTO").AsString()));
+      const TField& fil = f.cdsDados.FieldByName("CDFILIAP");
+      for (f.cdsDados.First(); !f.cdsDados.Eof(); f.cdsDados.Next()) filiais.insert(fil.AsString());
+    }
+    for (const std::string& fil : filiais) stFiltroFilial += QuotedStr(fil) + ",";
   }
   std::string exclusao;
   if (!stFiltroFilial.empty()) {
@@ -296,9 +304,28 @@ DataPacket TfrmPlanApurNegGrid::DegRegistros(const std::vector<std::string>& arC
     d.name = nome;
     defs.push_back(std::move(d));
   }
+
+  // Each value is compared by a number standing for its text folded to one
+  // letter case: a text column's dictionary is folded once, not every row,
+  // so the walk stays one cheap pass however many rows there are.
+  std::vector<std::unordered_map<std::string, int32_t>> ids(origem.size());
+  auto id = [&ids](size_t k, std::string folded) {
+    auto [it, novo] = ids[k].emplace(std::move(folded), int32_t(ids[k].size()));
+    (void)novo;
+    return it->second;
+  };
+  std::vector<std::vector<int32_t>> porCodigo(origem.size());
+  std::vector<int32_t> nulo(origem.size());
+  for (size_t k = 0; k < origem.size(); ++k) {
+    nulo[k] = id(k, {});  // an empty cell reads as empty text
+    if (defs[k].type != FieldType::String) continue;
+    const ColumnData& c = oleData.column(origem[k]);
+    porCodigo[k].resize(c.DictSize());
+    for (size_t code = 0; code < c.DictSize(); ++code)
+      porCodigo[k][code] = id(k, FoldCase(c.DictEntry(int32_t(code))));
+  }
+
   PacketBuilder out(defs);
-  // Each combination once, compared as text without regard to letter case;
-  // a hash of what was seen keeps this one pass over the rows.
   std::unordered_set<std::string> vistos;
   const auto& status = oleData.status();
   std::string chave;
@@ -306,9 +333,16 @@ DataPacket TfrmPlanApurNegGrid::DegRegistros(const std::vector<std::string>& arC
     // A deleted row is no row of the table the packet stands for.
     if (!status.empty() && status[r] == RowStatus::Deleted) continue;
     chave.clear();
-    for (size_t c : origem) {
-      chave += FoldCase(oleData.Cell(c, r).ToText());
-      chave += '\x1f';
+    for (size_t k = 0; k < origem.size(); ++k) {
+      int32_t v;
+      if (defs[k].type == FieldType::String) {
+        const int32_t code = oleData.column(origem[k]).codes[r];
+        v = code < 0 ? nulo[k] : porCodigo[k][size_t(code)];
+      } else {
+        v = oleData.IsNull(origem[k], r) ? nulo[k]
+                                         : id(k, FoldCase(oleData.Cell(origem[k], r).ToText()));
+      }
+      chave.append(reinterpret_cast<const char*>(&v), sizeof v);
     }
     if (!vistos.insert(chave).second) continue;
     std::vector<Value> valores;
