@@ -1,11 +1,16 @@
 #include "tally_view_test.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "desktop/demo.h"
 #include "desktop/form_view.h"
@@ -67,6 +72,7 @@ void ChecaEConfirma(QWidget* modal, const QString& texto) {
   QVERIFY(dialog->isVisible());
   QTest::keyClicks(memo, "fim");
   QCOMPARE(memo->toPlainText(), texto + "\nfim");
+  TallyViewTest::Screenshot(dialog, "justificativa.png");
   QTest::keyClick(memo, Qt::Key_Return, Qt::ControlModifier);
   QVERIFY(!dialog->isVisible());
 }
@@ -152,10 +158,76 @@ int TallyViewTest::OnPricedLine() {
   for (int r = 0; row < 0 && r < quotes->Model().rowCount(); ++r)
     if (ds->CellValue(r, unit).AsFloat() > 0) row = r;
   if (row < 0) return -1;
+  quotes->activateWindow();
   quotes->setFocus();
-  quotes->setCurrentIndex(quotes->Model().index(row, price));
+  const QRect r = quotes->visualRect(quotes->Model().index(row, price));
+  if (r.isValid())
+    QTest::mouseClick(quotes->viewport(), Qt::LeftButton, {}, r.center());
+  else
+    quotes->setCurrentIndex(quotes->Model().index(row, price));
   QCoreApplication::processEvents();
   return row;
+}
+
+void TallyViewTest::Screenshot(QWidget* w, const char* name) {
+  const QString dir = qEnvironmentVariable("APURA_SCREENSHOT_DIR");
+  if (dir.isEmpty() || !w) return;
+  QDir().mkpath(dir);
+  QVERIFY(w->grab().save(dir + "/" + name));
+}
+
+void TallyViewTest::apurarAnsweredSimShowsTheServersChoice() {
+  ShowPage("Cotação");
+  GridView* quotes = Grid("dbgFornecedor");
+  QVERIFY(quotes && quotes->Model().rowCount() > 0);
+  // A click, as the buyer's: the host's message hook sets the commands.
+  quotes->setFocus();
+  QTest::mouseClick(quotes->viewport(), Qt::LeftButton, {},
+                    quotes->visualRect(quotes->Model().index(0, 1)).center());
+  QCoreApplication::processEvents();
+  QAction* apurar = view_->ActionNamed("sbtApurar");
+  QVERIFY(apurar && apurar->isEnabled());
+  QVERIFY(view_->ActionNamed("mnuApurar")->isEnabled());
+
+  // The warning about chosen lines without economic price, when the demo's
+  // tally has any, is acknowledged while this runs.
+  QTimer avisos;
+  int warned = 0;
+  connect(&avisos, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->text().startsWith(QString::fromUtf8("Existe(m) preço(s)"))) return;
+    ++warned;
+    if (auto* ok = box->findChild<QAbstractButton*>("OK")) ok->click();
+  });
+  avisos.start(10);
+  auto sim = AnswerNextDialog("Sim");
+  apurar->trigger();
+  QVERIFY(sim->seen);
+  QVERIFY(
+      sim->text.contains(QString::fromUtf8("Todas as cotações selecionadas serão desmarcadas")));
+  avisos.stop();
+  QVERIFY(warned <= 1);
+
+  // The server's choice is marked: some negotiated product of the region
+  // has a chosen line.
+  GridView* items = Grid("dbgProduto");
+  int chosen = -1;
+  for (int i = 0; i < items->Model().rowCount() && chosen < 0; ++i) {
+    items->setCurrentIndex(items->Model().index(i, 0));
+    QCoreApplication::processEvents();
+    for (int r = 0; r < quotes->Model().rowCount() && chosen < 0; ++r)
+      if (Sel(r) == "S") chosen = r;
+  }
+  QVERIFY2(chosen >= 0, "no quotation line chosen by the server in the region");
+  quotes->setCurrentIndex(quotes->Model().index(chosen, ColumnOf(quotes, "VRPRECUNIAP")));
+  QCoreApplication::processEvents();
+  Screenshot(window_.get(), "apurar-cotacao.png");
+
+  ShowPage("por Entrega");
+  QVERIFY(Grid("dbgCot_Filial")->Model().rowCount() > 0);
+  QVERIFY(Grid("dbgPadrao")->Model().rowCount() > 0);
+  Screenshot(window_.get(), "apurar-por-entrega.png");
+  ShowPage("Cotação");
 }
 
 void TallyViewTest::spaceOnThePriceChoosesAndDropsWithTheMarkPaintedAtOnce() {
@@ -166,7 +238,7 @@ void TallyViewTest::spaceOnThePriceChoosesAndDropsWithTheMarkPaintedAtOnce() {
   QVERIFY2(row >= 0, "no priced quotation line on the demo tally");
   const int price = ColumnOf(quotes, "VRPRECUNIAP");
   QCOMPARE(quotes->Grid()->SelectedIndex(), price);
-  QVERIFY(quotes->hasFocus());
+  QTRY_VERIFY(quotes->hasFocus());
 
   std::map<QString, QImage> looks;
   looks[Sel(row)] = Cell(quotes, row, price);
@@ -184,6 +256,7 @@ void TallyViewTest::spaceOnThePriceChoosesAndDropsWithTheMarkPaintedAtOnce() {
     QCOMPARE(quotes->Grid()->DataSet()->State(), TDataSetState::dsBrowse);
     // The cell shows the new state at once, without another event.
     looks[Sel(row)] = Cell(quotes, row, price);
+    if (choosing) Screenshot(window_.get(), "escolha-manual.png");
   }
   QCOMPARE(looks.size(), size_t(2));
   QVERIFY2(looks["S"] != looks["N"], "the chosen mark is not painted");

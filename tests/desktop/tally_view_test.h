@@ -28,10 +28,13 @@ class TallyViewTest : public QObject {
  public:
   TallyViewTest();
   ~TallyViewTest() override;
+  // With APURA_SCREENSHOT_DIR set, saves the widget's picture there.
+  static void Screenshot(QWidget* w, const char* name);
 
  private slots:
   void initTestCase();
   void cleanupTestCase();
+  void apurarAnsweredSimShowsTheServersChoice();
   void spaceOnThePriceChoosesAndDropsWithTheMarkPaintedAtOnce();
   void closingTheJustificationDialogUndoesTheChoice();
   void aTypedPriceTakesNoSignOrExponent();
