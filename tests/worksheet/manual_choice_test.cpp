@@ -281,3 +281,27 @@ TEST_F(ManualChoiceTest, DistinctRowsAreComparedAsTextWithoutLetterCase) {
 
 }  // namespace
 }  // namespace apura::testing
+
+namespace apura::testing {
+namespace {
+
+TEST_F(ManualChoiceTest, KeysWithAQuoteReachTheirDeliveriesAndNothingElse) {
+  SemEscolhas();
+  // A collection number with a quote in it, as typed at the supplier's.
+  for (auto* rows : {&tally.apurNeg, &tally.itm, &tally.dados})
+    for (Row& r : *rows)
+      if (Text(r, "CDFORNITMAP") == "FORN02") r["NRCOLEITMAP"] = Value("70'01");
+  TfrmPlanApurNegGrid& f = Abre();
+  const Linha l{"I11", "SUL", 1};
+  VaiPara(l);
+  Espaco();
+  EXPECT_EQ(SelDaLinha(l), "S");
+  EXPECT_EQ(Sels(Entregas(f.cdsDados, l)),
+            (std::vector<std::string>{"F01=S", "F01=S", "F02=S", "F02=S", "F03=S", "F03=S"}));
+  for (const auto& e : Entregas(f.cdsItmApurPrec, l)) EXPECT_EQ(e.sel, "S");
+  EXPECT_EQ(QtDaLinha(l), 60);
+  EsperaNadaPendente();
+}
+
+}  // namespace
+}  // namespace apura::testing
