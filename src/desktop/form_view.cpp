@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSplitter>
 #include <QTabBar>
@@ -23,6 +24,7 @@
 
 #include "desktop/events.h"
 #include "desktop/grid_view.h"
+#include "desktop/key_route.h"
 #include "desktop/qt_canvas.h"
 
 namespace apura::desktop {
@@ -256,6 +258,41 @@ QWidget* FormView::Build(TControl& control, QWidget* parent) {
     show();
     BindControl(control, edit);
     return edit;
+  }
+  if (auto* memo = dynamic_cast<TMemo*>(&control)) {
+    // A text of several lines. Its keys go through the form first, as a
+    // grid's do, so the form's own keys (Ctrl+Enter to confirm) work in it.
+    auto* box = new QPlainTextEdit(Q(memo->Text()), parent);
+    box->setReadOnly(memo->ReadOnly());
+    box->setTabChangesFocus(true);
+    QPointer<QPlainTextEdit> b(box);
+    watch_.On(control, [b, memo](std::string_view p) {
+      if (!b) return;
+      if (p == "Text" && b->toPlainText() != Q(memo->Text())) b->setPlainText(Q(memo->Text()));
+      if (p == "ReadOnly") b->setReadOnly(memo->ReadOnly());
+    });
+    connect(box, &QPlainTextEdit::textChanged, this, [this, memo, b] {
+      if (!form_ || !b) return;
+      QString text = b->toPlainText();
+      if (text == Q(memo->Text())) return;
+      // The box holds no more than the component accepts.
+      const int max = memo->MaxLength();
+      if (max > 0 && text.toUcs4().size() > max) {
+        const QList<uint> chars = text.toUcs4().mid(0, max);
+        text = QString::fromUcs4(reinterpret_cast<const char32_t*>(chars.data()), chars.size());
+        const QSignalBlocker block(b.data());
+        b->setPlainText(text);
+        b->moveCursor(QTextCursor::End);
+      }
+      const std::string utf8 = text.toStdString();
+      if (!RunEvent([&] { memo->SetText(utf8); })) {
+        const QSignalBlocker block(b.data());
+        b->setPlainText(Q(memo->Text()));
+      }
+    });
+    memos_.insert(box);
+    BindControl(control, box);
+    return box;
   }
   if (auto* tedit = dynamic_cast<TEdit*>(&control)) {
     auto* edit = new QLineEdit(Q(tedit->Text()), parent);
@@ -680,6 +717,21 @@ void FormView::ApplyFocus() {
 }
 
 bool FormView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && form_ && event != routedKey_ &&
+      memos_.contains(watched)) {
+    std::unique_ptr<QKeyEvent> replacement;
+    switch (RouteKey(*form_, *static_cast<QKeyEvent*>(event), replacement)) {
+      case KeyRoute::Consumed:
+        return true;
+      case KeyRoute::Replaced:
+        routedKey_ = replacement.get();
+        QCoreApplication::sendEvent(watched, replacement.get());
+        routedKey_ = nullptr;
+        return true;
+      case KeyRoute::Pass:
+        break;
+    }
+  }
   if (event->type() == QEvent::FocusIn && form_ && !syncingFocus_) {
     auto it = focusTargets_.find(watched);
     if (it != focusTargets_.end() && form_->ActiveControl() != it.value() &&

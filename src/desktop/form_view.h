@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -79,6 +80,10 @@ class FormView : public QWidget {
   std::vector<std::unique_ptr<FieldLink>> links_;
   std::vector<GridView*> grids_;
   bool syncingFocus_ = false;
+  // Multi-line text boxes, whose keys the form sees first; the key being
+  // handed on after the form rewrote it.
+  QSet<QObject*> memos_;
+  QEvent* routedKey_ = nullptr;
 };
 
 }  // namespace apura::desktop

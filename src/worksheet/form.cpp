@@ -292,6 +292,7 @@ void TfrmPlanApurNegGrid::BindEvents() {
   mnuSimulacao.OnClick = [this](S& s) { sbtSimulacaoClick(s); };
   mnuInfPlan.OnClick = [this](S& s) { sbtPlanilhaClick(s); };
   mnuTotais.OnClick = [this](S& s) { mnuTotaisClick(s); };
+  mnuApurar.OnClick = [this](S& s) { sbtApurarClick(s); };
 
   // Grids.
   for (TDBGrid* g :
@@ -311,6 +312,7 @@ void TfrmPlanApurNegGrid::BindEvents() {
   dbgFornecedor.OnKeyDown = [this](S& s, int& k, TShiftState sh) {
     dbgFornecedorKeyDown(s, k, sh);
   };
+  dbgFornecedor.OnKeyPress = [this](S& s, char32_t& k) { dbgFornecedorKeyPress(s, k); };
   dbgFornecedor.OnDrawColumnCell = [this](S& s, const TRect& r, int c, TColumn& col,
                                           TGridDrawState st) {
     dbgFornecedorDrawColumnCell(s, r, c, col, st);

@@ -262,6 +262,25 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   void cdsApurNegAfterEdit(TClientDataSet& DataSet);
   void cdsApurNegBeforePost(TClientDataSet& DataSet);
 
+  // --- Quote tally: best quotes from the server, manual choice --------------
+  // Set by the justification dialog when the buyer leaves it without
+  // confirming; the choice it was asked for is then undone.
+  bool boSemJust = false;
+  // Asks, has the server tally with kind stTipo, reloads the five tables the
+  // tally changes and keeps a snapshot of the quotation lines in cdsAuxApur.
+  void MelhorCotacao(const std::string& stTipo);
+  // Warns once when the snapshot holds a chosen line without economic price.
+  void Verifica_PrecEco_Zerado();
+  void dbgFornecedorKeyPress(TComponent& Sender, char32_t& Key);
+  // Chooses or drops the current quotation line with all its deliveries.
+  void Apurar_Cotacao();
+  // Asks for the justification of a choice just made; undoes it on cancel.
+  void Informa_Justif();
+  // One row per distinct combination of the named fields over the packet's
+  // rows, compared as text without regard to letter case.
+  static DataPacket DegRegistros(const std::vector<std::string>& arCampos,
+                                 const DataPacket& oleData);
+
  private:
   void SetupComponents();
   void BindEvents();

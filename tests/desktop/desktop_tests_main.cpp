@@ -11,6 +11,7 @@
 
 #include "host_pieces_test.h"
 #ifdef APURA_WITH_WORKSHEET
+#include "tally_view_test.h"
 #include "worksheet_view_test.h"
 #endif
 
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     run("HostPiecesTest", apura::desktop::test::HostPiecesTest());
 #ifdef APURA_WITH_WORKSHEET
     run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
+    run("TallyViewTest", apura::desktop::test::TallyViewTest());
 #endif
     // What the suites left queued (deferred deletes, single-shot timers) goes
     // before the application does.

@@ -1,0 +1,163 @@
+// The buyer's tally against the reference server objects in-process, on the
+// demo tally: the server's choice, then a choice by hand with its
+// justification, seen on the quotation and delivery pages.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "server/demo.h"
+#include "server/server_objects.h"
+#include "server/sqlite_storage.h"
+#include "support/fake_database.h"
+#include "support/fake_host.h"
+#include "worksheet/form.h"
+#include "worksheet/justification.h"
+
+namespace apura::testing {
+namespace {
+
+using worksheet::TfrmObservJust;
+using worksheet::TfrmPlanApurNegGrid;
+
+class TallyServerIntegrationTest : public ::testing::Test {
+ protected:
+  TallyServerIntegrationTest() {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("apura-tally-it-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    storage_ = std::make_unique<server::SqliteStorage>((dir_ / "server.db").string());
+    service_ = std::make_unique<server::TallyService>(*storage_);
+    service_->Import(server::GenerateDemo(demo_));
+    server::RegisterServerObjects(registry_, *service_);
+    previous_ = DefaultTransportFactory();
+    SetDefaultTransportFactory([this](const TNetConnection&) {
+      return std::make_shared<server::InProcessTransport>(registry_);
+    });
+    db_->Answer("FROM AUTGRUPOP", PacketBuilder({{"IDAUTGRUPOP", FieldType::String, 4},
+                                                 {"CDOPERADOR", FieldType::String, 12}})
+                                      .Build());
+    db_->Answer(
+        "FROM REGIAO",
+        PacketBuilder({{"NMREGIAO", FieldType::String, 30}}).Add({Value("Regi\u00e3o")}).Build());
+    stCentCmp = demo_.centre;
+    stCdComprador = demo_.buyer;
+    stNmComprador = "Comprador";
+    stDtInicial = "01/12/2026";
+    stDtFinal = "31/12/2026";
+    stNrSeq_Rows = demo_.tally;
+    stIdQtFrac = "N";
+    boStCriado = false;
+  }
+  ~TallyServerIntegrationTest() override {
+    Application().DestroyForms();
+    frmPlanApurNegGrid = nullptr;
+    SetDefaultTransportFactory(previous_);
+    service_.reset();
+    storage_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  static std::string Chave(const TClientDataSet& t) {
+    return t.FieldByName("CDPRODITMAP").AsString() + "|" + t.FieldByName("CDREGITMAP").AsString() +
+           "|" + t.FieldByName("CDFORNITMAP").AsString() + "|" +
+           t.FieldByName("CDMARCITMAP").AsString() + "|" + t.FieldByName("NRCOLEITMAP").AsString();
+  }
+  // Moves to a product whose region has one negotiated item with a chosen
+  // quotation line and another priced line.
+  bool ItemComEscolha(TfrmPlanApurNegGrid& f) {
+    for (f.cdsProduto.First(); !f.cdsProduto.Eof(); f.cdsProduto.Next()) {
+      if (f.cdsProdItem.RecordCount() != 1 || f.cdsApurNeg.RecordCount() < 2) continue;
+      if (f.cdsApurNeg.Locate("IDITMSELAPUR", Value("S"))) return true;
+    }
+    return false;
+  }
+
+  server::DemoOptions demo_;
+  test::FakeHost host;
+  std::shared_ptr<test::FakeDatabase> db_ = std::make_shared<test::FakeDatabase>();
+  test::ScopedDatabase scoped_{db_};
+  std::filesystem::path dir_;
+  std::unique_ptr<server::SqliteStorage> storage_;
+  std::unique_ptr<server::TallyService> service_;
+  rpc::ServerRegistry registry_;
+  TransportFactory previous_;
+};
+
+TEST_F(TallyServerIntegrationTest, ServerTallyThenAChoiceByHandShowOnEveryPage) {
+  TfrmPlanApurNegGrid& f = CreateForm(frmPlanApurNegGrid);
+  f.Activate();
+  ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  host.Answer(mrYes, "Confirma");
+  ASSERT_TRUE(GuardedCall([&] { f.sbtApurar.Click(); }));
+  ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  ASSERT_EQ(f.pgcPadrao.ActivePage(), &f.tshGeral);
+  ASSERT_TRUE(f.cdsAuxApur.Active());
+
+  ASSERT_TRUE(ItemComEscolha(f)) << "no item of the demo has a server choice to replace";
+  const std::string servidor = Chave(f.cdsApurNeg);
+  EXPECT_GT(f.cdsApurNeg.FieldByName("QTACOMP").AsFloat(), 0);
+  EXPECT_EQ(f.cdsProdItem.FieldByName("IDITMSELAPUR").AsString(), "S");
+
+  // The buyer drops the server's choice...
+  f.dbgFornecedor.SetSelectedField("VRPRECUNIAP");
+  auto espaco = [&] {
+    int k = VK_SPACE;
+    f.dbgFornecedorKeyDown(f.dbgFornecedor, k, 0);
+  };
+  espaco();
+  EXPECT_EQ(f.cdsApurNeg.FieldByName("IDITMSELAPUR").AsString(), "N");
+  EXPECT_EQ(f.cdsApurNeg.FieldByName("QTACOMP").AsFloat(), 0);
+  EXPECT_EQ(f.cdsProdItem.FieldByName("IDITMSELAPUR").AsString(), "N");
+
+  // ...and chooses another priced line, saying why.
+  for (f.cdsApurNeg.First(); !f.cdsApurNeg.Eof(); f.cdsApurNeg.Next())
+    if (Chave(f.cdsApurNeg) != servidor && f.cdsApurNeg.FieldByName("VRPRECUNIAP").AsFloat() > 0)
+      break;
+  ASSERT_FALSE(f.cdsApurNeg.Eof());
+  const std::string escolhida = Chave(f.cdsApurNeg);
+  host.AnswerModal([](TForm& d) {
+    auto& j = dynamic_cast<TfrmObservJust&>(d);
+    j.memObserv.SetText("Entrega mais r\u00e1pida");
+    j.sbtConfirma.Click();
+  });
+  espaco();
+  ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  EXPECT_EQ(host.PendingAnswers(), 0u);
+  EXPECT_EQ(Chave(f.cdsApurNeg), escolhida);
+  EXPECT_EQ(f.cdsApurNeg.FieldByName("IDITMSELAPUR").AsString(), "S");
+  const double apurada = f.cdsApurNeg.FieldByName("QTACOMP").AsFloat();
+  EXPECT_GT(apurada, 0);
+  EXPECT_EQ(f.cdsProdItem.FieldByName("IDITMSELAPUR").AsString(), "S");
+
+  // "por Entrega" shows the new supplier on every branch request line.
+  f.mnuPadraoClick(f.mnuPadrao);
+  ASSERT_EQ(f.pgcPadrao.ActivePage(), &f.tshPadrao);
+  ASSERT_FALSE(f.cdsPai_ItmApurPrec.IsEmpty());
+  double entregue = 0;
+  int linhas = 0;
+  for (f.cdsPai_ItmApurPrec.First(); !f.cdsPai_ItmApurPrec.Eof(); f.cdsPai_ItmApurPrec.Next())
+    for (f.cdsItmApurPrec.First(); !f.cdsItmApurPrec.Eof(); f.cdsItmApurPrec.Next()) {
+      EXPECT_EQ(Chave(f.cdsItmApurPrec), escolhida);
+      EXPECT_EQ(f.cdsItmApurPrec.FieldByName("IDMOTIVPRESC").AsString(), "");
+      entregue += f.cdsItmApurPrec.FieldByName("QTACOMP").AsFloat();
+      ++linhas;
+    }
+  EXPECT_GT(linhas, 0);
+  EXPECT_DOUBLE_EQ(entregue, apurada);
+
+  // The justification travels with the delivery data's changes.
+  const DataPacket delta = f.cdsDados.Delta();
+  const int just = delta.FieldIndex("TXOBESCMANAP");
+  int justificadas = 0;
+  for (size_t r = 0; r < delta.RowCount(); ++r)
+    if (delta.Text(size_t(just), r) == "Entrega mais r\u00e1pida") ++justificadas;
+  EXPECT_GT(justificadas, 0);
+  EXPECT_TRUE(host.exceptions.empty());
+}
+
+}  // namespace
+}  // namespace apura::testing
