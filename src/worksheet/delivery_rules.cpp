@@ -1,7 +1,8 @@
 // The delivery lines of "por Entrega". A delivery line is never really added
 // or removed: every tally price item already exists in cdsItmApurPrec and, as
 // a twin, in cdsDados; a line is a row whose selected flag is "S". Inserting
-// selects a twin and cancels the new row, deleting clears the flag and
+// selects a twin and cancels the new row, changing the quotation of a line
+// releases its twin and selects the new one's, deleting clears the flag and
 // cancels the deletion. Alongside, the quotation line's flag and tallied
 // quantity and the product's flag follow the chosen twins in cdsDados.
 
@@ -167,6 +168,36 @@ void RestauraPosicao(TfrmPlanApurNegGrid& f) {
                       kSemCaixa);
 }
 
+// Gives the delivery row of a key the flag and quantity of its twin in
+// cdsDados, as an internal update; answers its bookmark, -1 when either row
+// is missing. The record filter is off meanwhile, so an unchosen row is found.
+int64_t SincronizaEntrega(TfrmPlanApurNegGrid& f, const std::vector<Value>& chave) {
+  TClientDataSet& itm = f.cdsItmApurPrec;
+  itm.SetFiltered(false);
+  int64_t linha = -1;
+  try {
+    if (itm.Locate(kChaveEntrega, chave, kSemCaixa) &&
+        f.cdsDados.Locate(kChaveEntrega, chave, kSemCaixa)) {
+      itm.Tag = kTagAtualizacaoInterna;
+      itm.Edit();
+      itm.FieldByName("IDITMSELAPUR")
+          .SetAsString(f.cdsDados.FieldByName("IDITMSELAPUR").AsString());
+      itm.FieldByName("QTACOMP").SetValue(f.cdsDados.FieldByName("QTACOMP").AsValue());
+      itm.Post();
+      linha = itm.Bookmark();
+    }
+  } catch (...) {
+    // Cleared first: with the marker set the cancel would re-select a twin.
+    itm.Tag = 0;
+    if (Editando(itm)) itm.Cancel();
+    itm.SetFiltered(true);
+    throw;
+  }
+  itm.Tag = 0;
+  itm.SetFiltered(true);
+  return linha;
+}
+
 // The quotation line's flag and tallied quantity as its chosen deliveries in
 // cdsDados make them. `escolhida` forces the flag; without it the flag says
 // whether any delivery is still chosen. Leaves the cursor on the line.
@@ -224,6 +255,8 @@ void TfrmPlanApurNegGrid::cdsItmApurPrecBeforePost(TClientDataSet&) {
   const bool inserindo = itm.State() == TDataSetState::dsInsert;
   const double quantidade = itm.FieldByName("QTACOMP").AsFloat();
   const ChaveCotacao nova = Chave(itm, false);
+  const std::vector<Value> antiga =
+      inserindo ? std::vector<Value>{} : Valores(itm, kChaveEntrega, true);
   Diario diario(*this);
   try {
     if (cdsDados.Locate(kChaveEntrega, Valores(itm, kChaveEntrega, false), kSemCaixa))
@@ -244,8 +277,7 @@ void TfrmPlanApurNegGrid::cdsItmApurPrecBeforePost(TClientDataSet&) {
       return;
     }
 
-    if (!inserindo &&
-        cdsDados.Locate(kChaveEntrega, Valores(itm, kChaveEntrega, true), kSemCaixa)) {
+    if (!inserindo && cdsDados.Locate(kChaveEntrega, antiga, kSemCaixa)) {
       diario.Grava(cdsDados, {{"IDITMSELAPUR", Value("N")},
                               {"QTACOMP", Value(cdsDados.FieldByName("QTSOLACOMP").AsFloat())}});
       // The old quotation line stays chosen while other branches or dates
@@ -263,44 +295,36 @@ void TfrmPlanApurNegGrid::cdsItmApurPrecBeforePost(TClientDataSet&) {
     throw;
   }
 
-  if (inserindo) {
-    // The new row is never written: its effect lives in the twin, which the
-    // cancel selects in cdsItmApurPrec.
-    itm.Tag = kTagAtualizacaoInterna;
-    itm.Cancel();
-    Abort();
+  // The new or changed row is never written: a delivery row keeps the key of
+  // its twin for good, so every twin keeps exactly one row here. The cancel
+  // selects the new twin's row; a changed line's own row shows its release.
+  itm.Tag = kTagAtualizacaoInterna;
+  itm.Cancel();
+  if (!inserindo) {
+    const int64_t linhaNova = itm.Bookmark();
+    SincronizaEntrega(*this, antiga);
+    itm.GotoBookmark(linhaNova);
   }
+  Abort();
 }
 
 void TfrmPlanApurNegGrid::cdsItmApurPrecAfterCancel(TClientDataSet&) {
   TClientDataSet& itm = cdsItmApurPrec;
   if (itm.Tag == kTagAtualizacaoInterna) {
-    itm.SetFiltered(false);
     int64_t escolhida = -1;
     try {
-      const std::vector<Value> chave = {cdsApurNeg.FieldByName("CDFORNITMAP").AsValue(),
-                                        cdsPai_ItmApurPrec.FieldByName("CDFILIAP").AsValue(),
-                                        cdsApurNeg.FieldByName("NRCOLEITMAP").AsValue(),
-                                        cdsApurNeg.FieldByName("CDMARCITMAP").AsValue(),
-                                        cdsApurNeg.FieldByName("CDPRODITMAP").AsValue(),
-                                        cdsPai_ItmApurPrec.FieldByName("DTENTRAPUT").AsValue(),
-                                        cdsApurNeg.FieldByName("CDCENTITMAP").AsValue()};
-      if (itm.Locate(kChaveEntrega, chave, kSemCaixa) &&
-          cdsDados.Locate(kChaveEntrega, chave, kSemCaixa)) {
-        itm.Edit();
-        itm.FieldByName("IDITMSELAPUR")
-            .SetAsString(cdsDados.FieldByName("IDITMSELAPUR").AsString());
-        itm.FieldByName("QTACOMP").SetValue(cdsDados.FieldByName("QTACOMP").AsValue());
-        itm.Post();
-        escolhida = itm.Bookmark();
-      }
+      // The quotation just selected, for the branch and date under the cursor.
+      escolhida = SincronizaEntrega(*this, {cdsApurNeg.FieldByName("CDFORNITMAP").AsValue(),
+                                            cdsPai_ItmApurPrec.FieldByName("CDFILIAP").AsValue(),
+                                            cdsApurNeg.FieldByName("NRCOLEITMAP").AsValue(),
+                                            cdsApurNeg.FieldByName("CDMARCITMAP").AsValue(),
+                                            cdsApurNeg.FieldByName("CDPRODITMAP").AsValue(),
+                                            cdsPai_ItmApurPrec.FieldByName("DTENTRAPUT").AsValue(),
+                                            cdsApurNeg.FieldByName("CDCENTITMAP").AsValue()});
     } catch (...) {
       itm.Tag = 0;
-      if (Editando(itm)) itm.Cancel();
-      itm.SetFiltered(true);
       throw;
     }
-    itm.SetFiltered(true);
     itm.Tag = 0;
     // The buyer sees the line just added.
     if (escolhida >= 0) itm.GotoBookmark(escolhida);

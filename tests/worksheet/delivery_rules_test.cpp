@@ -123,7 +123,12 @@ TEST_F(DeliveryTest, ASupplierPickedInTheDialogReplacesTheOldTwinWhenPosted) {
   const std::string cole = Field(f.cdsItmApurPrec, "NRCOLEITMAP");
   EXPECT_EQ(Twin(f, target, cole, branch, date), "N|10") << "nothing applied before the post";
 
-  EXPECT_TRUE(Run([&] { f.sbtConfirmar.Click(); }));
+  const size_t rows = f.cdsItmApurPrec.StorageRows();
+  EXPECT_FALSE(Run([&] { f.sbtConfirmar.Click(); })) << "the change ends in a silent abort";
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(f.cdsItmApurPrec.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(f.cdsItmApurPrec.StorageRows(), rows);
+  EXPECT_EQ(Field(f.cdsItmApurPrec, "CDFORNITMAP"), target);
   EXPECT_EQ(Twin(f, chosen, chosenCole, branch, date), "N|10");
   EXPECT_EQ(Twin(f, target, cole, branch, date), "S|10");
   double qty = 0;
@@ -134,6 +139,29 @@ TEST_F(DeliveryTest, ASupplierPickedInTheDialogReplacesTheOldTwinWhenPosted) {
   EXPECT_EQ(Field(f.cdsProdItem, "IDITMSELAPUR"), "S");
   EXPECT_EQ(Visible(f.cdsItmApurPrec, "CDFORNITMAP"), Rows{target});
   EXPECT_EQ(f.dbgFornecedor.Tag, 0);
+}
+
+TEST_F(DeliveryTest, ASupplierReplacedThenAddedAgainShowsBothLines) {
+  TfrmPlanApurNegGrid& f = Open();
+  Remember(f);
+  const std::string target = FreeByPrice(branch, date, "VRPRECECOAP").back();
+  f.dbgPadrao.SetSelectedField("NMFANTFORN");
+  host.AnswerPick([&](TDataSource& s, const std::string&) {
+    return s.DataSet()->Locate("CDFORNITMAP", Value(target));
+  });
+  EXPECT_TRUE(Run([&] { f.dbgPadrao.EditButtonClick(); }));
+  EXPECT_FALSE(Run([&] { f.sbtConfirmar.Click(); }));
+
+  // The first supplier is free again: a new line may take it back.
+  f.sbtIncluir.Click();
+  ASSERT_TRUE(f.cdsPesqForn.Locate("CDFORNITMAP", Value(chosen)));
+  f.Copia_PesqForn();
+  f.cdsItmApurPrec.FieldByName("QTACOMP").SetAsFloat(3);
+  EXPECT_FALSE(Run([&] { f.sbtConfirmar.Click(); }));
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(Sorted(Visible(f.cdsItmApurPrec, "CDFORNITMAP;QTACOMP")),
+            Sorted({target + "|10", chosen + "|3"}));
+  EXPECT_EQ(Twin(f, chosen, chosenCole, branch, date), "S|3");
 }
 
 TEST_F(DeliveryTest, DismissingThePickDialogLeavesTheLineAsItWas) {
@@ -193,7 +221,7 @@ TEST_F(DeliveryTest, ChangingTheLastDeliveryOfAQuotationReleasesIt) {
   });
   EXPECT_TRUE(Run([&] { f.dbgPadrao.EditButtonClick(); }));
   const std::string cole = Field(f.cdsItmApurPrec, "NRCOLEITMAP");
-  EXPECT_TRUE(Run([&] { f.sbtConfirmar.Click(); }));
+  EXPECT_FALSE(Run([&] { f.sbtConfirmar.Click(); }));
   double qty = -1;
   EXPECT_EQ(Quote(f, chosen, chosenCole, &qty), "N");
   EXPECT_EQ(qty, 0);
@@ -342,7 +370,8 @@ TEST_F(CollectionTest, AnotherCollectionOfTheSameSupplierReleasesTheOldTwin) {
   });
   EXPECT_TRUE(Run([&] { f.dbgPadrao.EditButtonClick(); }));
   ASSERT_EQ(Field(f.cdsItmApurPrec, "NRCOLEITMAP"), "7999");
-  EXPECT_TRUE(Run([&] { f.sbtConfirmar.Click(); }));
+  EXPECT_FALSE(Run([&] { f.sbtConfirmar.Click(); }));
+  EXPECT_TRUE(host.messages.empty());
 
   EXPECT_EQ(Twin(f, chosen, chosenCole, branch, date), "N|10") << "one delivery, not two";
   EXPECT_EQ(Twin(f, chosen, "7999", branch, date), "S|10");
