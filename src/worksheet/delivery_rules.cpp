@@ -94,15 +94,20 @@ class Diario {
     for (const auto& [campo, valor] : valores)
       e.antes.emplace_back(campo, t.FieldByName(campo).AsValue());
     const bool cotacao = &t == &form_.cdsApurNeg;
+    // The views see the row once it is written, not the edit: a state change
+    // of the quotation lines would otherwise lock the page the buyer is on.
     auto edita = [&] {
-      t.Edit();
+      t.DisableControls();
       try {
+        t.Edit();
         for (const auto& [campo, valor] : valores) t.FieldByName(campo).SetValue(valor);
         t.Post();
       } catch (...) {
         if (Editando(t)) t.Cancel();
+        t.EnableControls();
         throw;
       }
+      t.EnableControls();
     };
     if (cotacao) {
       MarcadorTemporario edicao(form_.dbgFornecedor.Tag, kTagEdicaoInterna);
