@@ -164,6 +164,28 @@ TEST_F(DeliveryTest, ASupplierReplacedThenAddedAgainShowsBothLines) {
   EXPECT_EQ(Twin(f, chosen, chosenCole, branch, date), "S|3");
 }
 
+TEST_F(DeliveryTest, TheDeliveryPageStaysOpenWhileTheRulesWriteQuotationLines) {
+  TfrmPlanApurNegGrid& f = Open();
+  Remember(f);
+  // The quotation lines' state handler locks the other pages while a
+  // quotation line is edited; the rules' own edits must not lock this one.
+  bool locked = false;
+  const int token = f.tshPadrao.Subscribe([&](TComponent&, std::string_view property) {
+    if (property == "Enabled" && !f.tshPadrao.Enabled()) locked = true;
+  });
+  f.sbtIncluir.Click();
+  f.cdsItmApurPrec.FieldByName("QTACOMP").SetAsFloat(2);
+  EXPECT_FALSE(Run([&] { f.sbtConfirmar.Click(); }));
+  f.sbtAlterar.Click();
+  f.cdsItmApurPrec.FieldByName("QTACOMP").SetAsFloat(6);
+  EXPECT_TRUE(Run([&] { f.sbtConfirmar.Click(); }));
+  EXPECT_FALSE(Run([&] { f.cdsItmApurPrec.Delete(); }));
+  f.tshPadrao.Unsubscribe(token);
+  EXPECT_FALSE(locked);
+  EXPECT_TRUE(f.tshPadrao.Enabled());
+  EXPECT_TRUE(host.messages.empty());
+}
+
 TEST_F(DeliveryTest, DismissingThePickDialogLeavesTheLineAsItWas) {
   TfrmPlanApurNegGrid& f = Open();
   Remember(f);
