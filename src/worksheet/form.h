@@ -280,6 +280,21 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   // rows, compared as text without regard to letter case.
   static DataPacket DegRegistros(const std::vector<std::string>& arCampos,
                                  const DataPacket& oleData);
+  // --- Delivery editing: delivery-line rules, quotation picker, price edit --
+  // Refuses the delivery line being posted when step "1" (supplier), "2"
+  // (quantity given) or "3" (quantity above zero) fails, with the grid on the
+  // offending column.
+  void Vd_PorEntrega(const std::string& stPasso);
+  // Rebuilds cdsPesqForn: the free, priced quotations of the current product for
+  // the current branch and delivery date, cheapest first.
+  void Monta_PesqForn();
+  // Copies the current pick-list row into the delivery line being edited.
+  void Copia_PesqForn();
+  // The text the reason code of a delivery line stands for; empty for an empty
+  // code.
+  std::string Texto_Motivo(const std::string& stMotivo);
+  // Unit price of the quotation line when its edit began.
+  double rePrecEco = 0;
 
  private:
   void SetupComponents();

@@ -16,19 +16,5 @@ void TfrmPlanApurNegGrid::sbtSimulacaoClick(TComponent&) {}
 void TfrmPlanApurNegGrid::sbtPlanilhaClick(TComponent&) {}
 void TfrmPlanApurNegGrid::sbtTotaisClick(TComponent&) {}
 void TfrmPlanApurNegGrid::mnuTotaisClick(TComponent&) {}
-void TfrmPlanApurNegGrid::dbgPadraoEditButtonClick(TComponent&) {}
-
-// Delivery line rules and the unit-price edit.
-void TfrmPlanApurNegGrid::cdsItmApurPrecAfterInsert(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsItmApurPrecBeforePost(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsItmApurPrecAfterPost(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsItmApurPrecAfterCancel(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsItmApurPrecBeforeDelete(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsItmApurPrecAfterDelete(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsItmApurPrecIDMOTIVPRESCGetText(TField&, std::string&, bool) {}
-void TfrmPlanApurNegGrid::cdsApurNegBeforeInsert(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsApurNegBeforeEdit(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsApurNegAfterEdit(TClientDataSet&) {}
-void TfrmPlanApurNegGrid::cdsApurNegBeforePost(TClientDataSet&) {}
 
 }  // namespace apura::worksheet

@@ -12,6 +12,7 @@
 #include "host_pieces_test.h"
 #ifdef APURA_WITH_WORKSHEET
 #include "tally_view_test.h"
+#include "delivery_editing_view_test.h"
 #include "worksheet_view_test.h"
 #endif
 
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     run("HostPiecesTest", apura::desktop::test::HostPiecesTest());
 #ifdef APURA_WITH_WORKSHEET
     run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
+    run("DeliveryEditingViewTest", apura::desktop::test::DeliveryEditingViewTest());
     run("TallyViewTest", apura::desktop::test::TallyViewTest());
 #endif
     // What the suites left queued (deferred deletes, single-shot timers) goes
