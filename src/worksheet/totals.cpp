@@ -83,18 +83,25 @@ void TfrmPlanApurNegGrid::sbtTotaisClick(TComponent&) {
     panFiltro.SetVisible(!panFiltro.Visible());
     Repaint();
     const bool mostrando = panFiltro.Visible();
+    // The focus leaves the grids before they are disabled, so it does not
+    // wander onto a neighbouring grid (and its handlers) on the way.
+    if (mostrando && panFiltro.CanFocus()) panFiltro.SetFocus();
     tshPadrao.SetEnabled(!mostrando);
     tshProduto.SetEnabled(!mostrando);
     mnuPadrao.SetEnabled(!mostrando);
     scbGeral.SetEnabled(!mostrando);
     scbRegiao.SetEnabled(!mostrando);
     comandoAF(mostrando);
-    if (mostrando) Totais_Apurados(true);
+    if (mostrando)
+      Totais_Apurados(true);
+    else if (ActiveControl() == &panFiltro && dbgFornecedor.CanFocus())
+      dbgFornecedor.SetFocus();
     dtsAtivo = mostrando && ModuloSuprimentos() ? nullptr : &dtsApurNeg;
   } else if (pgcPadrao.ActivePage() == &tshPadrao) {
     panFilt_Entrega.SetVisible(!panFilt_Entrega.Visible());
     Repaint();
     const bool mostrando = panFilt_Entrega.Visible();
+    if (mostrando && panFilt_Entrega.CanFocus()) panFilt_Entrega.SetFocus();
     tshProduto.SetEnabled(!mostrando);
     tshGeral.SetEnabled(!mostrando);
     mnuGeral.SetEnabled(!mostrando);

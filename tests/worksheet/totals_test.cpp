@@ -257,9 +257,11 @@ TEST_F(TotalsTest, LocalChoicesNotYetSentAreCounted) {
 
 TEST_F(TotalsTest, QuotationPanelBlocksNavigationAndTheAfCommand) {
   TfrmPlanApurNegGrid& f = Open(4);
+  f.dbgFornecedor.SetFocus();
   f.Habilita_Geral();
   f.sbtTotais.Click();
   EXPECT_TRUE(f.panFiltro.Visible());
+  EXPECT_EQ(f.ActiveControl(), &f.panFiltro) << "the focus left the grids being disabled";
   EXPECT_TRUE(f.sbtTotais.Down());
   for (TControl* c : {static_cast<TControl*>(&f.tshPadrao), static_cast<TControl*>(&f.tshProduto),
                       static_cast<TControl*>(&f.scbGeral), static_cast<TControl*>(&f.scbRegiao)})
@@ -281,6 +283,7 @@ TEST_F(TotalsTest, QuotationPanelBlocksNavigationAndTheAfCommand) {
   EXPECT_TRUE(f.tshPadrao.Enabled());
   EXPECT_TRUE(f.scbGeral.Enabled());
   EXPECT_TRUE(f.dbgFornecedor.CanFocus());
+  EXPECT_EQ(f.ActiveControl(), &f.dbgFornecedor);
   EXPECT_EQ(f.sbtGerarAF.Tag, 0);
   EXPECT_TRUE(f.sbtGerarAF.Enabled());
   EXPECT_TRUE(f.mnuGerarAF.Enabled());
