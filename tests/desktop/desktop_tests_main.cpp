@@ -8,6 +8,9 @@
 #ifdef APURA_WITH_WORKSHEET
 #include "worksheet_view_test.h"
 #endif
+#ifdef APURA_WITH_ANALYSIS
+#include "effectuation_view_test.h"
+#endif
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -23,6 +26,9 @@ int main(int argc, char** argv) {
   run("HostPiecesTest", apura::desktop::test::HostPiecesTest());
 #ifdef APURA_WITH_WORKSHEET
   run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
+#endif
+#ifdef APURA_WITH_ANALYSIS
+  run("EffectuationViewTest", apura::desktop::test::EffectuationViewTest());
 #endif
   // What the suites left queued (deferred deletes, single-shot timers) goes
   // before the application does.
