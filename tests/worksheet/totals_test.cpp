@@ -171,6 +171,18 @@ TEST_F(TotalsTest, ProductCountsCompareProductAndBrandAsAPair) {
   EXPECT_EQ(f.Monta_Totais('Z'), 0);
 }
 
+// A code holding a quote filters on itself instead of breaking the filter.
+TEST_F(TotalsTest, ACodeWithAQuoteIsTotalledLikeAnyOther) {
+  for (auto* rows : {&tally.apurNeg, &tally.itm, &tally.dados})
+    for (Row& r : *rows)
+      if (Text(r, "CDFORNITMAP") == "FORN01") r["CDFORNITMAP"] = Value("FO'RN01");
+  TfrmPlanApurNegGrid& f = Open();
+  ASSERT_TRUE(f.cdsApurNeg.Locate("CDFORNITMAP", Value("FO'RN01")));
+  EXPECT_NEAR(f.Monta_Totais('4'), Sum(tally.apurNeg, true, Is("CDFORNITMAP", "FO'RN01")), 1e-9);
+  EXPECT_GT(f.Monta_Totais('4'), 0);
+  EXPECT_EQ(f.Monta_Totais('A'), Distinct(tally.apurNeg, Is("CDFORNITMAP", "FO'RN01")));
+}
+
 TEST_F(TotalsTest, DeliveryPanelTakesTheBranchInViewAndTheProductOfTheQuotationLine) {
   TfrmPlanApurNegGrid& f = Open();
   ASSERT_TRUE(f.cdsApurNeg.Locate("IDITMSELAPUR", Value("S")));
