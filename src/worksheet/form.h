@@ -305,6 +305,10 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   void Totais_Apurados(bool boGeral);
   // One total by its selector ("1" to "9", "A", "B"); 0 for any other.
   double Monta_Totais(char chTipo);
+  // While Totais_Apurados fills a panel the sources do not change, so each
+  // scratch table is copied once for all its totals.
+  bool boTotaisEmLote = false;
+  bool boAuxApurNegCopiada = false, boAuxItmApurPrecCopiada = false;
 
   // --- AF generation ---------------------------------------------------------
   // Sends the delivery choices and turns them into AFs on the server; on

@@ -124,6 +124,14 @@ void TfrmPlanApurNegGrid::mnuTotaisClick(TComponent&) {
 }
 
 void TfrmPlanApurNegGrid::Totais_Apurados(bool boGeral) {
+  struct Lote {
+    TfrmPlanApurNegGrid& f;
+    explicit Lote(TfrmPlanApurNegGrid& form) : f(form) {
+      f.boTotaisEmLote = true;
+      f.boAuxApurNegCopiada = f.boAuxItmApurPrecCopiada = false;
+    }
+    ~Lote() { f.boTotaisEmLote = f.boAuxApurNegCopiada = f.boAuxItmApurPrecCopiada = false; }
+  } lote(*this);
   if (boGeral) {
     nedVrTotReg.SetNumber(Monta_Totais('3'));
     nedVrForn.SetNumber(Monta_Totais('4'));
@@ -205,9 +213,15 @@ double TfrmPlanApurNegGrid::Monta_Totais(char chTipo) {
   if (!origem.Active()) return 0;
 
   double resultado = 0;
-  aux.SetData(origem.Data());
-  aux.SetFiltered(true);
+  bool& copiada = entrega ? boAuxItmApurPrecCopiada : boAuxApurNegCopiada;
+  if (!boTotaisEmLote || !copiada) {
+    aux.SetFiltered(false);
+    aux.SetData(origem.Data());
+    copiada = boTotaisEmLote;
+  }
+  // The text before the switch, so the rows are filtered once, by it.
   aux.SetFilter(filtro);
+  aux.SetFiltered(true);
 
   if (soma == Soma::Distintos) {
     bool temIndice = false;
