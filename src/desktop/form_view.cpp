@@ -297,6 +297,7 @@ QWidget* FormView::Build(TControl& control, QWidget* parent) {
   if (auto* tedit = dynamic_cast<TEdit*>(&control)) {
     auto* edit = new QLineEdit(Q(tedit->Text()), parent);
     edit->setReadOnly(tedit->ReadOnly());
+    if (dynamic_cast<TNumberEdit*>(&control)) edit->setAlignment(Qt::AlignRight);
     if (tedit->MaxLength() > 0) edit->setMaxLength(tedit->MaxLength());
     QPointer<QLineEdit> e(edit);
     watch_.On(control, [e, tedit](std::string_view p) {
@@ -387,7 +388,7 @@ QWidget* FormView::Build(TControl& control, QWidget* parent) {
     return w;
   }
   if (!control.Controls().empty() || dynamic_cast<TPanel*>(&control) ||
-      dynamic_cast<TGroupBox*>(&control))
+      dynamic_cast<TGroupBox*>(&control) || dynamic_cast<TScrollBox*>(&control))
     return BuildContainer(control, parent);
   return nullptr;
 }
@@ -435,6 +436,22 @@ void FormView::LayOutChildren(TControl& container, QWidget* w) {
     }
   };
 
+  TControl* scbRegiao = ChildNamed(container, "scbRegiao");
+  TControl* scbGeral = ChildNamed(container, "scbGeral");
+  if (scbRegiao && scbGeral) {
+    // The regions' box down the left, the products' and quotations' box on
+    // the right; the totals panel under both.
+    auto* across = new QSplitter(Qt::Horizontal, w);
+    across->addWidget(Build(*scbRegiao, across));
+    across->addWidget(Build(*scbGeral, across));
+    across->setStretchFactor(0, 1);
+    across->setStretchFactor(1, 4);
+    column->addWidget(across, 1);
+    for (TControl* c : container.Controls())
+      if (c != scbRegiao && c != scbGeral)
+        if (QWidget* k = Build(*c, w)) column->addWidget(k);
+    return;
+  }
   if (regiao && produto && fornecedor) {
     // Regions down the left; the negotiated products over their quotations.
     auto* across = new QSplitter(Qt::Horizontal, w);

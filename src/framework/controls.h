@@ -371,6 +371,13 @@ class TGroupBox : public TControl {
   bool Focusable() const override { return true; }
 };
 
+// A scrolling container for controls too large for their place; here only a
+// parent the code can enable and disable as one.
+class TScrollBox : public TControl {
+ public:
+  using TControl::TControl;
+};
+
 class TLabel : public TControl {
  public:
   using TControl::TControl;

@@ -1,5 +1,7 @@
 #include "server/server_objects.h"
 
+#include "server/af_analysis.h"
+
 #include <cmath>
 #include <stdexcept>
 
@@ -166,6 +168,7 @@ std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& s) {
 void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service) {
   registry.Register(kWorksheetObject, MakeWorksheetObject(service));
   registry.Register(kPurchasingObject, MakePurchasingObject(service));
+  registry.Register(kAfAnalysisObject, MakeAfAnalysisObject(service));
 }
 
 void InProcessTransport::Connect(const std::string& host, int port) {

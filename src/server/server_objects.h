@@ -17,7 +17,7 @@ inline constexpr const char* kPurchasingObject = "Cmp.rdmCompras";
 std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& service);
 std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& service);
 
-// Both objects, registered under their names.
+// The worksheet's, purchasing's and AF analysis' objects, registered under their names.
 void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service);
 
 // A transport that calls the registry directly: for tests and for hosts that run

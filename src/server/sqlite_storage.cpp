@@ -132,6 +132,8 @@ CREATE TABLE IF NOT EXISTS autorizacao_item (
   QTACOMP     REAL NOT NULL,
   VRPRECUNIAP REAL NOT NULL,
   PRIMARY KEY (NRAUTOFORN, NRITEM));
+-- A delivery row is ordered at most once, whatever reaches the database.
+CREATE UNIQUE INDEX IF NOT EXISTS autorizacao_item_entrega ON autorizacao_item (ID_ITEM);
 CREATE TABLE IF NOT EXISTS sequencia (
   NMSEQUENCIA TEXT PRIMARY KEY,
   VRATUAL     INTEGER NOT NULL);
@@ -482,13 +484,13 @@ class SqliteSession : public IStorageSession {
     }
   }
 
-  int DeleteAfs(const std::string& tally) override {
+  int DeleteAfs(const std::string& tally, const std::string& branch) override {
     sql::Stmt l(*db_,
                 "DELETE FROM autorizacao_item WHERE NRAUTOFORN IN "
-                "(SELECT NRAUTOFORN FROM autorizacao WHERE NRSEQAPUR = ?)");
-    l.Bind(1, tally).Run();
-    sql::Stmt h(*db_, "DELETE FROM autorizacao WHERE NRSEQAPUR = ?");
-    h.Bind(1, tally).Run();
+                "(SELECT NRAUTOFORN FROM autorizacao WHERE NRSEQAPUR = ? AND CDFILLANC = ?)");
+    l.Bind(1, tally).Bind(2, branch).Run();
+    sql::Stmt h(*db_, "DELETE FROM autorizacao WHERE NRSEQAPUR = ? AND CDFILLANC = ?");
+    h.Bind(1, tally).Bind(2, branch).Run();
     return sqlite3_changes(db_->get());
   }
 

@@ -33,7 +33,8 @@ class IStorageSession {
 
   virtual std::string NextAfNumber() = 0;
   virtual void InsertAf(const AfRecord& af) = 0;
-  virtual int DeleteAfs(const std::string& tally) = 0;
+  // The AFs of the tally launched from the branch, with their items.
+  virtual int DeleteAfs(const std::string& tally, const std::string& branch) = 0;
   virtual std::vector<AfRecord> Afs(const std::string& tally) = 0;
 
   // Master data is merged (inserted or replaced); the tally must be new.

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "framework/format.h"
@@ -54,6 +55,30 @@ std::string DeliveryKey(std::string_view product, std::string_view region, std::
     k.append(part);
   }
   return k;
+}
+
+// What the buyer decides on a delivery row: chosen, quantity, justification.
+std::tuple<bool, double, std::string> RowState(const Item& it) {
+  return {it.selected, it.QTACOMP, it.TXOBESCMANAP};
+}
+
+// The same, as a row of the change packet's originals says it was loaded; a
+// field the originals do not carry is taken as stored.
+std::tuple<bool, double, std::string> RowState(const DataPacket& o, size_t row,
+                                               const Item& stored) {
+  auto [sel, qt, just] = RowState(stored);
+  const int cSel = o.FieldIndex("IDITMSELAPUR"), cQt = o.FieldIndex("QTACOMP"),
+            cJust = o.FieldIndex("TXOBESCMANAP");
+  auto text = [&](int c) {
+    return c >= 0 && o.fields()[static_cast<size_t>(c)].type == FieldType::String &&
+           !o.IsNull(static_cast<size_t>(c), row);
+  };
+  if (text(cSel)) sel = o.Text(static_cast<size_t>(cSel), row) == "S";
+  if (cQt >= 0 && o.fields()[static_cast<size_t>(cQt)].type != FieldType::String &&
+      !o.IsNull(static_cast<size_t>(cQt), row))
+    qt = o.Number(static_cast<size_t>(cQt), row);
+  if (text(cJust)) just = o.Text(static_cast<size_t>(cJust), row);
+  return {sel, qt, just};
 }
 
 size_t Utf8Length(std::string_view s) {
@@ -159,6 +184,7 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
                         ", fornecedor " + supplier + ", marca " + brand + ").");
     }
     Item& it = items[found->second];
+    const Item& stored = m.items[found->second];
     if (cSel >= 0 && !p.IsNull(cSel, r)) {
       std::string_view sel = p.Text(cSel, r);
       if (sel != "S" && sel != "N") {
@@ -180,6 +206,21 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
         throw ServerError(where + ": a justificativa passa de 2000 caracteres.");
       }
       it.TXOBESCMANAP = just;
+    }
+    // Another buyer may have changed the row since this worksheet loaded it:
+    // what it was then must still be what is stored, unless the stored row
+    // already holds this very change (a retried call).
+    if (kp == originals) {
+      if (RowState(*originals, kr, stored) != RowState(stored) &&
+          RowState(it) != RowState(stored)) {
+        throw ServerError(where +
+                          ": a linha de entrega foi alterada por outro usuário depois de "
+                          "carregada (produto " +
+                          product + ", região " + region + ", filial " + branch + ", entrega " +
+                          DateTimeToText(DateTime{date}) + ", coleta " + collection +
+                          ", fornecedor " + supplier + ", marca " + brand +
+                          "). Nada foi gravado; carregue a apuração novamente.");
+      }
     }
     touched[found->second] = 1;
   }
@@ -397,13 +438,16 @@ std::shared_ptr<const TallyModel> TallyService::WithPrices(const TallyModel& m,
   return next;
 }
 
-void TallyService::ExcluiAF(const std::string& /*branch*/, const std::string& tally) {
+void TallyService::ExcluiAF(const std::string& branch, const std::string& tally) {
   RequireTallyNumber(tally);
+  if (branch.empty()) throw ServerError("Filial não informada.");
   auto s = storage_.OpenSession();
   Transaction tx(*s, true);
   if (!s->Tally(tally)) throw ServerError("Apuração " + tally + " não encontrada.");
-  s->DeleteAfs(tally);
-  s->SetEffectuated(tally, false, 0);
+  // Only the AFs this branch launched for this tally; another branch's stay,
+  // and with them the tally's effectuated state.
+  s->DeleteAfs(tally, branch);
+  if (s->Afs(tally).empty()) s->SetEffectuated(tally, false, 0);
   s->BumpVersion(tally);
   tx.Commit();
   Forget(tally);
@@ -428,16 +472,23 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   }
 
   // Rows already ordered by an earlier effectuation are not ordered twice.
-  std::set<int64_t> ordered;
+  std::map<int64_t, std::string> ordered;  // delivery row -> its AF
   for (const AfRecord& af : s->Afs(rq.tally)) {
-    for (const AfLine& l : af.lines) ordered.insert(l.item);
+    for (const AfLine& l : af.lines) ordered.emplace(l.item, af.number);
   }
+  std::set<std::string> earlierAfs;
+  size_t alreadyOrdered = 0;
 
   // One AF per supplier and destination branch.
   std::map<std::pair<std::string, std::string>, std::vector<size_t>> groups;  // branch, supplier
   for (size_t i = 0; i < items.size(); ++i) {
     const Item& it = items[i];
-    if (!it.selected || !(it.QTACOMP > 0) || ordered.count(it.id)) continue;
+    if (!it.selected || !(it.QTACOMP > 0)) continue;
+    if (auto o = ordered.find(it.id); o != ordered.end()) {
+      ++alreadyOrdered;
+      earlierAfs.insert(o->second);
+      continue;
+    }
     groups[{m->requests[it.request].CDFILIAP, m->quotes[it.quote].CDFORNITMAP}].push_back(i);
   }
 
@@ -488,6 +539,25 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
       af.status = rq.blockAf == "S" ? "B" : "E";
       consistent.push_back(std::move(af));
     }
+  }
+
+  std::string earlierList;
+  for (const std::string& n : earlierAfs) earlierList += (earlierList.empty() ? "" : ", ") + n;
+  const std::string alreadyText =
+      std::to_string(alreadyOrdered) +
+      " linha(s) de entrega escolhida(s) já constam de AF(s) gerada(s) antes (" + earlierList +
+      ") e não foram pedidas de novo.";
+
+  if (groups.empty() && alreadyOrdered > 0) {
+    // A repeated or concurrent effectuation: everything chosen is on order
+    // already. Nothing is written and the buyer is told why.
+    ColumnBuilder empty(RelInconsFields(), 0);
+    return {Value(empty.Build()),
+            Value("Nenhuma AF gerada: " + alreadyText),
+            Value(true),
+            Value(""),
+            Value(),
+            Value("")};
   }
 
   if (groups.empty()) {
@@ -548,6 +618,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
 
   std::vector<std::string> warnings;
   if (overBudget) warnings.push_back(tx_.budgetPartial);
+  if (alreadyOrdered > 0) warnings.push_back(alreadyText);
   // A price above the last one paid for the stock product deserves a look.
   std::unordered_map<int64_t, int32_t> quoteOfItem;
   for (const Item& it : items) quoteOfItem.emplace(it.id, it.quote);

@@ -49,6 +49,7 @@ void Refiltra(TClientDataSet& table) {
 TfrmPlanApurNegGrid::TfrmPlanApurNegGrid(TComponent* owner)
     : WorksheetTables(), TfrmPadraoGrid("frmPlanApurNegGrid", owner) {
   SetupComponents();
+  SetupTotais();
   SetupQueries();
   BindEvents();
 }

@@ -295,9 +295,64 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   std::string Texto_Motivo(const std::string& stMotivo);
   // Unit price of the quotation line when its edit began.
   double rePrecEco = 0;
+  // --- Totals ----------------------------------------------------------------
+  // The "Cotação" grids sit in two scroll boxes, so showing the totals can
+  // disable them as one.
+  TScrollBox scbRegiao{this, "scbRegiao", &tshGeral};
+  TScrollBox scbGeral{this, "scbGeral", &tshGeral};
+  // panFiltro: totals of the quotation line under the cursor.
+  TGroupBox grbVrForn{this, "grbVrForn", &panFiltro};
+  TLabel lblVrForn{this, "lblVrForn", &grbVrForn};
+  TNumberEdit nedVrForn{this, "nedVrForn", &grbVrForn};
+  TLabel lblRegForn{this, "lblRegForn", &grbVrForn};
+  TNumberEdit nedRegForn{this, "nedRegForn", &grbVrForn};
+  TGroupBox grbQtTotForn{this, "grbQtTotForn", &panFiltro};
+  TLabel lblQtTotForn{this, "lblQtTotForn", &grbQtTotForn};
+  TNumberEdit nedQtTotForn{this, "nedQtTotForn", &grbQtTotForn};
+  TGroupBox grbVrTotProd{this, "grbVrTotProd", &panFiltro};
+  TLabel lblVrTotProdGer{this, "lblVrTotProdGer", &grbVrTotProd};
+  TNumberEdit nedVrTotProdGer{this, "nedVrTotProdGer", &grbVrTotProd};
+  TLabel lblVrTotFornProd{this, "lblVrTotFornProd", &grbVrTotProd};
+  TNumberEdit nedVrTotFornProd{this, "nedVrTotFornProd", &grbVrTotProd};
+  TGroupBox grbNumProd{this, "grbNumProd", &panFiltro};
+  TLabel lblNumFornProd{this, "lblNumFornProd", &grbNumProd};
+  TNumberEdit nedNumFornProd{this, "nedNumFornProd", &grbNumProd};
+  TLabel lblNumRegProd{this, "lblNumRegProd", &grbNumProd};
+  TNumberEdit nedNumRegProd{this, "nedNumRegProd", &grbNumProd};
+  TGroupBox grbVrTotReg{this, "grbVrTotReg", &panFiltro};
+  TLabel lblVrTotReg{this, "lblVrTotReg", &grbVrTotReg};
+  TNumberEdit nedVrTotReg{this, "nedVrTotReg", &grbVrTotReg};
+  // panFilt_Entrega: totals of the branch in view.
+  TGroupBox grbVrTotFil{this, "grbVrTotFil", &panFilt_Entrega};
+  TLabel lblVrTotFil_Ger{this, "lblVrTotFil_Ger", &grbVrTotFil};
+  TNumberEdit nedVrTotFil_Ger{this, "nedVrTotFil_Ger", &grbVrTotFil};
+  TLabel lblVrTotFil_Prod{this, "lblVrTotFil_Prod", &grbVrTotFil};
+  TNumberEdit nedVrTotFil_Prod{this, "nedVrTotFil_Prod", &grbVrTotFil};
+  TGroupBox grbQtTotFil{this, "grbQtTotFil", &panFilt_Entrega};
+  TLabel lblQtTotFil_Prod{this, "lblQtTotFil_Prod", &grbQtTotFil};
+  TNumberEdit nedQtTotFil_Prod{this, "nedQtTotFil_Prod", &grbQtTotFil};
+  TGroupBox grbVrTotRegEnt{this, "grbVrTotRegEnt", &panFilt_Entrega};
+  TNumberEdit edtVrTotReg{this, "edtVrTotReg", &grbVrTotRegEnt};
+
+  // Fills the panel of the quotation page (boGeral) or of the delivery page.
+  void Totais_Apurados(bool boGeral);
+  // One total by its selector ("1" to "9", "A", "B"); 0 for any other.
+  double Monta_Totais(char chTipo);
+  // While Totais_Apurados fills a panel the sources do not change, so each
+  // scratch table is copied once for all its totals.
+  bool boTotaisEmLote = false;
+  bool boAuxApurNegCopiada = false, boAuxItmApurPrecCopiada = false;
+
+  // --- AF generation ---------------------------------------------------------
+  // Sends the delivery choices and turns them into AFs on the server; on
+  // success the worksheet closes and the AF analysis screen opens.
+  void Gera_AF();
+  // Puts the AF lock back and enables the AF commands again.
+  void Libera_GerarAF();
 
  private:
   void SetupComponents();
+  void SetupTotais();
   void BindEvents();
   void SetupQueries();
   // Loads a table from a server answer unless it is loaded; with index fields,

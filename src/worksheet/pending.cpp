@@ -10,11 +10,7 @@ namespace apura::worksheet {
 void TfrmPlanApurNegGrid::sbtImprimirClick(TComponent&) {}
 
 // Commands of the tally, AF, simulation, spreadsheet and totals subsystems.
-void TfrmPlanApurNegGrid::sbtGerarAFClick(TComponent&) {}
-void TfrmPlanApurNegGrid::btnAnalisAFClick(TComponent&) {}
 void TfrmPlanApurNegGrid::sbtSimulacaoClick(TComponent&) {}
 void TfrmPlanApurNegGrid::sbtPlanilhaClick(TComponent&) {}
-void TfrmPlanApurNegGrid::sbtTotaisClick(TComponent&) {}
-void TfrmPlanApurNegGrid::mnuTotaisClick(TComponent&) {}
 
 }  // namespace apura::worksheet

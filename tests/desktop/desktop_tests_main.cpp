@@ -15,6 +15,9 @@
 #include "delivery_editing_view_test.h"
 #include "worksheet_view_test.h"
 #endif
+#ifdef APURA_WITH_ANALYSIS
+#include "effectuation_view_test.h"
+#endif
 
 namespace {
 
@@ -60,6 +63,9 @@ int main(int argc, char** argv) {
     run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
     run("DeliveryEditingViewTest", apura::desktop::test::DeliveryEditingViewTest());
     run("TallyViewTest", apura::desktop::test::TallyViewTest());
+#endif
+#ifdef APURA_WITH_ANALYSIS
+    run("EffectuationViewTest", apura::desktop::test::EffectuationViewTest());
 #endif
     // What the suites left queued (deferred deletes, single-shot timers) goes
     // before the application does.

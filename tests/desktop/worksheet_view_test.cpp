@@ -280,6 +280,84 @@ void WorksheetViewTest::buttonsFollowTheModelsEnabledStates() {
   ShowPage("Produtos");
 }
 
+void WorksheetViewTest::totalsToggleShowsAndHidesThePanelUnderTheGrids() {
+  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
+  QVERIFY(tabs);
+  auto tabEnabled = [tabs](const char* caption) {
+    for (int i = 0; i < tabs->count(); ++i)
+      if (tabs->tabText(i) == QString::fromUtf8(caption)) return tabs->isTabEnabled(i);
+    return false;
+  };
+  auto* panel = form_->FindComponentAs<TPanel>("panFiltro");
+  auto* valor = form_->FindComponentAs<TNumberEdit>("nedVrForn");
+  auto* contagem = form_->FindComponentAs<TNumberEdit>("nedNumFornProd");
+  QVERIFY(panel && valor && contagem);
+
+  ShowPage("Cotação");
+  GridView* quotes = Grid("dbgFornecedor");
+  QVERIFY(quotes);
+  ClickRow(quotes, 0, 1);
+  QCoreApplication::processEvents();
+  QWidget* panelWidget = view_->WidgetNamed("panFiltro");
+  QVERIFY(panelWidget);
+  QVERIFY(!panelWidget->isVisible());
+  QAction* toggle = view_->ActionNamed("sbtTotais");
+  QVERIFY(toggle && toggle->isEnabled());
+
+  toggle->trigger();
+  QCoreApplication::processEvents();
+  QVERIFY(panel->Visible());
+  QVERIFY(panelWidget->isVisible());
+  QVERIFY(toggle->isChecked());
+  QVERIFY(!tabEnabled("por Entrega"));
+  QVERIFY(!view_->WidgetNamed("scbGeral")->isEnabled());
+  QVERIFY(!view_->ActionNamed("sbtGerarAF")->isEnabled());
+  // The displays show the model's figures in the user's number format.
+  auto* shown = qobject_cast<QLineEdit*>(view_->WidgetNamed("nedVrForn"));
+  QVERIFY(shown);
+  QCOMPARE(shown->text(), QString::fromStdString(valor->Text()));
+  QVERIFY2(QRegularExpression("^[0-9.]+,[0-9]{5}$").match(shown->text()).hasMatch(),
+           qPrintable(shown->text()));
+  auto* count = qobject_cast<QLineEdit*>(view_->WidgetNamed("nedNumFornProd"));
+  QVERIFY(count);
+  QVERIFY2(QRegularExpression("^[0-9]+$").match(count->text()).hasMatch(),
+           qPrintable(count->text()));
+  // Under the grids, not over them.
+  QWidget* grid = Grid("dbgFornecedor");
+  QVERIFY(panelWidget->mapTo(view_, QPoint(0, 0)).y() >
+          grid->mapTo(view_, QPoint(0, grid->height() - 1)).y());
+
+  // The menu entry hides it again and the button comes up.
+  view_->ActionNamed("mnuTotais")->trigger();
+  QCoreApplication::processEvents();
+  QVERIFY(!panel->Visible());
+  QVERIFY(!panelWidget->isVisible());
+  QVERIFY(!toggle->isChecked());
+  QVERIFY(tabEnabled("por Entrega"));
+  QVERIFY(view_->WidgetNamed("scbGeral")->isEnabled());
+
+  // The delivery page's panel.
+  ShowPage("por Entrega");
+  ClickRow(Grid("dbgCot_Filial"), 0);
+  QCoreApplication::processEvents();
+  QWidget* delivery = view_->WidgetNamed("panFilt_Entrega");
+  QVERIFY(delivery && !delivery->isVisible());
+  QVERIFY(toggle->isEnabled());
+  toggle->trigger();
+  QCoreApplication::processEvents();
+  QVERIFY(delivery->isVisible());
+  QVERIFY(!tabEnabled("Cotação"));
+  auto* filial = qobject_cast<QLineEdit*>(view_->WidgetNamed("nedVrTotFil_Ger"));
+  QVERIFY(filial);
+  QCOMPARE(filial->text(),
+           QString::fromStdString(form_->FindComponentAs<TNumberEdit>("nedVrTotFil_Ger")->Text()));
+  toggle->trigger();
+  QCoreApplication::processEvents();
+  QVERIFY(!delivery->isVisible());
+  QVERIFY(tabEnabled("Cotação"));
+  ShowPage("Produtos");
+}
+
 void WorksheetViewTest::decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive() {
   ShowPage("Cotação");
   GridView* quotes = Grid("dbgFornecedor");

@@ -33,6 +33,7 @@ class WorksheetViewTest : public QObject {
   void demoLaunchShowsTheTallysProducts();
   void clickingRegionProductAndQuotationChangesTheGrids();
   void buttonsFollowTheModelsEnabledStates();
+  void totalsToggleShowsAndHidesThePanelUnderTheGrids();
   void decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive();
   void secondLaunchBringsTheOpenWorksheetForward();
   void demoOfAnySizeKeepsItsOwnDatabase();

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <limits>
+#include <thread>
 
 #include "framework/dataset/dataset.h"
 #include "server_fixture.h"
@@ -47,7 +48,9 @@ class FailingStorage : public IStorage {
       if (++owner.inserts_ == owner.failAt_) throw std::runtime_error("disk full");
       in->InsertAf(af);
     }
-    int DeleteAfs(const std::string& t) override { return in->DeleteAfs(t); }
+    int DeleteAfs(const std::string& t, const std::string& b) override {
+      return in->DeleteAfs(t, b);
+    }
     std::vector<AfRecord> Afs(const std::string& t) override { return in->Afs(t); }
     void ImportTally(const TallyDocument& d) override { in->ImportTally(d); }
   };
@@ -124,6 +127,20 @@ class EffectuationTest : public ServerTest {
     return storage_->OpenSession()->Afs(tally);
   }
 
+  GeraAfRequest Request(Value changes, const std::string& tally) {
+    GeraAfRequest r;
+    r.changes = std::move(changes);
+    r.buyer = "COMP01";
+    r.processingDate = DateTime::FromDate(2026, 12, 8);
+    r.centre = "0001";
+    r.tally = tally;
+    r.branch = "0101";
+    r.blockAf = "N";
+    r.texts.success = kSuccess;
+    r.texts.inconsistentRefused = kRefused;
+    return r;
+  }
+
   std::unique_ptr<TClientDataSet> dados_;
   DateTime d5_ = DateTime::FromDate(2026, 12, 5);
 };
@@ -162,7 +179,9 @@ TEST_F(EffectuationTest, GeneratesOneAfPerSupplierAndBranchAndIsDetectedAfterwar
   EXPECT_EQ(Effectuated(), "77");
   // Asked anyway (the re-effectuation flag), the server orders nothing twice.
   ValueArray again = Call("Gera_AF", GeraArgs(Value())).AsArray();
-  EXPECT_EQ(again[1].ToText(), "");
+  EXPECT_TRUE(again[2].AsBoolean());
+  EXPECT_NE(again[1].ToText().find("3 linha(s) de entrega"), std::string::npos)
+      << again[1].ToText();
   EXPECT_EQ(Afs().size(), 3u);
 
   Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
@@ -363,6 +382,153 @@ TEST_F(EffectuationTest, NullChangePacketOrdersTheStoredSelections) {
     EXPECT_EQ(af.supplier, "F1");
     EXPECT_EQ(af.status, "B");  // IDBLOQUEAAF "S": waiting for release
   }
+}
+
+// A retried call, or a second worksheet on the same tally, must never order a
+// delivery row twice; the rows already on order are named in the outcome.
+TEST_F(EffectuationTest, ARepeatedEffectuationOrdersOnlyWhatIsNotOnOrderYet) {
+  service_->Import(Doc());
+  Value first = Choose({{"F1", "0101", d5_}});
+  ValueArray out = Call("Gera_AF", GeraArgs(first)).AsArray();
+  ASSERT_EQ(out[1].ToText(), kSuccess);
+  const std::string firstAf = Afs().at(0).number;
+
+  // The same packet again, as a retry after a lost answer: nothing new.
+  ValueArray retry = Call("Gera_AF", GeraArgs(first)).AsArray();
+  EXPECT_TRUE(retry[2].AsBoolean());
+  EXPECT_NE(retry[1].ToText().find("(" + firstAf + ")"), std::string::npos) << retry[1].ToText();
+  EXPECT_EQ(Afs().size(), 1u);
+
+  // With one more row chosen, only that row is ordered, and a warning says
+  // why the other is not.
+  ValueArray more =
+      Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}, {"F2", "0102", d5_}}))).AsArray();
+  EXPECT_FALSE(more[2].AsBoolean());
+  EXPECT_EQ(more[1].ToText(), kSuccess);
+  EXPECT_NE(more[3].ToText().find("1 linha(s) de entrega"), std::string::npos) << more[3].ToText();
+  std::vector<AfRecord> afs = Afs();
+  ASSERT_EQ(afs.size(), 2u);
+  std::map<int64_t, int> perRow;
+  for (const AfRecord& af : afs)
+    for (const AfLine& l : af.lines) ++perRow[l.item];
+  EXPECT_EQ(perRow.size(), 2u);
+  for (const auto& [row, n] : perRow) EXPECT_EQ(n, 1) << row;
+}
+
+TEST_F(EffectuationTest, TwoConcurrentEffectuationsOrderEachRowOnce) {
+  for (int round = 0; round < 4; ++round) {
+    TallyDocument d = Doc();
+    d.number = std::to_string(80 + round);
+    service_->Import(d);
+    // Two worksheets that loaded the tally and chose the same rows.
+    const auto rows = std::vector<std::tuple<std::string, std::string, DateTime>>{
+        {"F1", "0101", d5_}, {"F1", "0102", d5_}, {"F2", "0103", d5_}};
+    Value a = Choose(rows, d.number), b = Choose(rows, d.number);
+    std::vector<ValueArray> outcomes(2);
+    std::vector<std::string> errors(2);
+    auto run = [&](int k, Value changes) {
+      try {
+        outcomes[k] = service_->Gera_AF(Request(changes, d.number));
+      } catch (const std::exception& e) {
+        errors[k] = e.what();
+      }
+    };
+    std::thread t1(run, 0, a), t2(run, 1, b);
+    t1.join();
+    t2.join();
+    ASSERT_EQ(errors, (std::vector<std::string>{"", ""}));
+    int succeeded = 0;
+    for (const ValueArray& o : outcomes) {
+      ASSERT_EQ(o.size(), 6u);
+      if (!o[2].AsBoolean()) {
+        ++succeeded;
+        EXPECT_EQ(o[1].ToText(), kSuccess);
+      } else {
+        EXPECT_NE(o[1].ToText().find("3 linha(s) de entrega"), std::string::npos) << o[1].ToText();
+      }
+    }
+    EXPECT_EQ(succeeded, 1);
+    size_t lines = 0;
+    std::set<int64_t> rowsOrdered;
+    for (const AfRecord& af : Afs(d.number))
+      for (const AfLine& l : af.lines) {
+        ++lines;
+        rowsOrdered.insert(l.item);
+      }
+    EXPECT_EQ(lines, 3u);
+    EXPECT_EQ(rowsOrdered.size(), 3u);
+  }
+}
+
+// Another buyer effectuated a row in between: the worksheet's packet still
+// says what the row was when it loaded it, so it is refused by name and none
+// of its other changes are applied.
+TEST_F(EffectuationTest, AStaleChangePacketIsRefusedNamingTheRowWithNothingApplied) {
+  service_->Import(Doc());
+  TClientDataSet late("cdsDados");
+  late.SetData(Get("GetDados"));
+
+  ASSERT_EQ(Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}}))).AsArray()[1].ToText(),
+            kSuccess);
+
+  auto choose = [&late](const std::string& supplier, const std::string& branch, double qt) {
+    ASSERT_TRUE(
+        late.Locate("CDFORNITMAP;CDFILIAP;DTENTRAPUT",
+                    {Value(supplier), Value(branch), Value(DateTime::FromDate(2026, 12, 5))}));
+    late.Edit();
+    late.FieldByName("IDITMSELAPUR").SetAsString("S");
+    late.FieldByName("QTACOMP").SetAsFloat(qt);
+    late.Post();
+  };
+  choose("F2", "0102", 20);
+  choose("F1", "0101", 4);  // the row the other buyer ordered with 10
+  std::string text = Failure("Gera_AF", GeraArgs(Value(late.Delta())));
+  EXPECT_NE(text.find("alterada por outro usuário"), std::string::npos) << text;
+  EXPECT_NE(text.find("filial 0101"), std::string::npos) << text;
+  EXPECT_NE(text.find("fornecedor F1"), std::string::npos) << text;
+
+  EXPECT_EQ(Afs().size(), 1u);
+  DataPacket dados = Get("GetDados");
+  auto chosen = RowsWhere(dados, "IDITMSELAPUR", "S");
+  ASSERT_EQ(chosen.size(), 1u);
+  EXPECT_EQ(At(dados, "CDFILIAP", chosen[0]), "0101");
+  EXPECT_EQ(Num(dados, "QTACOMP", chosen[0]), 10);
+}
+
+TEST_F(EffectuationTest, ExcluiAFRemovesExactlyThatTallysAndBranchsAfs) {
+  service_->Import(Doc());
+  TallyDocument other = Doc();
+  other.number = "78";
+  service_->Import(other);
+
+  // Tally 77 effectuated from two branches, tally 78 from the first.
+  Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}})));
+  std::vector<CallArg> fromOther = GeraArgs(Choose({{"F2", "0102", d5_}}));
+  fromOther[5] = ByVal(Value("0201"));
+  Call("Gera_AF", fromOther);
+  Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}}, "78"), "78"));
+  ASSERT_EQ(Afs().size(), 2u);
+  ASSERT_EQ(Afs("78").size(), 1u);
+
+  Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
+  std::vector<AfRecord> left = Afs();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].launchBranch, "0201");
+  EXPECT_EQ(Afs("78").size(), 1u);
+  EXPECT_EQ(Effectuated(), "77") << "the other branch's AF is still on order";
+  EXPECT_EQ(Effectuated("78"), "78");
+
+  // The rows freed can be ordered again.
+  ValueArray again = Call("Gera_AF", GeraArgs(Value())).AsArray();
+  EXPECT_EQ(again[1].ToText(), kSuccess);
+  EXPECT_EQ(Afs().size(), 2u);
+
+  Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
+  Call("ExcluiAF", {ByVal(Value("0201")), ByRef(Value("77"))});
+  EXPECT_TRUE(Afs().empty());
+  EXPECT_EQ(Effectuated(), "");
+  EXPECT_NE(Failure("ExcluiAF", {ByVal(Value("")), ByRef(Value("77"))}).find("Filial"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "server/demo.h"
 #include "server/server_objects.h"
@@ -112,6 +113,58 @@ TEST_F(ServerIntegrationTest, TheDemoTallyOpensAndItsListsFollowTheSelection) {
   }
   EXPECT_TRUE(host.exceptions.empty()) << host.exceptions.front();
   EXPECT_GT(deliveries, 0) << "no chosen quotation on the demo tally reached a delivery line";
+}
+
+TEST_F(ServerIntegrationTest, EffectuationOrdersTheChoicesOnceAndHandsOverToTheAnalysis) {
+  TfrmPlanApurNegGrid& f = CreateForm(frmPlanApurNegGrid);
+  boStCriado = true;
+  f.Activate();
+  f.mnuGeralClick(f.mnuGeral);
+  bool chosen = false;
+  for (f.cdsProdItem.First(); !chosen && !f.cdsProdItem.Eof(); f.cdsProdItem.Next())
+    chosen = f.cdsApurNeg.Locate("IDITMSELAPUR", Value("S"));
+  ASSERT_TRUE(chosen);
+  // The totals panel on real data: the chosen line's supplier has a value.
+  f.sbtTotais.Click();
+  EXPECT_GT(f.nedVrForn.Number(), 0);
+  EXPECT_GE(f.nedVrForn.Number(), f.nedRegForn.Number());
+  EXPECT_GE(f.nedNumFornProd.Number(), 1);
+  f.sbtTotais.Click();
+
+  EXPECT_TRUE(GuardedCall([&f] { f.sbtGerarAFClick(f.sbtGerarAF); }));
+  ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  ASSERT_EQ(host.loadBPLCalls.size(), 1u);
+  EXPECT_EQ(host.loadBPLCalls[0].first, "PRQ05100");
+  EXPECT_EQ(host.loadBPLCalls[0].second, (ValueArray{Value(demo_.centre), Value(demo_.tally)}));
+  bool informed = false;
+  for (const auto& m : host.messages)
+    informed = informed || m.text == "AF(s) efetivadas com sucesso.";
+  EXPECT_TRUE(informed);
+
+  std::vector<server::AfRecord> afs = storage_->OpenSession()->Afs(demo_.tally);
+  ASSERT_FALSE(afs.empty());
+  std::set<int64_t> rows;
+  size_t lines = 0;
+  for (const auto& af : afs)
+    for (const auto& l : af.lines) {
+      rows.insert(l.item);
+      ++lines;
+    }
+  EXPECT_EQ(rows.size(), lines);
+  host.RunPostedCloses();
+  Application().ProcessReleases();
+  ASSERT_EQ(frmPlanApurNegGrid, nullptr);
+
+  // A second worksheet on the same tally is refused.
+  host.messages.clear();
+  boStCriado = false;
+  TfrmPlanApurNegGrid& g = CreateForm(frmPlanApurNegGrid);
+  boStCriado = true;
+  g.Activate();
+  EXPECT_FALSE(GuardedCall([&g] { g.sbtGerarAFClick(g.sbtGerarAF); }));
+  ASSERT_FALSE(host.messages.empty());
+  EXPECT_EQ(host.messages.back().text, g.msgPadrao.Msg("Erro_EfetivaAF"));
+  EXPECT_EQ(storage_->OpenSession()->Afs(demo_.tally).size(), afs.size());
 }
 
 }  // namespace

@@ -1,0 +1,189 @@
+#include "effectuation_view_test.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "desktop/demo.h"
+#include "desktop/form_view.h"
+#include "desktop/grid_view.h"
+#include "desktop/local_database.h"
+#include "desktop/main_window.h"
+#include "desktop/module_loader.h"
+#include "desktop/qt_host.h"
+#include "framework/format.h"
+#include "framework/netconnection.h"
+#include "rpc/grpc_transport.h"
+
+namespace apura::desktop::test {
+
+namespace {
+
+TForm* FormNamed(const char* name) {
+  for (const auto& f : Application().Forms())
+    if (f->Name == name && !f->Released()) return f.get();
+  return nullptr;
+}
+
+// Presses OK on every message box that comes up until destroyed, keeping
+// their texts in order.
+class OkToEverything {
+ public:
+  OkToEverything() {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      // The host's boxes live on its stack, so a new one may take the old
+      // one's address: a mark on the object tells them apart.
+      if (!box || box->property("answered").toBool()) return;
+      box->setProperty("answered", true);
+      texts << box->text();
+      for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
+        if (b->objectName() == "OK") {
+          b->click();
+          return;
+        }
+      box->close();
+    });
+    timer_.start();
+  }
+  QStringList texts;
+
+ private:
+  QTimer timer_;
+};
+
+// Clicks a cell as the user does: focus, then the cell.
+void ClickCell(GridView* g, int row, int col) {
+  g->setFocus();
+  const QRect r = g->visualRect(g->Model().index(row, col));
+  if (r.isValid())
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, r.center());
+  else
+    g->setCurrentIndex(g->Model().index(row, col));
+}
+
+}  // namespace
+
+EffectuationViewTest::EffectuationViewTest() = default;
+EffectuationViewTest::~EffectuationViewTest() = default;
+
+void EffectuationViewTest::initTestCase() {
+  QVERIFY(dir_.isValid());
+  CurrentFormat().decimalSeparator = ',';
+  CurrentFormat().thousandSeparator = '.';
+  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
+  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
+  HostSettings settings;
+  settings.decimalSeparator = ',';
+  settings.shortDateFormat = "dd/mm/yyyy";
+  settings.activeModule = 34;
+  demo_->Configure(settings);
+  auto local = std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath());
+  SetDefaultDatabase(local);
+  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
+    return rpc::MakeGrpcTransport();
+  });
+  launch_ = *settings.launchValues;
+
+  // The best quotations chosen on the server, as after the buyer's tally.
+  TNetConnection net(nullptr, "netTeste");
+  net.ServerName = "Prq05001.rdmPlanApurNegGrid";
+  net.Host = settings.serverHost;
+  net.Port = settings.serverPort;
+  net.SetConnected(true);
+  CheckResultServ(net.call("MelhorCotacao", {ByRef(Value(launch_[0])), ByRef(Value(launch_[5])),
+                                             ByRef(Value("PRQ")), ByRef(Value("F"))}),
+                  true, 0);
+  net.SetConnected(false);
+
+  host_ = std::make_unique<QtHost>(settings);
+  loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
+  host_->SetModuleLoader(loader_.get());
+  window_ = std::make_unique<MainWindow>(*host_);
+  window_->resize(1280, 800);
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+}
+
+void EffectuationViewTest::cleanupTestCase() {
+  window_.reset();
+  Application().DestroyForms();
+  host_.reset();
+  SetDefaultDatabase(nullptr);
+  SetDefaultTransportFactory(nullptr);
+  demo_.reset();
+}
+
+void EffectuationViewTest::efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNewAfs() {
+  window_->OpenWorksheet(launch_);
+  TForm* ws = FormNamed("frmPlanApurNegGrid");
+  QVERIFY(ws);
+  FormView* view = host_->ViewOf(*ws);
+  QVERIFY(view);
+  auto* tabs = qobject_cast<QTabWidget*>(view->WidgetNamed("pgcPadrao"));
+  QVERIFY(tabs);
+  for (int i = 0; i < tabs->count(); ++i)
+    if (tabs->tabText(i) == QString::fromUtf8("Cotação")) tabs->setCurrentIndex(i);
+  GridView* quotes = view->GridNamed("dbgFornecedor");
+  QVERIFY(quotes);
+  ClickCell(quotes, 0, 1);
+  QCoreApplication::processEvents();
+  QAction* efetivar = view->ActionNamed("sbtGerarAF");
+  QVERIFY(efetivar);
+  QTRY_VERIFY(efetivar->isEnabled());
+
+  {
+    OkToEverything ok;
+    efetivar->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(FormNamed("frmAnaliseAF") != nullptr, 10000);
+    QVERIFY2(ok.texts.contains("AF(s) efetivadas com sucesso."), qPrintable(ok.texts.join(" | ")));
+  }
+  // The close the effectuation posted has run, without a question.
+  QTRY_VERIFY(FormNamed("frmPlanApurNegGrid") == nullptr);
+
+  TForm* analysis = FormNamed("frmAnaliseAF");
+  FormView* av = host_->ViewOf(*analysis);
+  QVERIFY(av);
+  QCOMPARE(av->windowTitle(), QString::fromUtf8("Análise de Autorização de Fornecimento"));
+  GridView* afs = av->GridNamed("dbgPadrao");
+  GridView* items = av->GridNamed("dbgItens");
+  QVERIFY(afs && items);
+  QVERIFY(afs->Model().rowCount() > 0);
+  QVERIFY(items->Model().rowCount() > 0);
+  // Another AF shows its own items.
+  if (afs->Model().rowCount() > 1) {
+    ClickCell(afs, 1, 0);
+    QCoreApplication::processEvents();
+    QVERIFY(items->Model().rowCount() > 0);
+  }
+  QVERIFY(av->GridNamed("dbgIncons"));
+}
+
+void EffectuationViewTest::aSecondEffectuationOfTheSameTallyIsRefused() {
+  window_->OpenWorksheet(launch_);
+  TForm* ws = FormNamed("frmPlanApurNegGrid");
+  QVERIFY(ws);
+  FormView* view = host_->ViewOf(*ws);
+  auto* tabs = qobject_cast<QTabWidget*>(view->WidgetNamed("pgcPadrao"));
+  for (int i = 0; i < tabs->count(); ++i)
+    if (tabs->tabText(i) == QString::fromUtf8("Cotação")) tabs->setCurrentIndex(i);
+  GridView* quotes = view->GridNamed("dbgFornecedor");
+  ClickCell(quotes, 0, 1);
+  QCoreApplication::processEvents();
+  QAction* efetivar = view->ActionNamed("sbtGerarAF");
+  QTRY_VERIFY(efetivar->isEnabled());
+  OkToEverything ok;
+  efetivar->trigger();
+  QTRY_VERIFY(!ok.texts.isEmpty());
+  QVERIFY2(ok.texts.last().startsWith(QString::fromUtf8("Operação bloqueada.")),
+           qPrintable(ok.texts.join(" | ")));
+  QVERIFY(FormNamed("frmPlanApurNegGrid"));
+  QVERIFY(!efetivar->isEnabled());
+}
+
+}  // namespace apura::desktop::test
