@@ -262,6 +262,15 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   void cdsApurNegAfterEdit(TClientDataSet& DataSet);
   void cdsApurNegBeforePost(TClientDataSet& DataSet);
 
+  // --- Price simulation and spreadsheet information --------------------------
+  // The current quotation line as the simulation screen takes it: centre,
+  // collection, supplier, product, tree code, brand, region, tally.
+  ValueArray Chave_Cotacao_Tela() const;
+  // Reloads a table that is open (the lazy loading leaves those alone) and
+  // sorts it by IndOrder on indexFields; a failed call leaves it as it was.
+  void Recarrega_Tabela(TClientDataSet& table, Value (TfrmPlanApurNegGrid::*call)(),
+                        const std::string& indexFields);
+
  private:
   void SetupComponents();
   void BindEvents();

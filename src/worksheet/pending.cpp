@@ -7,14 +7,11 @@
 namespace apura::worksheet {
 
 // The tally report.
-void TfrmPlanApurNegGrid::sbtImprimirClick(TComponent&) {}
 
 // Commands of the tally, AF, simulation, spreadsheet and totals subsystems.
 void TfrmPlanApurNegGrid::sbtApurarClick(TComponent&) {}
 void TfrmPlanApurNegGrid::sbtGerarAFClick(TComponent&) {}
 void TfrmPlanApurNegGrid::btnAnalisAFClick(TComponent&) {}
-void TfrmPlanApurNegGrid::sbtSimulacaoClick(TComponent&) {}
-void TfrmPlanApurNegGrid::sbtPlanilhaClick(TComponent&) {}
 void TfrmPlanApurNegGrid::sbtTotaisClick(TComponent&) {}
 void TfrmPlanApurNegGrid::mnuTotaisClick(TComponent&) {}
 void TfrmPlanApurNegGrid::dbgFornecedorKeyDown(TComponent&, int&, TShiftState) {}
