@@ -80,4 +80,13 @@ void DemoEnvironment::Configure(HostSettings& s) const {
   if (!s.launchValues) s.launchValues = LaunchValues();
 }
 
+void DemoEnvironment::EnsureTallied() {
+  Impl& d = *impl_;
+  const DataPacket items = d.service->GetDados(d.options.centre, d.options.tally);
+  const int sel = items.FieldIndex("IDITMSELAPUR");
+  for (size_t r = 0; r < items.RowCount(); ++r)
+    if (items.Text(static_cast<size_t>(sel), r) == "S") return;
+  d.service->MelhorCotacao(d.options.centre, d.options.tally, "PRQ", "F");
+}
+
 }  // namespace apura::desktop
