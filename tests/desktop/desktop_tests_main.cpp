@@ -6,6 +6,7 @@
 
 #include "host_pieces_test.h"
 #ifdef APURA_WITH_WORKSHEET
+#include "report_view_test.h"
 #include "worksheet_view_test.h"
 #endif
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   run("HostPiecesTest", apura::desktop::test::HostPiecesTest());
 #ifdef APURA_WITH_WORKSHEET
   run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
+  run("ReportViewTest", apura::desktop::test::ReportViewTest());
 #endif
   // What the suites left queued (deferred deletes, single-shot timers) goes
   // before the application does.
