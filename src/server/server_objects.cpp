@@ -3,6 +3,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "server/negotiation_service.h"
+
 namespace apura::server {
 
 namespace {
@@ -166,6 +168,7 @@ std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& s) {
 void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service) {
   registry.Register(kWorksheetObject, MakeWorksheetObject(service));
   registry.Register(kPurchasingObject, MakePurchasingObject(service));
+  RegisterCompanionObjects(registry, service);
 }
 
 void InProcessTransport::Connect(const std::string& host, int port) {
