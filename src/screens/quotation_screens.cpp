@@ -84,6 +84,7 @@ TfrmNegociacao::TfrmNegociacao(ChaveCotacao c)
   lblCodTela.SetCaption(kCodTela);
   lblPrecoNeg.SetCaption("Preço negociado:");
   sbtSimular.SetCaption("Simular");
+  sbtSimular.SetGlyph("simulacao");
   sbtSimular.SetHint("Simular os preços econômicos do preço negociado");
   sbtSimular.OnClick = [this](TComponent& s) { sbtSimularClick(s); };
   sbtConfirma.OnClick = [this](TComponent& s) { sbtConfirmaClick(s); };

@@ -56,7 +56,7 @@ class TfrmNegociacao : public TfrmCotacaoBase {
   TPanel panNegociacao{this, "panNegociacao", this};
   TLabel lblPrecoNeg{this, "lblPrecoNeg", &panNegociacao};
   TEdit edtPrecoNeg{this, "edtPrecoNeg", &panNegociacao};
-  TButtonFlat sbtSimular{this, "sbtSimular", &panNegociacao};
+  TButtonFlat sbtSimular{this, "sbtSimular", &panBotoes};
   TLabel lblSimulacao{this, "lblSimulacao", &panNegociacao};
 
   // Shows what the typed price would give; stores nothing.

@@ -6,6 +6,7 @@
 
 #include "host_pieces_test.h"
 #ifdef APURA_WITH_WORKSHEET
+#include "quotation_screens_test.h"
 #include "report_view_test.h"
 #include "worksheet_view_test.h"
 #endif
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
 #ifdef APURA_WITH_WORKSHEET
   run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
   run("ReportViewTest", apura::desktop::test::ReportViewTest());
+  run("QuotationScreensTest", apura::desktop::test::QuotationScreensTest());
 #endif
   // What the suites left queued (deferred deletes, single-shot timers) goes
   // before the application does.
