@@ -32,12 +32,12 @@ class TfrmCotacaoBase : public TfrmRotiGeral {
   ChaveCotacao chave;
   TNetConnection netCotacao{this, "netCotacao"};
   TClientDataSet cdsCotacao{"cdsCotacao"};
-  TPanel panCotacao{this, "panCotacao", this};
-  TLabel lblFornecedor{this, "lblFornecedor", &panCotacao};
-  TLabel lblProduto{this, "lblProduto", &panCotacao};
-  TLabel lblMarca{this, "lblMarca", &panCotacao};
-  TLabel lblColeta{this, "lblColeta", &panCotacao};
-  TLabel lblPrecos{this, "lblPrecos", &panCotacao};
+  // One line each, down the form.
+  TLabel lblFornecedor{this, "lblFornecedor", this};
+  TLabel lblProduto{this, "lblProduto", this};
+  TLabel lblMarca{this, "lblMarca", this};
+  TLabel lblColeta{this, "lblColeta", this};
+  TLabel lblPrecos{this, "lblPrecos", this};
 
   // Reads the line (GetCotacao) and shows it.
   void Carrega();
@@ -57,7 +57,7 @@ class TfrmNegociacao : public TfrmCotacaoBase {
   TLabel lblPrecoNeg{this, "lblPrecoNeg", &panNegociacao};
   TEdit edtPrecoNeg{this, "edtPrecoNeg", &panNegociacao};
   TButtonFlat sbtSimular{this, "sbtSimular", &panBotoes};
-  TLabel lblSimulacao{this, "lblSimulacao", &panNegociacao};
+  TLabel lblSimulacao{this, "lblSimulacao", this};
 
   // Shows what the typed price would give; stores nothing.
   void sbtSimularClick(TComponent& Sender);
@@ -75,7 +75,7 @@ class TfrmInfPlanilha : public TfrmCotacaoBase {
   static constexpr const char* kCodTela = "PRQ01803";
   explicit TfrmInfPlanilha(ChaveCotacao chave);
 
-  TLabel lblMinimos{this, "lblMinimos", &panCotacao};
+  TLabel lblMinimos{this, "lblMinimos", this};
   TClientDataSet cdsEntregas{"cdsEntregas"};
   TDataSource dtsEntregas{"dtsEntregas"};
   TDBGrid dbgEntregas{this, "dbgEntregas", this};

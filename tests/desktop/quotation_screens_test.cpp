@@ -123,6 +123,8 @@ void QuotationScreensTest::negotiationRecordsALowerPriceTheWorksheetReloads() {
     QTest::keyClicks(edit, QString::fromStdString(lower));
     Click(dialog, "sbtSimular");
     if (auto* l = dialog->findChild<QLabel*>("lblSimulacao")) simulated = l->text();
+    const QString shots = qEnvironmentVariable("APURA_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) dialog->grab().save(shots + "/negociacao.png");
     Click(dialog, "sbtConfirma");
   });
   host_->LoadBPL("PRQ01802", params);

@@ -166,6 +166,17 @@ void ReportViewTest::previewShowsEveryPageAndOffersSavingAsPdf() {
       w->zoomIn();
     }
     save = d.findChild<QAction*>("actSalvarPdf") != nullptr;
+    // For the README: APURA_SCREENSHOT_DIR=docs/screenshots.
+    const QString shots = qEnvironmentVariable("APURA_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+      d.resize(1100, 860);
+      if (auto* w = d.findChild<QPrintPreviewWidget*>()) {
+        w->setCurrentPage(1);
+        w->fitToWidth();
+      }
+      QTest::qWait(50);
+      d.grab().save(shots + "/report-preview.png");
+    }
     d.reject();
   };
   host.ShowReport("LIB050", params);
