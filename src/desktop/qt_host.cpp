@@ -667,7 +667,9 @@ std::vector<std::string> QtHost::ReportQueryParams(const std::string& reportCode
 
 void QtHost::ShowReport(const std::string& reportCode, const TReportParams& params) {
   const ReportDocument doc = BuildReport(reportCode, params);
-  shown_.push_back("report: " + reportCode);
+  std::string record = "report: " + reportCode;
+  for (const TReportParam& p : params.Items) record += " " + p.Name + "=" + p.Value;
+  shown_.push_back(record);
   PreviewReport(doc,
                 QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                   : QApplication::activeWindow(),

@@ -1,15 +1,24 @@
 #include "quotation_screens_test.h"
 
+#include <dlfcn.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 
+#include "desktop/dataset_model.h"
 #include "desktop/demo.h"
+#include "desktop/form_view.h"
+#include "desktop/grid_view.h"
+#include "desktop/local_database.h"
+#include "desktop/main_window.h"
 #include "desktop/module_loader.h"
 #include "desktop/qt_host.h"
 #include "framework/format.h"
@@ -89,12 +98,16 @@ void QuotationScreensTest::initTestCase() {
   host_ = std::make_unique<QtHost>(s);
   loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
   host_->SetModuleLoader(loader_.get());
+  auto local = std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath());
+  SetDefaultDatabase(local);
 }
 
 void QuotationScreensTest::cleanupTestCase() {
+  window_.reset();
   Application().DestroyForms();
   host_.reset();
   loader_.reset();
+  SetDefaultDatabase(nullptr);
   demo_.reset();
 }
 
@@ -180,6 +193,101 @@ void QuotationScreensTest::spreadsheetShowsTheLineAndItsDeliveries() {
   QVERIFY2(supplier.contains(QString::fromStdString(Cell(lines, "NMFANTFORN", 0))),
            qPrintable(supplier));
   QVERIFY(!confirmShown);
+}
+
+void QuotationScreensTest::worksheetSimulatesAndPrintsThroughTheScreens() {
+  // A suite run before this one in the same process may have left the
+  // module's worksheet flag set over a form that is gone.
+  if (void* lib = dlopen(loader_->LibraryPath("PRQ05001").c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+    if (auto* created = static_cast<bool*>(dlsym(lib, "boStCriado"))) *created = false;
+    dlclose(lib);
+  }
+  host_->Settings().activeModule = 34;
+  window_ = std::make_unique<MainWindow>(*host_);
+  window_->resize(1280, 800);
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  window_->OpenWorksheet(*host_->Settings().launchValues);
+  TForm* form = nullptr;
+  for (const auto& f : Application().Forms())
+    if (f->Name == "frmPlanApurNegGrid") form = f.get();
+  QVERIFY(form);
+  FormView* view = host_->ViewOf(*form);
+  QVERIFY(view);
+  auto* tabs = qobject_cast<QTabWidget*>(view->WidgetNamed("pgcPadrao"));
+  QVERIFY(tabs);
+  for (int i = 0; i < tabs->count(); ++i)
+    if (tabs->tabText(i) == QString::fromUtf8("Cotação")) tabs->setCurrentIndex(i);
+  QCoreApplication::processEvents();
+  GridView* quotes = view->GridNamed("dbgFornecedor");
+  QVERIFY(quotes);
+  auto column = [quotes](const char* field) {
+    const auto& cols = quotes->Model().Columns();
+    for (size_t i = 0; i < cols.size(); ++i)
+      if (QString::fromStdString(cols[i].fieldName).compare(field, Qt::CaseInsensitive) == 0)
+        return int(i);
+    return -1;
+  };
+  auto currentText = [quotes](int col) {
+    return quotes->Model()
+        .data(quotes->Model().index(quotes->currentIndex().row(), col), Qt::DisplayRole)
+        .toString();
+  };
+  const int cPrice = column("VRPRECUNIAP"), cEcon = column("PRECOECON"),
+            cName = column("NMFANTFORN");
+  QVERIFY(cPrice >= 0 && cEcon >= 0 && cName >= 0);
+  QVERIFY(quotes->Model().rowCount() > 1);
+  quotes->setFocus();
+  quotes->setCurrentIndex(quotes->Model().index(1, cPrice));
+  QCoreApplication::processEvents();
+  const QString supplier = currentText(cName);
+  double price = 0, econ = 0;
+  QVERIFY(TextToFloat(currentText(cPrice).replace(".", "").toStdString(), price));
+  QVERIFY(TextToFloat(currentText(cEcon).replace(".", "").toStdString(), econ));
+  QVERIFY(price > 0);
+
+  // Negotiate a lower price: the worksheet comes back on the same line with
+  // the price and a lower economic price.
+  const std::string lower = FormatFloat("0.00", price / 2);
+  bool negotiated = false;
+  OnModal([&](QWidget* dialog) {
+    auto* edit = dialog->findChild<QLineEdit*>("edtPrecoNeg");
+    QVERIFY(edit);
+    negotiated = true;
+    QTest::keyClicks(edit, QString::fromStdString(lower));
+    Click(dialog, "sbtConfirma");
+  });
+  auto* simulate = form->FindComponentAs<TControl>("sbtSimulacao");
+  QVERIFY(simulate);
+  QVERIFY(GuardedCall([simulate] { simulate->Click(); }));
+  QVERIFY(negotiated);
+  QCoreApplication::processEvents();
+  QCOMPARE(currentText(cName), supplier);
+  double now = 0, econNow = 0;
+  QVERIFY(TextToFloat(currentText(cPrice).replace(".", "").toStdString(), now));
+  QVERIFY(TextToFloat(currentText(cEcon).replace(".", "").toStdString(), econNow));
+  double typed = 0;
+  QVERIFY(TextToFloat(lower, typed));
+  QCOMPARE(now, typed);
+  QVERIFY(econNow < econ);
+
+  // Print: the report form previews the tally of the current line.
+  int pages = -1;
+  host_->onReportPreview = [&](QPrintPreviewDialog& d) {
+    if (auto* w = d.findChild<QPrintPreviewWidget*>()) pages = w->pageCount();
+    d.reject();
+  };
+  OnModal([&](QWidget* dialog) {
+    Click(dialog, "sbtVisualizar");
+    Click(dialog, "sbtSair");
+  });
+  auto* print = form->FindComponentAs<TControl>("sbtImprimir");
+  QVERIFY(print);
+  QVERIFY(GuardedCall([print] { print->Click(); }));
+  host_->onReportPreview = nullptr;
+  QVERIFY(pages > 1);
+  const auto& v = *host_->Settings().launchValues;
+  QCOMPARE(host_->Shown().back(), "report: LIB050 P_NRAPURACAO=" + v[5] + " P_CDCENTITMAP=" + v[0]);
 }
 
 }  // namespace apura::desktop::test

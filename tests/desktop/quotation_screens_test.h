@@ -10,6 +10,7 @@ namespace apura::desktop {
 class DemoEnvironment;
 class QtHost;
 class ModuleLoader;
+class MainWindow;
 }  // namespace apura::desktop
 
 namespace apura::desktop::test {
@@ -25,12 +26,14 @@ class QuotationScreensTest : public QObject {
   void cleanupTestCase();
   void negotiationRecordsALowerPriceTheWorksheetReloads();
   void spreadsheetShowsTheLineAndItsDeliveries();
+  void worksheetSimulatesAndPrintsThroughTheScreens();
 
  private:
   QTemporaryDir dir_;
   std::unique_ptr<DemoEnvironment> demo_;
   std::unique_ptr<QtHost> host_;
   std::unique_ptr<ModuleLoader> loader_;
+  std::unique_ptr<MainWindow> window_;
 };
 
 }  // namespace apura::desktop::test

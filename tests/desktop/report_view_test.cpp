@@ -183,7 +183,7 @@ void ReportViewTest::previewShowsEveryPageAndOffersSavingAsPdf() {
   QVERIFY(title.startsWith("LIB050"));
   QCOMPARE(shownPages, pages);
   QVERIFY(save);
-  QCOMPARE(host.Shown().back(), std::string("report: LIB050"));
+  QCOMPARE(host.Shown().back(), std::string("report: LIB050 P_NRAPURACAO=1234 P_CDCENTITMAP=0001"));
 }
 
 void ReportViewTest::reportFormPreviewsWithTheFormsParameters() {
