@@ -14,8 +14,11 @@ void TfrmPlanApurNegGrid::sbtPlanilhaClick(TComponent&) {
     }
   }
   // The same key as the simulation screen's, behind a flag of that screen.
-  ValueArray params = Chave_Cotacao_Tela();
-  params.insert(params.begin(), Value(false));
+  const ValueArray chave = Chave_Cotacao_Tela();
+  ValueArray params;
+  params.reserve(chave.size() + 1);
+  params.emplace_back(false);
+  for (const Value& v : chave) params.push_back(v);
   LoadBPL("PRQ01803", params);
   Repaint();
 }
