@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release
-cmake --build --preset release -j "$(nproc)" --target apura PRQ05001 PRQ05100
+cmake --build --preset release -j "$(nproc)" --target apura PRQ05001 PRQ05100 PRQ01802 PRQ01803
 exec build/release/bin/apura --demo "$@"

@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  xvfb xauth imagemagick fonts-dejavu-core
+  xvfb xauth imagemagick fonts-dejavu-core poppler-utils
 )
 
 missing=()

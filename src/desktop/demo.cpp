@@ -5,6 +5,7 @@
 #include "framework/format.h"
 #include "rpc/grpc_transport.h"
 #include "server/demo.h"
+#include "server/report_service.h"
 #include "server/server_objects.h"
 #include "server/sqlite_storage.h"
 #include "server/tally_service.h"
@@ -16,6 +17,7 @@ struct DemoEnvironment::Impl {
   server::TallyDocument doc;
   std::unique_ptr<server::SqliteStorage> storage;
   std::unique_ptr<server::TallyService> service;
+  std::unique_ptr<server::ReportService> reports;
   rpc::ServerRegistry registry;
   std::unique_ptr<rpc::GrpcServer> grpc;
 };
@@ -31,6 +33,8 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   d.service = std::make_unique<server::TallyService>(*d.storage);
   if (!d.service->TallyExists(d.options.tally)) d.service->Import(d.doc);
   server::RegisterServerObjects(d.registry, *d.service);
+  d.reports = std::make_unique<server::ReportService>(dbPath_);
+  server::RegisterReportObject(d.registry, *d.reports);
   // Loopback only: the demo never listens beyond this machine.
   d.grpc = std::make_unique<rpc::GrpcServer>(d.registry, "127.0.0.1:0");
   localPath_ = (std::filesystem::path(dir) / "apura-local-demo.sqlite").string();
@@ -74,6 +78,15 @@ void DemoEnvironment::Configure(HostSettings& s) const {
   // The demo's tree codes are stored with their dots ("1.01.001").
   s.productTreePicture.clear();
   if (!s.launchValues) s.launchValues = LaunchValues();
+}
+
+void DemoEnvironment::EnsureTallied() {
+  Impl& d = *impl_;
+  const DataPacket items = d.service->GetDados(d.options.centre, d.options.tally);
+  const int sel = items.FieldIndex("IDITMSELAPUR");
+  for (size_t r = 0; r < items.RowCount(); ++r)
+    if (items.Text(static_cast<size_t>(sel), r) == "S") return;
+  d.service->MelhorCotacao(d.options.centre, d.options.tally, "PRQ", "F");
 }
 
 }  // namespace apura::desktop

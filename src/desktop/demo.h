@@ -35,6 +35,9 @@ class DemoEnvironment {
   // Points the session at the demo: server address, local database, the
   // demo buyer as operator, the supplies module.
   void Configure(HostSettings& settings) const;
+  // Has the server choose the best quotations when nothing is chosen yet, so
+  // a report of the demo tally shows what a tallied one looks like.
+  void EnsureTallied();
 
  private:
   struct Impl;

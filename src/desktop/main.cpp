@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
+#include "desktop/batch_report.h"
 #include "desktop/demo.h"
 #include "desktop/local_database.h"
 #include "desktop/main_window.h"
@@ -23,6 +25,10 @@ using namespace apura;
 using namespace apura::desktop;
 
 int main(int argc, char** argv) {
+  // A report written to a file needs no screen.
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "--pdf" && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+      qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QApplication::setApplicationName("apura");
   QApplication::setOrganizationName("Apura");
@@ -56,11 +62,14 @@ int main(int argc, char** argv) {
     if (settings.demo) {
       demo = DemoEnvironment::FromSettings(settings, dataDir);
       demo->Configure(settings);
+      if (!settings.reportCode.empty()) demo->EnsureTallied();
       // The demo shows the supplies module, where every column of the
       // worksheet is on, unless the command line chose another.
       if (!app.arguments().contains("--module")) settings.activeModule = 34;
-      std::fprintf(stdout, "apura: demo server on %s\n", demo->Address().c_str());
-      std::fflush(stdout);
+      if (settings.reportCode.empty()) {
+        std::fprintf(stdout, "apura: demo server on %s\n", demo->Address().c_str());
+        std::fflush(stdout);
+      }
     }
     if (settings.localDatabase.empty()) {
       std::filesystem::create_directories(dataDir);
@@ -76,6 +85,14 @@ int main(int argc, char** argv) {
   SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
     return rpc::MakeGrpcTransport();
   });
+
+  if (!settings.reportCode.empty()) {
+    std::string why;
+    const int code = RunBatchReport(settings, why);
+    if (code != 0) std::fprintf(stderr, "apura: %s\n", why.c_str());
+    SetDefaultDatabase(nullptr);
+    return code;
+  }
 
   int rc;
   {

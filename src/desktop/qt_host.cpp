@@ -28,6 +28,7 @@
 #include "desktop/form_view.h"
 #include "desktop/keys.h"
 #include "desktop/module_loader.h"
+#include "desktop/report_view.h"
 #include "desktop/watch.h"
 #include "framework/format.h"
 
@@ -643,15 +644,36 @@ void QtHost::SetCursor(int cursor) {
   }
 }
 
+TNetConnection& QtHost::ReportConnection() {
+  if (!reportNet_) {
+    reportNet_ = std::make_unique<TNetConnection>(nullptr, "netRelatorio");
+    reportNet_->ServerName = kReportServerObject;
+    reportNet_->ThrowException = false;
+    reportNet_->BeforeConnect = [this](TComponent&) {
+      reportNet_->Host = settings_.serverHost;
+      reportNet_->Port = settings_.serverPort;
+    };
+  }
+  return *reportNet_;
+}
+
+ReportDocument QtHost::BuildReport(const std::string& reportCode, const TReportParams& params) {
+  return ReportClient(ReportConnection()).Build(reportCode, params);
+}
+
 std::vector<std::string> QtHost::ReportQueryParams(const std::string& reportCode) {
-  (void)reportCode;
-  return {};
+  return ReportClient(ReportConnection()).Definition(reportCode).params;
 }
 
 void QtHost::ShowReport(const std::string& reportCode, const TReportParams& params) {
-  (void)params;
-  MessageBox("O relatório " + reportCode + " não está disponível neste computador.", {},
-             TMsgDlgType::mtWarning, mbOK, 0);
+  const ReportDocument doc = BuildReport(reportCode, params);
+  std::string record = "report: " + reportCode;
+  for (const TReportParam& p : params.Items) record += " " + p.Name + "=" + p.Value;
+  shown_.push_back(record);
+  PreviewReport(doc,
+                QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                  : QApplication::activeWindow(),
+                onReportPreview);
 }
 
 // --- Activation

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,12 +15,15 @@
 #include "desktop/settings.h"
 #include "framework/forms.h"
 #include "framework/host.h"
+#include "framework/netconnection.h"
+#include "framework/report.h"
 
 class QMdiArea;
 class QMdiSubWindow;
 class QWidget;
 class QFrame;
 class QLabel;
+class QPrintPreviewDialog;
 
 namespace apura::desktop {
 
@@ -82,6 +86,13 @@ class QtHost : public QObject, public IHostServices {
   std::vector<std::string> ReportQueryParams(const std::string& reportCode) override;
   void ShowReport(const std::string& reportCode, const TReportParams& params) override;
 
+  // Reports: the connection to the server's report object (at the session's
+  // server address), the document of a run, and a hook that gets the print
+  // preview once it is up.
+  TNetConnection& ReportConnection();
+  ReportDocument BuildReport(const std::string& reportCode, const TReportParams& params);
+  std::function<void(QPrintPreviewDialog&)> onReportPreview;
+
   // The MDI child that became active (null: none); forms follow it.
   void SubWindowActivated(QMdiSubWindow* window);
 
@@ -111,6 +122,7 @@ class QtHost : public QObject, public IHostServices {
   QPointer<QLabel> busyLabel_;
   int busyDepth_ = 0;
   int cursorDepth_ = 0;
+  std::unique_ptr<TNetConnection> reportNet_;
 };
 
 }  // namespace apura::desktop

@@ -166,9 +166,14 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
                                   "buyer name, start, end, tally, repeat flag.",
                                   "values");
   const QCommandLineOption file("settings", "Settings file to read.", "file");
-  for (const auto* o : {&help,   &server, &host,       &port,    &keep,     &oper,    &branch,
-                        &date,   &module, &dateFormat, &decimal, &tree,     &modules, &local,
-                        &screen, &height, &demo,       &demoDir, &demoRows, &launch,  &file})
+  const QCommandLineOption report("report",
+                                  "Render this report of the launch's tally (with --pdf).", "code");
+  const QCommandLineOption pdf("pdf", "Write the --report to this PDF file, without a window.",
+                               "file");
+  for (const auto* o :
+       {&help,   &server,     &host,     &port,   &keep,    &oper,   &branch, &date,
+        &module, &dateFormat, &decimal,  &tree,   &modules, &local,  &screen, &height,
+        &demo,   &demoDir,    &demoRows, &launch, &file,    &report, &pdf})
     p.addOption(*o);
   p.addPositionalArgument("values", "The seven launch values, instead of --launch.",
                           "[centre buyer name start end tally flag]");
@@ -245,6 +250,16 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
       return false;
     }
     s.demoRows = size_t(n);
+  }
+  if (p.isSet(report)) s.reportCode = S(p.value(report));
+  if (p.isSet(pdf)) s.reportPdf = S(p.value(pdf));
+  if (!s.reportPdf.empty() && s.reportCode.empty()) {
+    error = "--pdf needs --report to say which report";
+    return false;
+  }
+  if (!s.reportCode.empty() && s.reportPdf.empty()) {
+    error = "--report needs --pdf to say where the report goes";
+    return false;
   }
   QStringList values;
   if (p.isSet(launch)) values = p.value(launch).split('|');

@@ -30,6 +30,10 @@ struct HostSettings {
   bool demo = false;
   std::string demoDir;  // empty: the data folder
   size_t demoRows = 0;  // 0: the ordinary demo; else about that many delivery rows
+  // Batch report: the report's code and the PDF file it is written to; the
+  // host then renders it without a window and ends.
+  std::string reportCode;
+  std::string reportPdf;
   // The seven launch values, when given on the command line.
   std::optional<std::vector<std::string>> launchValues;
 };

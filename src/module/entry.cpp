@@ -6,6 +6,7 @@
 #include "framework/host.h"
 #include "worksheet/form.h"
 #include "worksheet/launch.h"
+#include "worksheet/tally_report.h"
 
 using apura::ConversionError;
 using apura::Value;
@@ -86,7 +87,9 @@ const ApuraPackageInfo* GetPackageInfoTable() {
 }
 
 void PackageLoad() {
-  if (initCount++ == 0) boStCriado = false;
+  if (initCount++ != 0) return;
+  boStCriado = false;
+  apura::worksheet::rel_apuracao::Inicializa();
 }
 
 void PackageUnload() {

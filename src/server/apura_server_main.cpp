@@ -18,6 +18,7 @@
 
 #include "rpc/grpc_transport.h"
 #include "server/demo.h"
+#include "server/report_service.h"
 #include "server/server_objects.h"
 #include "server/sqlite_storage.h"
 #include "server/tally_document.h"
@@ -108,6 +109,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     apura::rpc::ServerRegistry registry;
     RegisterServerObjects(registry, service);
+    ReportService reports(db);
+    RegisterReportObject(registry, reports);
     apura::rpc::GrpcServer server(registry, listen);
     std::cout << "apura-server listening on " << server.address() << std::endl;
 

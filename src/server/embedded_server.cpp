@@ -1,21 +1,25 @@
 #include "server/embedded_server.h"
 
 #include "rpc/grpc_transport.h"
+#include "server/report_service.h"
 #include "server/server_objects.h"
 #include "server/sqlite_storage.h"
 
 namespace apura::server {
 
 struct EmbeddedServer::Impl {
-  explicit Impl(const EmbeddedServerOptions& o) : storage(o.dbPath), service(storage) {
+  explicit Impl(const EmbeddedServerOptions& o)
+      : storage(o.dbPath), service(storage), reports(o.dbPath) {
     if (o.demo && !service.TallyExists(o.demoOptions.tally)) {
       service.Import(GenerateDemo(o.demoOptions));
     }
     RegisterServerObjects(registry, service);
+    RegisterReportObject(registry, reports);
     server = std::make_unique<rpc::GrpcServer>(registry, o.listen);
   }
   SqliteStorage storage;
   TallyService service;
+  ReportService reports;
   rpc::ServerRegistry registry;
   std::unique_ptr<rpc::GrpcServer> server;
 };

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "server/negotiation_service.h"
+
 namespace apura::server {
 
 namespace {
@@ -169,6 +171,7 @@ void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service)
   registry.Register(kWorksheetObject, MakeWorksheetObject(service));
   registry.Register(kPurchasingObject, MakePurchasingObject(service));
   registry.Register(kAfAnalysisObject, MakeAfAnalysisObject(service));
+  RegisterCompanionObjects(registry, service);
 }
 
 void InProcessTransport::Connect(const std::string& host, int port) {

@@ -349,6 +349,14 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   void Gera_AF();
   // Puts the AF lock back and enables the AF commands again.
   void Libera_GerarAF();
+  // --- Price simulation and spreadsheet information --------------------------
+  // The current quotation line as the simulation screen takes it: centre,
+  // collection, supplier, product, tree code, brand, region, tally.
+  ValueArray Chave_Cotacao_Tela() const;
+  // Reloads a table that is open (the lazy loading leaves those alone) and
+  // sorts it by IndOrder on indexFields; a failed call leaves it as it was.
+  void Recarrega_Tabela(TClientDataSet& table, Value (TfrmPlanApurNegGrid::*call)(),
+                        const std::string& indexFields);
 
  private:
   void SetupComponents();

@@ -11,8 +11,10 @@
 
 #include "host_pieces_test.h"
 #ifdef APURA_WITH_WORKSHEET
-#include "tally_view_test.h"
 #include "delivery_editing_view_test.h"
+#include "quotation_screens_test.h"
+#include "report_view_test.h"
+#include "tally_view_test.h"
 #include "worksheet_view_test.h"
 #endif
 #ifdef APURA_WITH_ANALYSIS
@@ -63,6 +65,8 @@ int main(int argc, char** argv) {
     run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
     run("DeliveryEditingViewTest", apura::desktop::test::DeliveryEditingViewTest());
     run("TallyViewTest", apura::desktop::test::TallyViewTest());
+    run("ReportViewTest", apura::desktop::test::ReportViewTest());
+    run("QuotationScreensTest", apura::desktop::test::QuotationScreensTest());
 #endif
 #ifdef APURA_WITH_ANALYSIS
     run("EffectuationViewTest", apura::desktop::test::EffectuationViewTest());

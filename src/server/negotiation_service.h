@@ -1,0 +1,22 @@
+#pragma once
+// The server objects of the two screens the worksheet opens on a quotation
+// line: negotiation and simulation (read the line, simulate a unit price,
+// record the negotiated one) and the spreadsheet information (read the line
+// and its delivery requests).
+
+#include "rpc/dispatch.h"
+#include "server/tally_service.h"
+
+namespace apura::server {
+
+inline constexpr const char* kNegotiationObject = "Prq01802.rdmNegociacao";
+inline constexpr const char* kSpreadsheetObject = "Prq01803.rdmInfPlanilha";
+
+// Both read GetCotacao(centre, collection, supplier, product, brand, region,
+// tally) and GetEntregas(centre, product, region, tally, collection, supplier,
+// brand); the negotiation object adds SimulaPreco and GravaPreco(centre,
+// collection, supplier, product, brand, region, unit price, tally), which
+// answer [PRECOECON, PRECOECONPI], GravaPreco storing the price.
+void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& service);
+
+}  // namespace apura::server

@@ -1,0 +1,220 @@
+#include "report_view_test.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include "desktop/batch_report.h"
+#include "desktop/demo.h"
+#include "desktop/form_view.h"
+#include "desktop/qt_host.h"
+#include "desktop/report_view.h"
+#include "framework/format.h"
+#include "framework/forms.h"
+#include "framework/netconnection.h"
+#include "rpc/grpc_transport.h"
+#include "server/report_service.h"
+
+namespace apura::desktop::test {
+
+namespace {
+
+QString Run(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.start(program, args);
+  if (!p.waitForFinished(30000)) return {};
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int PdfPages(const QString& file) {
+  const QString info = Run("pdfinfo", {file});
+  const auto m = QRegularExpression(R"(Pages:\s+(\d+))").match(info);
+  return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// The text of the PDF with runs of blanks made one, as the lines read.
+QString PdfText(const QString& file) {
+  QString t = Run("pdftotext", {"-layout", file, "-"});
+  t.replace(QRegularExpression("[ \\t]+"), " ");
+  return t;
+}
+
+HostSettings Settings(const DemoEnvironment& demo) {
+  HostSettings s;
+  s.decimalSeparator = ',';
+  s.shortDateFormat = "dd/mm/yyyy";
+  demo.Configure(s);
+  return s;
+}
+
+// The document of the demo tally's report, and the sum of the values its
+// detail query answered.
+ReportDocument DemoReport(const HostSettings& s, double& valueSum) {
+  TNetConnection net(nullptr, "netRelatorio");
+  net.ServerName = kReportServerObject;
+  net.ThrowException = false;
+  net.Host = s.serverHost;
+  net.Port = s.serverPort;
+  ReportClient client(net);
+  const ReportDefinition def = client.Definition("LIB050");
+  const ValueArray results = client.Run("LIB050", TallyReportParams(def.params, *s.launchValues));
+  const DataPacket& items = results.at(1).AsPacket();
+  valueSum = 0;
+  for (size_t r = 0; r < items.RowCount(); ++r)
+    valueSum += items.Number(static_cast<size_t>(items.FieldIndex("VRTOTAL")), r);
+  return BuildReport(def, results);
+}
+
+}  // namespace
+
+ReportViewTest::ReportViewTest() = default;
+ReportViewTest::~ReportViewTest() = default;
+
+void ReportViewTest::initTestCase() {
+  QVERIFY(dir_.isValid());
+  CurrentFormat().decimalSeparator = ',';
+  CurrentFormat().thousandSeparator = '.';
+  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
+  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
+    return rpc::MakeGrpcTransport();
+  });
+  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
+  demo_->EnsureTallied();
+}
+
+void ReportViewTest::cleanupTestCase() {
+  demo_.reset();
+}
+
+void ReportViewTest::tallyReportPdfShowsTheTallySuppliersAndTotals() {
+  HostSettings s = Settings(*demo_);
+  s.reportCode = "LIB050";
+  s.reportPdf = dir_.filePath("lib050.pdf").toStdString();
+  std::string error;
+  QCOMPARE(RunBatchReport(s, error), 0);
+  QVERIFY2(error.empty(), error.c_str());
+
+  double grand = 0;
+  const ReportDocument doc = DemoReport(s, grand);
+  const QString pdf = QString::fromStdString(s.reportPdf);
+  const int pages = PdfPages(pdf);
+  QVERIFY2(pages > 1, "the demo tally's report takes more than one page");
+  const QString text = PdfText(pdf);
+  QVERIFY(text.contains(QString::fromUtf8("Apuração nº 1234")));
+  QVERIFY(text.contains(QString("Página %1 de %1").arg(pages)));
+  QVERIFY(text.contains(QString("Página 1 de %1").arg(pages)));
+
+  // Every supplier's subtotal and the grand total, as the rows add up.
+  int footers = 0;
+  for (const ReportLine& l : doc.lines) {
+    if (l.kind != ReportLine::Kind::GroupFooter && l.kind != ReportLine::Kind::GrandTotal) continue;
+    ++footers;
+    const QString value = QString::fromStdString(l.cells.back());
+    QVERIFY2(text.contains(value), qPrintable(value));
+    const QString label = QString::fromStdString(l.text).left(30);
+    QVERIFY2(text.contains(label), qPrintable(label));
+  }
+  QVERIFY(footers >= 3);
+  const QString total = QString::fromStdString(FormatFloat("#,##0.00", grand));
+  QVERIFY2(text.contains(QString::fromUtf8("Total geral da apuração ")), "grand total line");
+  QCOMPARE(QString::fromStdString(doc.lines.back().cells.back()), total);
+  QVERIFY(text.contains(total));
+}
+
+void ReportViewTest::aBrokenDefinitionFailsNamingTheReport() {
+  {
+    server::ReportService store(demo_->DatabasePath());
+    store.Save(R"({"code": "TST99", "title": "Quebrado", "params": ["P_NRAPURACAO"],
+      "queries": [{"name": "itens", "role": "detail",
+                   "sql": "SELECT X FROM tabela_que_nao_existe WHERE A = :P_NRAPURACAO"}],
+      "columns": [{"caption": "X", "field": "X"}]})");
+  }
+  HostSettings s = Settings(*demo_);
+  s.reportCode = "TST99";
+  s.reportPdf = dir_.filePath("tst99.pdf").toStdString();
+  std::string error;
+  QCOMPARE(RunBatchReport(s, error), 1);
+  QVERIFY2(error.find("Relatório TST99") != std::string::npos, error.c_str());
+  QVERIFY2(error.find("tabela_que_nao_existe") != std::string::npos, error.c_str());
+  QVERIFY(!QFile::exists(QString::fromStdString(s.reportPdf)));
+}
+
+void ReportViewTest::previewShowsEveryPageAndOffersSavingAsPdf() {
+  QtHost host(Settings(*demo_));
+  TReportParams params;
+  params.Items = {{"P_NRAPURACAO", "1234"}, {"P_CDCENTITMAP", "0001"}};
+  const ReportDocument doc = host.BuildReport("LIB050", params);
+  const QString pdf = dir_.filePath("preview.pdf");
+  QVERIFY(WriteReportPdf(doc, pdf));
+  const int pages = PdfPages(pdf);
+
+  int shownPages = -1;
+  bool save = false;
+  QString title;
+  host.onReportPreview = [&](QPrintPreviewDialog& d) {
+    title = d.windowTitle();
+    if (auto* w = d.findChild<QPrintPreviewWidget*>()) {
+      w->updatePreview();
+      shownPages = w->pageCount();
+      w->setCurrentPage(shownPages);
+      w->zoomIn();
+    }
+    save = d.findChild<QAction*>("actSalvarPdf") != nullptr;
+    // For the README: APURA_SCREENSHOT_DIR=docs/screenshots.
+    const QString shots = qEnvironmentVariable("APURA_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+      d.resize(1100, 860);
+      if (auto* w = d.findChild<QPrintPreviewWidget*>()) {
+        w->setCurrentPage(1);
+        w->fitToWidth();
+      }
+      QTest::qWait(50);
+      d.grab().save(shots + "/report-preview.png");
+    }
+    d.reject();
+  };
+  host.ShowReport("LIB050", params);
+  QVERIFY(title.startsWith("LIB050"));
+  QCOMPARE(shownPages, pages);
+  QVERIFY(save);
+  QCOMPARE(host.Shown().back(), std::string("report: LIB050 P_NRAPURACAO=1234 P_CDCENTITMAP=0001"));
+}
+
+void ReportViewTest::reportFormPreviewsWithTheFormsParameters() {
+  QtHost host(Settings(*demo_));
+  TfrmDadosGerRel* form = nullptr;
+  CreateForm(form);
+  form->lblCodRel.SetCaption("LIB050");
+  std::vector<std::string> asked;
+  form->rpddPadrao.BeforeGetQueryParams = [&](TReportParams& p, bool&) {
+    for (const TReportParam& x : p.Items) asked.push_back(x.Name);
+    p.ParamByName("P_NRAPURACAO").Value = "1234";
+    p.ParamByName("P_CDCENTITMAP").Value = "0001";
+  };
+  int previewLines = -1;
+  host.onReportPreview = [&](QPrintPreviewDialog& d) {
+    if (auto* w = d.findChild<QPrintPreviewWidget*>()) previewLines = w->pageCount();
+    d.reject();
+  };
+  // The buyer clicks the form's preview button, then leaves.
+  QTimer::singleShot(0, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    QVERIFY(modal);
+    QWidget* button = modal->findChild<QWidget*>("sbtVisualizar");
+    QVERIFY(button);
+    if (auto* b = qobject_cast<QAbstractButton*>(button)) b->click();
+    form->Close();
+  });
+  form->ShowModal();
+  Application().ProcessReleases();
+  QCOMPARE(asked, (std::vector<std::string>{"P_NRAPURACAO", "P_CDCENTITMAP"}));
+  QVERIFY(previewLines > 1);
+}
+
+}  // namespace apura::desktop::test
