@@ -210,8 +210,10 @@ void AcertaCotacao(TfrmPlanApurNegGrid& f, Diario& diario, const ChaveCotacao& c
                    const std::string& escolhida) {
   if (!f.cdsApurNeg.Active() || !f.cdsApurNeg.Locate(kChaveCotacao, ValoresCotacao(c), kSemCaixa))
     return;
-  std::string flag = escolhida;
-  if (flag.empty()) flag = TemEntregaEscolhida(f.cdsDados, c) ? "S" : "N";
+  // Constructed, not assigned from the literal: GCC 12 at -O3 reports a false
+  // overlap in the inlined one-character copy (-Werror=restrict).
+  const std::string flag =
+      !escolhida.empty() ? escolhida : std::string(TemEntregaEscolhida(f.cdsDados, c) ? "S" : "N");
   diario.Grava(f.cdsApurNeg,
                {{"IDITMSELAPUR", Value(flag)}, {"QTACOMP", Value(f.Soma_QtApurada(c))}});
 }
