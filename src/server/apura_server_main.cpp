@@ -1,8 +1,9 @@
 // apura-server: the reference application server over gRPC.
 //
-//   apura-server --db FILE [--listen HOST:PORT] [--demo] [--demo-rows N]
+//   apura-server --db FILE|postgresql://... [--listen HOST:PORT] [--demo] [--demo-rows N]
 //                [--import TALLY.json] [--write-demo FILE.json]
 //
+// --db is a SQLite file, or a PostgreSQL address that several servers may share.
 // --import and --write-demo do their work and exit unless --listen is given too;
 // otherwise the server listens (127.0.0.1:50051 by default) until SIGINT or SIGTERM.
 
@@ -19,15 +20,15 @@
 #include "rpc/grpc_transport.h"
 #include "server/demo.h"
 #include "server/server_objects.h"
-#include "server/sqlite_storage.h"
+#include "server/open_storage.h"
 #include "server/tally_document.h"
 
 namespace {
 
 int Usage(const char* why) {
   if (why) std::cerr << "apura-server: " << why << "\n";
-  std::cerr << "usage: apura-server --db FILE [--listen HOST:PORT] [--demo] [--demo-rows N]\n"
-               "                    [--import TALLY.json] [--write-demo FILE.json]\n";
+  std::cerr << "usage: apura-server --db FILE|postgresql://... [--listen HOST:PORT] [--demo]\n"
+               "                    [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]\n";
   return 2;
 }
 
@@ -84,8 +85,8 @@ int main(int argc, char** argv) {
       if (serve || !importFile.empty()) return Usage("--db is required");
       return 0;
     }
-    SqliteStorage storage(db);
-    TallyService service(storage);
+    std::unique_ptr<IStorage> storage = OpenStorage(db);
+    TallyService service(*storage);
     if (!importFile.empty()) {
       TallyDocument doc = ReadDocumentFile(importFile);
       service.Import(doc);
