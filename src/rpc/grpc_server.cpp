@@ -36,8 +36,7 @@ class Service final : public wire::ApplicationServer::Service {
       std::optional<DeadlineClock::time_point> deadline;
       auto left = context->deadline() - std::chrono::system_clock::now();
       if (left < std::chrono::hours(24 * 365)) {
-        deadline = DeadlineClock::now() +
-                   std::chrono::duration_cast<DeadlineClock::duration>(left);
+        deadline = DeadlineClock::now() + std::chrono::duration_cast<DeadlineClock::duration>(left);
       }
       CallDeadlineScope scope(deadline);
       envelope = registry_.Dispatch(request->object(), request->method(), args);

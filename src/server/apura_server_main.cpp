@@ -19,16 +19,17 @@
 
 #include "rpc/grpc_transport.h"
 #include "server/demo.h"
-#include "server/server_objects.h"
 #include "server/open_storage.h"
+#include "server/server_objects.h"
 #include "server/tally_document.h"
 
 namespace {
 
 int Usage(const char* why) {
   if (why) std::cerr << "apura-server: " << why << "\n";
-  std::cerr << "usage: apura-server --db FILE|postgresql://... [--listen HOST:PORT] [--demo]\n"
-               "                    [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]\n";
+  std::cerr
+      << "usage: apura-server --db FILE|postgresql://... [--listen HOST:PORT] [--demo]\n"
+         "                    [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]\n";
   return 2;
 }
 
@@ -60,8 +61,7 @@ int main(int argc, char** argv) {
       demoRows = std::strtoull(text.c_str(), &end, 10);
       if (text.empty() || *end != '\0' || text[0] == '-')
         return Usage(("--demo-rows takes a whole number, not " + text).c_str());
-    }
-    else if (a == "--import")
+    } else if (a == "--import")
       importFile = value("--import");
     else if (a == "--write-demo")
       writeDemo = value("--write-demo");

@@ -250,11 +250,20 @@ class CopyIn {
     first_ = false;
     for (char ch : s) {
       switch (ch) {
-        case '\\': buf_ += "\\\\"; break;
-        case '\t': buf_ += "\\t"; break;
-        case '\n': buf_ += "\\n"; break;
-        case '\r': buf_ += "\\r"; break;
-        default: buf_ += ch;
+        case '\\':
+          buf_ += "\\\\";
+          break;
+        case '\t':
+          buf_ += "\\t";
+          break;
+        case '\n':
+          buf_ += "\\n";
+          break;
+        case '\r':
+          buf_ += "\\r";
+          break;
+        default:
+          buf_ += ch;
       }
     }
     return *this;
@@ -708,17 +717,17 @@ class PgSession : public IStorageSession {
 void PgSession::ImportTally(const TallyDocument& doc) {
   {
     const CentreParams& c = doc.centre;
-    Exec(c_,
-         "INSERT INTO centro (CDCENTCMP, NMCENTCMP, IDTIPOAPUR, IDBLOQUEAAF, IDCONSPRSOL, "
-         "IDEXJUSTESCM, TXFINMENSAL, VRORCAMENTO, DSDIRAFWEB) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9) "
-         "ON CONFLICT (CDCENTCMP) DO UPDATE SET NMCENTCMP = EXCLUDED.NMCENTCMP, "
-         "IDTIPOAPUR = EXCLUDED.IDTIPOAPUR, IDBLOQUEAAF = EXCLUDED.IDBLOQUEAAF, "
-         "IDCONSPRSOL = EXCLUDED.IDCONSPRSOL, IDEXJUSTESCM = EXCLUDED.IDEXJUSTESCM, "
-         "TXFINMENSAL = EXCLUDED.TXFINMENSAL, VRORCAMENTO = EXCLUDED.VRORCAMENTO, "
-         "DSDIRAFWEB = EXCLUDED.DSDIRAFWEB",
-         {P(c.code), P(c.name), P(c.IDTIPOAPUR), P(c.IDBLOQUEAAF), P(c.IDCONSPRSOL),
-          P(c.IDEXJUSTESCM), P(c.monthlyRate), c.budget ? P(*c.budget) : Param{},
-          P(c.afDirectory)});
+    Exec(
+        c_,
+        "INSERT INTO centro (CDCENTCMP, NMCENTCMP, IDTIPOAPUR, IDBLOQUEAAF, IDCONSPRSOL, "
+        "IDEXJUSTESCM, TXFINMENSAL, VRORCAMENTO, DSDIRAFWEB) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9) "
+        "ON CONFLICT (CDCENTCMP) DO UPDATE SET NMCENTCMP = EXCLUDED.NMCENTCMP, "
+        "IDTIPOAPUR = EXCLUDED.IDTIPOAPUR, IDBLOQUEAAF = EXCLUDED.IDBLOQUEAAF, "
+        "IDCONSPRSOL = EXCLUDED.IDCONSPRSOL, IDEXJUSTESCM = EXCLUDED.IDEXJUSTESCM, "
+        "TXFINMENSAL = EXCLUDED.TXFINMENSAL, VRORCAMENTO = EXCLUDED.VRORCAMENTO, "
+        "DSDIRAFWEB = EXCLUDED.DSDIRAFWEB",
+        {P(c.code), P(c.name), P(c.IDTIPOAPUR), P(c.IDBLOQUEAAF), P(c.IDCONSPRSOL),
+         P(c.IDEXJUSTESCM), P(c.monthlyRate), c.budget ? P(*c.budget) : Param{}, P(c.afDirectory)});
   }
   for (const Region& r : doc.regions) {
     Exec(c_,
@@ -855,7 +864,10 @@ void PgSession::ImportTally(const TallyDocument& doc) {
     auto it = requestsOf.find(doc.quotations[q].product + '\x1f' + doc.quotations[q].region);
     if (it == requestsOf.end()) continue;
     for (size_t r : it->second) {
-      copy.Field(doc.number).Field(quoteIds[q]).Field(requestIds[r]).Field(doc.requests[r].quantity);
+      copy.Field(doc.number)
+          .Field(quoteIds[q])
+          .Field(requestIds[r])
+          .Field(doc.requests[r].quantity);
       copy.EndRow();
     }
   }
@@ -901,7 +913,8 @@ PGconn* PgStorage::Acquire() {
     throw PgError("cannot connect to database " + conninfo_ + ": " + msg);
   }
   // Warnings of CREATE ... IF NOT EXISTS are no news.
-  PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      c, [](void*, const char*) {}, nullptr);
   Exec(c, "SET client_min_messages = warning");
   return c;
 }

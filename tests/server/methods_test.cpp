@@ -29,6 +29,7 @@ class MethodsTest : public ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     TallyDocument d = SmallTally();
     d.stockProducts.push_back({"E2", "1.02", "Feijão Carioca", "KG", 0});
     d.negotiatedProducts.push_back({"N2", "E2", "1.02.01", "Feijão Carioca Pacote 1 kg", "PCT", 1});

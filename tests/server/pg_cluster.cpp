@@ -31,7 +31,9 @@ std::string Quote(const std::string& s) {
 
 // The newest installed server's programs, or APURA_PG_BIN.
 std::string FindBinaries() {
-  if (const char* env = std::getenv("APURA_PG_BIN")) return env;
+  if (const char* env = std::getenv("APURA_PG_BIN")) {
+    return fs::exists(fs::path(env) / "initdb") && fs::exists(fs::path(env) / "pg_ctl") ? env : "";
+  }
   std::string best;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator("/usr/lib/postgresql", ec)) {
@@ -80,6 +82,10 @@ bool TestsOnPostgres() {
   return env && std::string(env) == "postgresql";
 }
 
+bool PgCluster::ProgramsMissing() {
+  return FindBinaries().empty();
+}
+
 PgCluster* PgCluster::Get(std::string* why) {
   std::call_once(gOnce, [] {
     std::unique_ptr<PgCluster> c(new PgCluster());
@@ -92,8 +98,9 @@ PgCluster* PgCluster::Get(std::string* why) {
 bool PgCluster::Start(std::string* why) {
   bin_ = FindBinaries();
   if (bin_.empty()) {
-    *why = "no PostgreSQL server programs (initdb, pg_ctl) under /usr/lib/postgresql; "
-           "scripts/setup.sh installs them";
+    *why =
+        "no PostgreSQL server programs (initdb, pg_ctl) under /usr/lib/postgresql or "
+        "APURA_PG_BIN; scripts/setup.sh installs them";
     return false;
   }
   char tmpl[] = "/tmp/apura-pg-XXXXXX";
@@ -125,9 +132,8 @@ bool PgCluster::Start(std::string* why) {
   std::string options = "-c listen_addresses='' -k " + dir_ +
                         " -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
                         " -c max_connections=200 -c shared_buffers=64MB";
-  std::string start = runAs_ + Quote(bin_ + "/pg_ctl") + " -D " + Quote(dir_ + "/data") +
-                      " -l " + Quote(log) + " -w -t 60 -o " + Quote(options) +
-                      " start >/dev/null 2>&1";
+  std::string start = runAs_ + Quote(bin_ + "/pg_ctl") + " -D " + Quote(dir_ + "/data") + " -l " +
+                      Quote(log) + " -w -t 60 -o " + Quote(options) + " start >/dev/null 2>&1";
   if (std::system(start.c_str()) != 0) {
     std::ifstream in(log);
     std::stringstream ss;

@@ -10,9 +10,11 @@ namespace apura::server::testing {
 
 class PgCluster {
  public:
-  // The cluster of this process, started at the first call. Null when it cannot
-  // run here; `why` then says what is missing.
+  // The cluster of this process, started at the first call. Null when it did not
+  // start; `why` then says why.
   static PgCluster* Get(std::string* why);
+  // True when the server programs are not installed: the one reason to skip.
+  static bool ProgramsMissing();
 
   // A new empty database; its connection text.
   std::string CreateDatabase();
@@ -32,6 +34,17 @@ class PgCluster {
 
 // Runs one statement on the database at `conninfo`; throws with its error.
 void PgExec(const std::string& conninfo, const std::string& sql);
+
+// In SetUp: the cluster, or skips the test when the server programs are missing,
+// or fails it when they are there and the cluster did not start.
+#define APURA_REQUIRE_PG_CLUSTER(cluster)                                   \
+  do {                                                                      \
+    std::string why_;                                                       \
+    cluster = ::apura::server::testing::PgCluster::Get(&why_);              \
+    if (!cluster && ::apura::server::testing::PgCluster::ProgramsMissing()) \
+      GTEST_SKIP() << "PostgreSQL runs skipped: " << why_;                  \
+    if (!cluster) FAIL() << why_;                                           \
+  } while (0)
 
 // True when this test process runs the server tests against PostgreSQL.
 bool TestsOnPostgres();

@@ -69,9 +69,8 @@ class ServerTest : public ::testing::Test {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     if (TestsOnPostgres()) {
-      std::string why;
-      PgCluster* cluster = PgCluster::Get(&why);
-      if (!cluster) GTEST_SKIP() << "PostgreSQL runs skipped: " << why;
+      PgCluster* cluster = nullptr;
+      APURA_REQUIRE_PG_CLUSTER(cluster);
       db_ = cluster->CreateDatabase();
     } else {
       db_ = (dir_ / "server.db").string();
