@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "hooked_storage.h"
 #include "rpc/call_deadline.h"
 #include "server_fixture.h"
 
@@ -182,52 +183,15 @@ TEST_F(ConcurrencyTest, EveryReadSeesAWriteWholeOrNotAtAll) {
   EXPECT_GT(reads.load(), 10);
 }
 
-// Storage that counts tally loads and makes each one slow, so that readers
-// asking at once surely overlap.
-class CountingStorage : public IStorage {
- public:
-  explicit CountingStorage(IStorage& inner) : inner_(inner) {}
-  std::unique_ptr<IStorageSession> OpenSession() override {
-    return std::make_unique<Session>(inner_.OpenSession(), *this);
-  }
-  std::atomic<int> loads{0};
-
- private:
-  struct Session : IStorageSession {
-    Session(std::unique_ptr<IStorageSession> s, CountingStorage& o) : in(std::move(s)), owner(o) {}
-    std::unique_ptr<IStorageSession> in;
-    CountingStorage& owner;
-    void Begin(bool w) override { in->Begin(w); }
-    void Commit() override { in->Commit(); }
-    void Rollback() override { in->Rollback(); }
-    std::optional<CentreParams> Centre(const std::string& c) override { return in->Centre(c); }
-    std::optional<TallyHeader> Tally(const std::string& n) override { return in->Tally(n); }
-    TallyModel LoadTally(const TallyHeader& h) override {
-      ++owner.loads;
-      std::this_thread::sleep_for(150ms);
-      return in->LoadTally(h);
-    }
-    void ClearSelections(const std::string& t) override { in->ClearSelections(t); }
-    void UpdateItems(const std::vector<ItemUpdate>& u) override { in->UpdateItems(u); }
-    void UpdateQuotePrices(int64_t id, double u, double e, double p) override {
-      in->UpdateQuotePrices(id, u, e, p);
-    }
-    void SetEffectuated(const std::string& t, bool e, double d) override {
-      in->SetEffectuated(t, e, d);
-    }
-    void BumpVersion(const std::string& t) override { in->BumpVersion(t); }
-    std::string NextAfNumber() override { return in->NextAfNumber(); }
-    void InsertAf(const AfRecord& af) override { in->InsertAf(af); }
-    int DeleteAfs(const std::string& t) override { return in->DeleteAfs(t); }
-    std::vector<AfRecord> Afs(const std::string& t) override { return in->Afs(t); }
-    void ImportTally(const TallyDocument& d) override { in->ImportTally(d); }
-  };
-  IStorage& inner_;
-};
-
 TEST_F(ConcurrencyTest, ReadersAskingAtOnceShareOneLoadOfEachVersion) {
   auto own = OpenAnotherStorage();
-  CountingStorage counting(*own);
+  std::atomic<int> loads{0};
+  // Each load slow, so that readers asking at once surely overlap.
+  HookedStorage counting(*own, [&](const char* call) {
+    if (std::string(call) != "LoadTally") return;
+    ++loads;
+    std::this_thread::sleep_for(150ms);
+  });
   TallyService server(counting);
   auto readAtOnce = [&] {
     std::vector<std::shared_ptr<const TallyModel>> got(6);
@@ -240,11 +204,11 @@ TEST_F(ConcurrencyTest, ReadersAskingAtOnceShareOneLoadOfEachVersion) {
     return got[0];
   };
   auto first = readAtOnce();
-  EXPECT_EQ(counting.loads.load(), 1);
+  EXPECT_EQ(loads.load(), 1);
   // Another server's write: one new load for everyone, and the new price in it.
   Call("AtuaPrecEco", PriceArgs("F1", "M1", 11));
   auto second = readAtOnce();
-  EXPECT_EQ(counting.loads.load(), 2);
+  EXPECT_EQ(loads.load(), 2);
   EXPECT_EQ(first->quotes[0].VRPRECUNIAP, 10);
   EXPECT_EQ(second->quotes[0].VRPRECUNIAP, 11);
 }
