@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "apura.grpc.pb.h"
+#include "rpc/call_deadline.h"
 #include "rpc/grpc_transport.h"
 #include "rpc/wire.h"
 
@@ -31,6 +32,13 @@ class Service final : public wire::ApplicationServer::Service {
         wire::Value v = a.value();
         args.push_back(CallArg{DecodeValue(&v), a.by_ref()});
       }
+      // gRPC gives "no deadline" as a time far in the future.
+      std::optional<DeadlineClock::time_point> deadline;
+      auto left = context->deadline() - std::chrono::system_clock::now();
+      if (left < std::chrono::hours(24 * 365)) {
+        deadline = DeadlineClock::now() + std::chrono::duration_cast<DeadlineClock::duration>(left);
+      }
+      CallDeadlineScope scope(deadline);
       envelope = registry_.Dispatch(request->object(), request->method(), args);
     } catch (const std::exception& e) {
       envelope = ResultFailure("malformed arguments of " + request->method() + ": " + e.what());

@@ -1,10 +1,13 @@
 #include "server/sqlite_storage.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <unordered_map>
 
 #include "server/pricing.h"
 #include "server/sqlite.h"
+#include "server/storage_wait.h"
 
 namespace apura::server {
 
@@ -139,8 +142,21 @@ CREATE TABLE IF NOT EXISTS sequencia (
   VRATUAL     INTEGER NOT NULL);
 )SQL";
 
+// A connection another process holds the write lock against retries until the
+// caller's deadline instead of a fixed time. Connections serve one thread at a
+// time, and SQLite calls this on the thread that waits.
+int WaitWhileBusy(void*, int attempt) {
+  thread_local std::chrono::steady_clock::time_point limit;
+  auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) limit = WaitLimit();
+  if (now >= limit) return 0;
+  auto pause = std::chrono::milliseconds(attempt < 10 ? 1 : 5);
+  std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, limit - now));
+  return 1;
+}
+
 void Configure(sql::Db& db) {
-  sqlite3_busy_timeout(db.get(), 10000);
+  sqlite3_busy_handler(db.get(), WaitWhileBusy, nullptr);
   db.Exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL;");
 }
 
@@ -196,20 +212,42 @@ class SqliteSession : public IStorageSession {
       } catch (...) {
       }
     }
+    LeaveQueue();
     owner_.Release(std::move(db_));
   }
 
+  // Readers see the snapshot of their first read (WAL) and never wait. Writers of
+  // this process take turns in arrival order; one of another process is waited
+  // for by the busy handler; both waits end at the caller's deadline.
   void Begin(bool write) override {
-    db_->Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    if (write) {
+      owner_.writers_.Enter(WaitLimit());
+      queued_ = true;
+      int rc = sqlite3_exec(db_->get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      if (rc != SQLITE_OK) {
+        LeaveQueue();
+        if ((rc & 0xff) == SQLITE_BUSY) throw StorageBusy();
+        db_->Fail("SQL failed (BEGIN IMMEDIATE)");
+      }
+    } else {
+      db_->Exec("BEGIN");
+    }
     inTransaction_ = true;
   }
   void Commit() override {
     db_->Exec("COMMIT");
     inTransaction_ = false;
+    LeaveQueue();
   }
   void Rollback() override {
     inTransaction_ = false;
-    db_->Exec("ROLLBACK");
+    try {
+      db_->Exec("ROLLBACK");
+    } catch (...) {
+      LeaveQueue();
+      throw;
+    }
+    LeaveQueue();
   }
 
   std::optional<CentreParams> Centre(const std::string& code) override {
@@ -536,9 +574,15 @@ class SqliteSession : public IStorageSession {
   void ImportTally(const TallyDocument& doc) override;
 
  private:
+  void LeaveQueue() {
+    if (queued_) owner_.writers_.Leave();
+    queued_ = false;
+  }
+
   SqliteStorage& owner_;
   std::unique_ptr<sql::Db> db_;
   bool inTransaction_ = false;
+  bool queued_ = false;
 };
 
 void SqliteSession::ImportTally(const TallyDocument& doc) {

@@ -1,6 +1,7 @@
 #pragma once
 // The embedded storage: one SQLite file in WAL mode, a small pool of connections
-// (readers run side by side, writers queue on BEGIN IMMEDIATE).
+// (readers run side by side on snapshots, writers queue in arrival order up to
+// the caller's deadline).
 
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "server/storage.h"
+#include "server/storage_wait.h"
 
 namespace apura::server {
 
@@ -31,6 +33,7 @@ class SqliteStorage : public IStorage {
   std::string path_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<sql::Db>> idle_;
+  WriterQueue writers_;
 };
 
 }  // namespace apura::server

@@ -240,18 +240,35 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
 
 // --- Cache -------------------------------------------------------------------
 
+// One load per tally version however many callers want it at once: the others
+// wait for it, so a large tally is read and held once, not once per reader.
 std::shared_ptr<const TallyModel> TallyService::Cached(IStorageSession& s, const TallyHeader& h) {
-  {
-    std::lock_guard lock(mutex_);
+  const std::pair<std::string, int64_t> key{h.number, h.version};
+  std::unique_lock lock(mutex_);
+  for (;;) {
     auto it = cache_.find(h.number);
     if (it != cache_.end() && it->second->header.version == h.version &&
         it->second->header.effectuated == h.effectuated) {
       return it->second;
     }
+    if (!loading_.count(key)) break;
+    loaded_.wait(lock);
   }
-  auto model = std::make_shared<const TallyModel>(s.LoadTally(h));
-  std::lock_guard lock(mutex_);
+  loading_.insert(key);
+  lock.unlock();
+  std::shared_ptr<const TallyModel> model;
+  try {
+    model = std::make_shared<const TallyModel>(s.LoadTally(h));
+  } catch (...) {
+    lock.lock();
+    loading_.erase(key);
+    loaded_.notify_all();
+    throw;
+  }
+  lock.lock();
   cache_[h.number] = model;
+  loading_.erase(key);
+  loaded_.notify_all();
   return model;
 }
 

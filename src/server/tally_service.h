@@ -3,9 +3,11 @@
 // methods do, over a storage. Failures throw ServerError with the text the
 // worksheet shows; the server objects turn them into failure envelopes.
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -89,6 +91,9 @@ class TallyService {
   IStorage& storage_;
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<const TallyModel>> cache_;
+  // Tally versions being loaded; callers wanting one of them wait on loaded_.
+  std::set<std::pair<std::string, int64_t>> loading_;
+  std::condition_variable loaded_;
 };
 
 // Checks a tally document, naming the first offending entry.

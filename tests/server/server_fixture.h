@@ -1,6 +1,7 @@
 #pragma once
-// A server on a fresh SQLite file, reached through the in-process transport, and
-// a small hand-made tally to shape per test.
+// A server on a fresh SQLite file, or a fresh PostgreSQL database when the tests
+// run with APURA_TEST_STORAGE=postgresql, reached through the in-process
+// transport, and a small hand-made tally to shape per test.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "pg_cluster.h"
+#include "server/open_storage.h"
 #include "server/server_objects.h"
+#include "server/sqlite.h"
 #include "server/sqlite_storage.h"
 #include "server/tally_document.h"
 
@@ -64,7 +68,14 @@ class ServerTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
-    storage_ = std::make_unique<SqliteStorage>((dir_ / "server.db").string());
+    if (TestsOnPostgres()) {
+      PgCluster* cluster = nullptr;
+      APURA_REQUIRE_PG_CLUSTER(cluster);
+      db_ = cluster->CreateDatabase();
+    } else {
+      db_ = (dir_ / "server.db").string();
+    }
+    storage_ = OpenStorage(db_);
     service_ = std::make_unique<TallyService>(*storage_);
     RegisterServerObjects(registry_, *service_);
     transport_ = std::make_unique<InProcessTransport>(registry_);
@@ -74,7 +85,21 @@ class ServerTest : public ::testing::Test {
     transport_.reset();
     service_.reset();
     storage_.reset();
+    if (TestsOnPostgres() && !db_.empty()) PgCluster::Get(nullptr)->DropDatabase(db_);
     std::filesystem::remove_all(dir_);
+  }
+
+  bool OnPostgres() const { return TestsOnPostgres(); }
+  // Another connection pool on the same database, as a second server has.
+  std::unique_ptr<IStorage> OpenAnotherStorage() { return OpenStorage(db_); }
+  // A statement run on the database directly, past the server.
+  void ExecRaw(const std::string& sqlText) {
+    if (OnPostgres()) {
+      PgExec(db_, sqlText);
+    } else {
+      sql::Db raw(db_);
+      raw.Exec(sqlText.c_str());
+    }
   }
 
   Value Envelope(const std::string& method, std::vector<CallArg> args,
@@ -101,7 +126,8 @@ class ServerTest : public ::testing::Test {
   }
 
   std::filesystem::path dir_;
-  std::unique_ptr<SqliteStorage> storage_;
+  std::string db_;  // the SQLite file or the PostgreSQL address
+  std::unique_ptr<IStorage> storage_;
   std::unique_ptr<TallyService> service_;
   rpc::ServerRegistry registry_;
   std::unique_ptr<InProcessTransport> transport_;

@@ -1,0 +1,339 @@
+// bench_server_load: starts apura-server on a generated tally, runs a team's mix
+// of calls against it over loopback for a fixed time, and prints calls per second,
+// failures and p50/p99 per method, and the server's peak memory.
+//
+//   bench_server_load [--rows N] [--seconds S] [--db postgresql://...]
+//                     [--readers N] [--writers N] [--server PATH]
+//
+// Without --db the server gets a fresh SQLite file in a temporary folder. The
+// smoke run of every benchmark program (--benchmark_list_tests / _filter) runs the
+// smallest mix for two seconds.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/packet.h"
+#include "rpc/grpc_transport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using apura::ByRef;
+using apura::ByVal;
+using apura::CallArg;
+using apura::Value;
+
+constexpr const char* kGrid = "Prq05001.rdmPlanApurNegGrid";
+
+struct Options {
+  size_t rows = 500000;
+  double seconds = 40;
+  std::string db, server;
+  int readers = 12, writers = 4;
+};
+
+struct Stats {
+  std::mutex mutex;
+  std::map<std::string, std::vector<double>> ms;
+  std::map<std::string, int> failures;
+  std::map<std::string, std::string> firstFailure;
+  void Add(const std::string& method, double millis, const std::string& failure) {
+    std::lock_guard lock(mutex);
+    ms[method].push_back(millis);
+    if (!failure.empty()) {
+      if (failures[method]++ == 0) firstFailure[method] = failure;
+    }
+  }
+};
+
+// The server as a child process; its address read from what it prints.
+class ServerProcess {
+ public:
+  ServerProcess(const Options& o, const std::string& db) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::string rows = std::to_string(o.rows);
+      execl(o.server.c_str(), o.server.c_str(), "--db", db.c_str(), "--listen", "127.0.0.1:0",
+            "--demo", "--demo-rows", rows.c_str(), static_cast<char*>(nullptr));
+      std::perror("exec apura-server");
+      _exit(127);
+    }
+    close(out[1]);
+    FILE* f = fdopen(out[0], "r");
+    char line[512];
+    while (fgets(line, sizeof line, f)) {
+      std::string s = line;
+      const std::string tag = "apura-server listening on ";
+      if (s.rfind(tag, 0) == 0) {
+        address_ = s.substr(tag.size());
+        while (!address_.empty() && (address_.back() == '\n' || address_.back() == '\r'))
+          address_.pop_back();
+        break;
+      }
+    }
+    // The rest of its output is not needed, but it must not block on a full pipe.
+    drain_ = std::thread([f] {
+      char buf[512];
+      while (fgets(buf, sizeof buf, f)) {
+      }
+      fclose(f);
+    });
+    if (address_.empty()) throw std::runtime_error("apura-server did not start");
+  }
+  ~ServerProcess() {
+    kill(pid_, SIGTERM);
+    int st = 0;
+    waitpid(pid_, &st, 0);
+    drain_.join();
+  }
+  const std::string& address() const { return address_; }
+  // Peak resident memory so far, in MiB.
+  double PeakMiB() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    std::string key;
+    while (in >> key) {
+      if (key == "VmHWM:") {
+        double kb = 0;
+        in >> kb;
+        return kb / 1024;
+      }
+      in.ignore(1 << 20, '\n');
+    }
+    return 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+  std::thread drain_;
+};
+
+struct QuoteKey {
+  std::string product, collection, supplier, brand, region;
+  double price = 1;
+};
+
+std::vector<CallArg> GeraArgs() {
+  std::vector<CallArg> a{ByRef(Value()),
+                         ByRef(Value("COMP01")),
+                         ByVal(Value(apura::DateTime::FromDate(2026, 12, 8))),
+                         ByRef(Value("0001")),
+                         ByRef(Value("1234")),
+                         ByVal(Value("0101")),
+                         ByVal(Value("N"))};
+  for (const char* t :
+       {"Dir_Vazio", "Dir_Inv", "N_GerAF_Orc", "AF(s) efetivadas com sucesso.", "N_GerAF_OrcN",
+        "N_GerAF", "Preco_Uni", "Preco_Utilizado", "Msg_FornExtra"}) {
+    a.push_back(ByVal(Value(t)));
+  }
+  return a;
+}
+
+// One call, timed; a failure envelope or a transport error counts as failed.
+void Timed(apura::ITransport& t, Stats& stats, const std::string& method,
+           const std::vector<CallArg>& args) {
+  auto start = Clock::now();
+  std::string failure;
+  try {
+    Value env = t.Invoke(kGrid, method, args);
+    if (!env.AsArray()[0].AsBoolean()) failure = env.AsArray()[1].ToText();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  stats.Add(method, ms, failure);
+}
+
+std::unique_ptr<apura::ITransport> Connect(const std::string& address) {
+  apura::rpc::GrpcClientOptions o;
+  o.callTimeoutSeconds = 60;
+  auto t = apura::rpc::MakeGrpcTransport(o);
+  auto colon = address.rfind(':');
+  t->Connect(address.substr(0, colon), std::stoi(address.substr(colon + 1)));
+  return t;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t k = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(k, v.size() - 1)];
+}
+
+int Usage(const char* why) {
+  if (why) std::cerr << "bench_server_load: " << why << "\n";
+  std::cerr << "usage: bench_server_load [--rows N] [--seconds S] [--db postgresql://...]\n"
+               "                         [--readers N] [--writers N] [--server PATH]\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  o.server = (fs::path(argv[0]).parent_path() / "apura-server").string();
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        Usage((a + " needs a value").c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--benchmark_list_tests=true") {
+      std::cout << "ServerLoad/2000\n";
+      return 0;
+    } else if (a.rfind("--benchmark_", 0) == 0) {
+      o.rows = 2000;
+      o.seconds = 2;
+      o.readers = 2;
+      o.writers = 1;
+    } else if (a == "--rows") {
+      o.rows = std::strtoull(value().c_str(), nullptr, 10);
+    } else if (a == "--seconds") {
+      o.seconds = std::strtod(value().c_str(), nullptr);
+    } else if (a == "--db") {
+      o.db = value();
+    } else if (a == "--readers") {
+      o.readers = std::atoi(value().c_str());
+    } else if (a == "--writers") {
+      o.writers = std::atoi(value().c_str());
+    } else if (a == "--server") {
+      o.server = value();
+    } else {
+      return Usage(("unknown option " + a).c_str());
+    }
+  }
+  if (o.rows == 0 || !(o.seconds > 0) || o.seconds > 3600 || o.readers < 0 || o.writers < 0) {
+    return Usage("--rows, --seconds (at most 3600), --readers and --writers take positive numbers");
+  }
+  apura::rpc::TuneAllocatorForLargePackets();
+
+  fs::path dir;
+  std::string db = o.db;
+  if (db.empty()) {
+    char tmpl[] = "/tmp/apura-load-XXXXXX";
+    if (!mkdtemp(tmpl)) return Usage("cannot make a temporary folder");
+    dir = tmpl;
+    db = (dir / "load.db").string();
+  }
+  int status = 0;
+  try {
+    auto loadStart = Clock::now();
+    ServerProcess server(o, db);
+    std::cout << "server " << server.address() << " on " << (o.db.empty() ? "SQLite" : "PostgreSQL")
+              << ", " << o.rows << " rows, ready in "
+              << std::chrono::duration<double>(Clock::now() - loadStart).count() << " s\n";
+
+    auto setup = Connect(server.address());
+    std::vector<CallArg> tally{ByRef(Value("0001")), ByRef(Value("1234"))};
+    Value lines = setup->Invoke(kGrid, "GetApurNeg", tally);
+    if (!lines.AsArray()[0].AsBoolean()) throw std::runtime_error(lines.AsArray()[1].ToText());
+    const apura::DataPacket& neg = lines.AsArray()[1].AsPacket();
+    auto col = [&](const char* name) { return static_cast<size_t>(neg.FieldIndex(name)); };
+    std::vector<QuoteKey> quotes;
+    for (size_t r = 0; r < neg.RowCount(); ++r) {
+      quotes.push_back({std::string(neg.Text(col("CDPRODITMAP"), r)),
+                        std::string(neg.Text(col("NRCOLEITMAP"), r)),
+                        std::string(neg.Text(col("CDFORNITMAP"), r)),
+                        std::string(neg.Text(col("CDMARCITMAP"), r)),
+                        std::string(neg.Text(col("CDREGITMAP"), r)),
+                        neg.Number(col("VRPRECUNIAP"), r)});
+    }
+    if (quotes.empty()) throw std::runtime_error("the demo tally has no quotation lines");
+
+    Stats alone, loaded;
+    // GetDados alone first: the figure load is compared with.
+    for (int k = 0; k < 3; ++k) Timed(*setup, alone, "GetDados", tally);
+    Timed(*setup, loaded, "MelhorCotacao",
+          {ByRef(Value("0001")), ByRef(Value("1234")), ByRef(Value("PRQ")), ByRef(Value("F"))});
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> clients;
+    for (int r = 0; r < o.readers; ++r) {
+      clients.emplace_back([&, r] {
+        auto t = Connect(server.address());
+        for (int k = r; !stop; ++k) {
+          Timed(*t, loaded, k % 2 ? "GetItmApurPrec" : "GetDados", tally);
+        }
+      });
+    }
+    for (int w = 0; w < o.writers; ++w) {
+      clients.emplace_back([&, w] {
+        auto t = Connect(server.address());
+        std::mt19937 rng(static_cast<unsigned>(w + 1));
+        while (!stop) {
+          const QuoteKey& q = quotes[rng() % quotes.size()];
+          double price =
+              (q.price > 0 ? q.price : 1) * (0.95 + 0.1 * static_cast<double>(rng() % 100) / 100);
+          Timed(*t, loaded, "AtuaPrecEco",
+                {ByVal(Value("0001")), ByVal(Value(q.product)), ByVal(Value(q.collection)),
+                 ByVal(Value(q.supplier)), ByVal(Value(q.brand)), ByVal(Value(q.region)),
+                 ByVal(Value(price)), ByVal(Value("1234"))});
+        }
+      });
+    }
+    clients.emplace_back([&] {
+      auto t = Connect(server.address());
+      while (!stop) {
+        Timed(*t, loaded, "Gera_AF", GeraArgs());
+        Timed(*t, loaded, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
+      }
+    });
+    auto runStart = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(o.seconds));
+    stop = true;
+    for (auto& c : clients) c.join();
+    double elapsed = std::chrono::duration<double>(Clock::now() - runStart).count();
+
+    int total = 0, failed = 0;
+    std::printf("%-16s %8s %8s %10s %10s %10s\n", "method", "calls", "failed", "calls/s", "p50 ms",
+                "p99 ms");
+    std::printf("%-16s %8zu %8d %10s %10.1f %10.1f\n", "GetDados alone",
+                alone.ms["GetDados"].size(), alone.failures["GetDados"], "-",
+                Percentile(alone.ms["GetDados"], 0.5), Percentile(alone.ms["GetDados"], 0.99));
+    for (auto& [method, v] : loaded.ms) {
+      total += static_cast<int>(v.size());
+      failed += loaded.failures[method];
+      std::printf("%-16s %8zu %8d %10.1f %10.1f %10.1f\n", method.c_str(), v.size(),
+                  loaded.failures[method], static_cast<double>(v.size()) / elapsed,
+                  Percentile(v, 0.5), Percentile(v, 0.99));
+    }
+    std::printf("all: %.1f calls/s, %d failed; server peak memory %.0f MiB\n",
+                static_cast<double>(total) / elapsed, failed, server.PeakMiB());
+    for (auto& [method, text] : loaded.firstFailure) {
+      std::printf("first failure of %s: %s\n", method.c_str(), text.c_str());
+    }
+    status = failed ? 1 : 0;
+  } catch (const std::exception& e) {
+    std::cerr << "bench_server_load: " << e.what() << "\n";
+    status = 1;
+  }
+  if (!dir.empty()) {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  return status;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// How long a write may wait for its turn, and what the caller hears when the turn
+// did not come in time. Writers queue in arrival order; the wait ends at the
+// caller's deadline, or after kDefaultWriteWait when the call carries none.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+namespace apura::server {
+
+inline constexpr std::chrono::seconds kDefaultWriteWait{30};
+
+// A write that could not start before the caller's deadline; nothing was written.
+class StorageBusy : public std::runtime_error {
+ public:
+  StorageBusy()
+      : std::runtime_error(
+            "Tempo esgotado: outra gravação ocupava o banco de dados até o prazo da chamada. "
+            "Nada foi gravado; tente de novo.") {}
+};
+
+// When a wait that starts now must end.
+std::chrono::steady_clock::time_point WaitLimit();
+
+// Writers of one process take turns in arrival order; a writer whose limit passes
+// leaves the queue without its turn.
+class WriterQueue {
+ public:
+  // Throws StorageBusy when the turn does not come before `limit`.
+  void Enter(std::chrono::steady_clock::time_point limit);
+  void Leave();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable turn_;
+  std::deque<uint64_t> waiting_;
+  uint64_t next_ = 0;
+  bool busy_ = false;
+};
+
+}  // namespace apura::server

@@ -1,0 +1,254 @@
+// Writers that wait for their turn no longer than their caller, readers that never
+// wait, and every read on one snapshot, on whichever storage the suite runs on.
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "hooked_storage.h"
+#include "rpc/call_deadline.h"
+#include "server_fixture.h"
+
+namespace apura::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class ConcurrencyTest : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    TallyDocument d = SmallTally();
+    AddQuote(d, "N1", "C1", "F1", "M1", 10);
+    AddQuote(d, "N1", "C1", "F2", "M2", 12);
+    service_->Import(d);
+  }
+  static std::vector<CallArg> PriceArgs(const char* supplier, const char* brand, double price) {
+    return {ByVal(Value("0001")), ByVal(Value("N1")),  ByVal(Value("C1")),  ByVal(Value(supplier)),
+            ByVal(Value(brand)),  ByVal(Value("001")), ByVal(Value(price)), ByVal(Value("77"))};
+  }
+  // Unit prices as storage holds them, read by a server that kept nothing.
+  std::pair<double, double> StoredPrices() {
+    auto other = OpenAnotherStorage();
+    TallyService fresh(*other);
+    auto m = fresh.Model("0001", "77");
+    return {m->quotes[0].VRPRECUNIAP, m->quotes[1].VRPRECUNIAP};
+  }
+  // A write of another caller in progress on the tally.
+  std::unique_ptr<IStorageSession> HoldTally() {
+    auto hold = storage_->OpenSession();
+    hold->Begin(true);
+    EXPECT_TRUE(hold->Tally("77"));
+    return hold;
+  }
+};
+
+TEST_F(ConcurrencyTest, AWriteQueuedPastItsCallersDeadlineTimesOutAndWritesNothing) {
+  auto hold = HoldTally();
+  auto started = Clock::now();
+  std::string text;
+  {
+    rpc::CallDeadlineScope deadline(Clock::now() + 300ms);
+    text = Failure("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+  }
+  auto waited = Clock::now() - started;
+  EXPECT_NE(text.find("Tempo esgotado"), std::string::npos) << text;
+  EXPECT_NE(text.find("Nada foi gravado"), std::string::npos) << text;
+  EXPECT_GE(waited, 250ms);
+  EXPECT_LT(waited, 5s);
+  hold->Rollback();
+  hold.reset();
+  EXPECT_EQ(StoredPrices().first, 10);
+  // With the other write gone the same call goes through.
+  Call("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+  EXPECT_EQ(StoredPrices().first, 11);
+}
+
+TEST_F(ConcurrencyTest, AQueuedWriteRunsWhenTheOneAheadCommitsAndLosesNothing) {
+  auto hold = HoldTally();
+  int64_t second = service_->Model("0001", "77")->quotes[1].id;
+  hold->UpdateQuotePrices(second, 13, 13, 13);
+  hold->BumpVersion("77");
+  std::string failure;
+  std::thread writer([&] {
+    rpc::CallDeadlineScope deadline(Clock::now() + 20s);
+    Value env = Envelope("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+    if (!env.AsArray()[0].AsBoolean()) failure = env.AsArray()[1].ToText();
+  });
+  std::this_thread::sleep_for(200ms);
+  hold->Commit();
+  writer.join();
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(StoredPrices(), std::make_pair(11.0, 13.0));
+  // This server kept its model after its own write: it must know the other one's too.
+  EXPECT_EQ(Num(Get("GetApurNeg"), "VRPRECUNIAP", 1), 13);
+}
+
+// SQLite lets another process's writer wait only through its busy handler; that
+// wait too ends at the deadline with the same answer, not with "database is locked".
+TEST_F(ConcurrencyTest, AWriterOfAnotherProcessIsWaitedForUntilTheDeadline) {
+  if (OnPostgres()) GTEST_SKIP() << "SQLite's file lock only";
+  sql::Db other(db_);
+  other.Exec("BEGIN IMMEDIATE");
+  std::string text;
+  {
+    rpc::CallDeadlineScope deadline(Clock::now() + 300ms);
+    text = Failure("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+  }
+  EXPECT_NE(text.find("Tempo esgotado"), std::string::npos) << text;
+  // Released within the deadline, the write waits for it and succeeds.
+  std::thread release([&] {
+    std::this_thread::sleep_for(200ms);
+    other.Exec("COMMIT");
+  });
+  {
+    rpc::CallDeadlineScope deadline(Clock::now() + 20s);
+    Call("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+  }
+  release.join();
+  EXPECT_EQ(StoredPrices().first, 11);
+}
+
+TEST_F(ConcurrencyTest, ReadersDoNotWaitForAWriterAndSeeOnlyWhatIsCommitted) {
+  int64_t first = service_->Model("0001", "77")->quotes[0].id;
+  auto hold = HoldTally();
+  hold->UpdateQuotePrices(first, 99, 99, 99);
+  hold->BumpVersion("77");
+  auto other = OpenAnotherStorage();
+  TallyService reader(*other);
+  {
+    rpc::CallDeadlineScope deadline(Clock::now() + 2s);
+    auto started = Clock::now();
+    auto m = reader.Model("0001", "77");
+    EXPECT_LT(Clock::now() - started, 1s);
+    EXPECT_EQ(m->quotes[0].VRPRECUNIAP, 10);
+  }
+  hold->Commit();
+  EXPECT_EQ(reader.Model("0001", "77")->quotes[0].VRPRECUNIAP, 99);
+}
+
+// Each write changes a quotation price and every delivery row together; a read
+// that mixed two writes would show one without the other.
+TEST_F(ConcurrencyTest, EveryReadSeesAWriteWholeOrNotAtAll) {
+  auto m0 = service_->Model("0001", "77");
+  const int64_t quote = m0->quotes[0].id;
+  const size_t rows = m0->items.size();
+  std::vector<Item> items = m0->items;
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0}, reads{0};
+  std::string writeFailure;
+  std::thread writer([&] {
+    try {
+      for (int k = 0; k < 150; ++k) {
+        bool select = k % 2 == 0;
+        auto s = storage_->OpenSession();
+        Transaction tx(*s, true);
+        s->Tally("77");
+        s->UpdateQuotePrices(quote, select ? 1 : 2, 1, 1);
+        std::vector<ItemUpdate> updates;
+        for (const Item& it : items) updates.push_back({it.id, select, it.QTACOMP, "", ""});
+        s->UpdateItems(updates);
+        s->BumpVersion("77");
+        tx.Commit();
+      }
+    } catch (const std::exception& e) {
+      writeFailure = e.what();
+    }
+    stop = true;
+  });
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 2; ++r) {
+    readers.emplace_back([&] {
+      auto own = OpenAnotherStorage();
+      TallyService server(*own);
+      while (!stop) {
+        auto m = server.Model("0001", "77");
+        size_t chosen = 0;
+        for (const Item& it : m->items) chosen += it.selected;
+        double price = m->quotes[0].VRPRECUNIAP;
+        bool whole = (price == 10 && chosen == 0) || (price == 1 && chosen == rows) ||
+                     (price == 2 && chosen == 0);
+        if (!whole) ++torn;
+        ++reads;
+      }
+    });
+  }
+  writer.join();
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(writeFailure, "");
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_GT(reads.load(), 10);
+}
+
+TEST_F(ConcurrencyTest, ReadersAskingAtOnceShareOneLoadOfEachVersion) {
+  auto own = OpenAnotherStorage();
+  std::atomic<int> loads{0};
+  // Each load slow, so that readers asking at once surely overlap.
+  HookedStorage counting(*own, [&](const char* call) {
+    if (std::string(call) != "LoadTally") return;
+    ++loads;
+    std::this_thread::sleep_for(150ms);
+  });
+  TallyService server(counting);
+  auto readAtOnce = [&] {
+    std::vector<std::shared_ptr<const TallyModel>> got(6);
+    std::vector<std::thread> readers;
+    for (size_t r = 0; r < got.size(); ++r) {
+      readers.emplace_back([&, r] { got[r] = server.Model("0001", "77"); });
+    }
+    for (auto& t : readers) t.join();
+    for (const auto& m : got) EXPECT_EQ(m.get(), got[0].get());
+    return got[0];
+  };
+  auto first = readAtOnce();
+  EXPECT_EQ(loads.load(), 1);
+  // Another server's write: one new load for everyone, and the new price in it.
+  Call("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+  auto second = readAtOnce();
+  EXPECT_EQ(loads.load(), 2);
+  EXPECT_EQ(first->quotes[0].VRPRECUNIAP, 10);
+  EXPECT_EQ(second->quotes[0].VRPRECUNIAP, 11);
+}
+
+TEST(WriterQueueTest, WritersTakeTurnsInArrivalOrderAndOneOutOfTimeLeavesTheLine) {
+  WriterQueue queue;
+  auto far = Clock::now() + 30s;
+  queue.Enter(far);
+  std::mutex m;
+  std::vector<int> order;
+  bool late = false;
+  std::vector<std::thread> writers;
+  for (int i = 0; i < 3; ++i) {
+    writers.emplace_back([&, i] {
+      std::this_thread::sleep_for(100ms * i);
+      queue.Enter(far);
+      {
+        std::lock_guard lock(m);
+        order.push_back(i);
+      }
+      queue.Leave();
+    });
+  }
+  // Second in line, but its caller stops waiting before the first one is done.
+  std::thread impatient([&] {
+    std::this_thread::sleep_for(50ms);
+    try {
+      queue.Enter(Clock::now() + 100ms);
+      queue.Leave();
+    } catch (const StorageBusy&) {
+      late = true;
+    }
+  });
+  std::this_thread::sleep_for(400ms);
+  queue.Leave();
+  for (auto& t : writers) t.join();
+  impatient.join();
+  EXPECT_TRUE(late);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+}
+
+}  // namespace
+}  // namespace apura::server::testing

@@ -1,0 +1,63 @@
+#pragma once
+// Storage that passes every call through and first tells a hook which call comes:
+// for tests that count calls, slow them down, or stop the process at one of them.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "server/storage.h"
+
+namespace apura::server::testing {
+
+class HookedStorage : public IStorage {
+ public:
+  using Hook = std::function<void(const char* call)>;
+  HookedStorage(IStorage& inner, Hook hook) : inner_(inner), hook_(std::move(hook)) {}
+  std::unique_ptr<IStorageSession> OpenSession() override {
+    return std::make_unique<Session>(inner_.OpenSession(), hook_);
+  }
+
+ private:
+  struct Session : IStorageSession {
+    Session(std::unique_ptr<IStorageSession> s, Hook& h) : in(std::move(s)), hook(h) {}
+    std::unique_ptr<IStorageSession> in;
+    Hook& hook;
+    void Begin(bool w) override { hook("Begin"), in->Begin(w); }
+    void Commit() override { hook("Commit"), in->Commit(); }
+    void Rollback() override { in->Rollback(); }
+    std::optional<CentreParams> Centre(const std::string& c) override {
+      return hook("Centre"), in->Centre(c);
+    }
+    std::optional<TallyHeader> Tally(const std::string& n) override {
+      return hook("Tally"), in->Tally(n);
+    }
+    TallyModel LoadTally(const TallyHeader& h) override {
+      return hook("LoadTally"), in->LoadTally(h);
+    }
+    void ClearSelections(const std::string& t) override {
+      hook("ClearSelections"), in->ClearSelections(t);
+    }
+    void UpdateItems(const std::vector<ItemUpdate>& u) override {
+      hook("UpdateItems"), in->UpdateItems(u);
+    }
+    void UpdateQuotePrices(int64_t id, double u, double e, double p) override {
+      hook("UpdateQuotePrices"), in->UpdateQuotePrices(id, u, e, p);
+    }
+    void SetEffectuated(const std::string& t, bool e, double d) override {
+      hook("SetEffectuated"), in->SetEffectuated(t, e, d);
+    }
+    void BumpVersion(const std::string& t) override { hook("BumpVersion"), in->BumpVersion(t); }
+    std::string NextAfNumber() override { return hook("NextAfNumber"), in->NextAfNumber(); }
+    void InsertAf(const AfRecord& af) override { hook("InsertAf"), in->InsertAf(af); }
+    int DeleteAfs(const std::string& t, const std::string& b) override {
+      return hook("DeleteAfs"), in->DeleteAfs(t, b);
+    }
+    std::vector<AfRecord> Afs(const std::string& t) override { return hook("Afs"), in->Afs(t); }
+    void ImportTally(const TallyDocument& d) override { hook("ImportTally"), in->ImportTally(d); }
+  };
+  IStorage& inner_;
+  Hook hook_;
+};
+
+}  // namespace apura::server::testing

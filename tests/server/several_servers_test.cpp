@@ -1,0 +1,140 @@
+// Several servers on one PostgreSQL database: each keeps its own loaded tallies,
+// yet a write through one is what the next read through another answers, and two
+// effectuations of one tally at once order every delivery row once.
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "pg_cluster.h"
+#include "rpc/call_deadline.h"
+#include "server/pg_storage.h"
+#include "server_fixture.h"
+
+namespace apura::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class SeveralServersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    APURA_REQUIRE_PG_CLUSTER(cluster_);
+    db_ = cluster_->CreateDatabase();
+    storageA_ = std::make_unique<PgStorage>(db_);
+    storageB_ = std::make_unique<PgStorage>(db_);
+    a_ = std::make_unique<TallyService>(*storageA_);
+    b_ = std::make_unique<TallyService>(*storageB_);
+    TallyDocument d = SmallTally();
+    AddQuote(d, "N1", "C1", "F1", "M1", 10);
+    AddQuote(d, "N1", "C1", "F2", "M2", 12);
+    a_->Import(d);
+  }
+  void TearDown() override {
+    a_.reset();
+    b_.reset();
+    storageA_.reset();
+    storageB_.reset();
+    if (cluster_) cluster_->DropDatabase(db_);
+  }
+  static GeraAfRequest Effectuation() {
+    GeraAfRequest rq;
+    rq.buyer = "COMP01";
+    rq.processingDate = DateTime::FromDate(2026, 12, 10);
+    rq.centre = "0001";
+    rq.tally = "77";
+    rq.branch = "0101";
+    rq.blockAf = "N";
+    rq.texts.success = "AF(s) efetivadas com sucesso.";
+    return rq;
+  }
+  static size_t Selected(const TallyModel& m) {
+    size_t n = 0;
+    for (const Item& it : m.items) n += it.selected;
+    return n;
+  }
+
+  PgCluster* cluster_ = nullptr;
+  std::string db_;
+  std::unique_ptr<PgStorage> storageA_, storageB_;
+  std::unique_ptr<TallyService> a_, b_;
+};
+
+TEST_F(SeveralServersTest, AWriteThroughOneIsSeenByTheNextReadThroughTheOther) {
+  // Both hold the tally loaded before any write.
+  EXPECT_EQ(a_->Model("0001", "77")->quotes[0].VRPRECUNIAP, 10);
+  EXPECT_EQ(Selected(*b_->Model("0001", "77")), 0u);
+
+  a_->AtuaPrecEco("0001", "N1", "C1", "F1", "M1", "001", 11, "77");
+  EXPECT_EQ(b_->Model("0001", "77")->quotes[0].VRPRECUNIAP, 11);
+
+  b_->MelhorCotacao("0001", "77", "PRQ", "F");
+  auto seenByA = a_->Model("0001", "77");
+  EXPECT_EQ(Selected(*seenByA), 2u);
+  EXPECT_EQ(seenByA->quotes[0].VRPRECUNIAP, 11);
+
+  ValueArray out = a_->Gera_AF(Effectuation());
+  EXPECT_EQ(out[1].ToText(), "AF(s) efetivadas com sucesso.");
+  EXPECT_TRUE(b_->Model("0001", "77")->header.effectuated);
+  b_->ExcluiAF("0101", "77");
+  EXPECT_FALSE(a_->Model("0001", "77")->header.effectuated);
+}
+
+TEST_F(SeveralServersTest, TwoEffectuationsAtOnceThroughTwoServersOrderEachRowOnce) {
+  a_->MelhorCotacao("0001", "77", "PRQ", "F");
+  for (int round = 0; round < 3; ++round) {
+    // Both calls arrive while a third writer holds the tally, so both are queued
+    // when it lets go and race for the tally from there.
+    auto hold = storageA_->OpenSession();
+    hold->Begin(true);
+    ASSERT_TRUE(hold->Tally("77"));
+    ValueArray outA, outB;
+    std::string failA, failB;
+    auto effectuate = [](TallyService& s, ValueArray& out, std::string& fail) {
+      rpc::CallDeadlineScope deadline(std::chrono::steady_clock::now() + 30s);
+      try {
+        out = s.Gera_AF(Effectuation());
+      } catch (const std::exception& e) {
+        fail = e.what();
+      }
+    };
+    std::thread ta([&] { effectuate(*a_, outA, failA); });
+    std::thread tb([&] { effectuate(*b_, outB, failB); });
+    std::this_thread::sleep_for(300ms);
+    hold->Commit();
+    ta.join();
+    tb.join();
+    ASSERT_EQ(failA, "") << "round " << round;
+    ASSERT_EQ(failB, "") << "round " << round;
+    // One of them ordered the rows; the other found nothing left to order.
+    std::set<std::string> texts{outA[1].ToText(), outB[1].ToText()};
+    EXPECT_EQ(texts, (std::set<std::string>{"", "AF(s) efetivadas com sucesso."}))
+        << "round " << round;
+
+    std::vector<AfRecord> afs = storageB_->OpenSession()->Afs("77");
+    EXPECT_EQ(afs.size(), 2u) << "round " << round;  // branches 0101 and 0102, supplier F1
+    std::set<int64_t> rows;
+    size_t lines = 0;
+    for (const AfRecord& af : afs) {
+      for (const AfLine& l : af.lines) rows.insert(l.item), ++lines;
+    }
+    EXPECT_EQ(rows.size(), lines) << "a row ordered twice in round " << round;
+    EXPECT_EQ(lines, 2u);
+    a_->ExcluiAF("0101", "77");
+    EXPECT_TRUE(storageB_->OpenSession()->Afs("77").empty());
+  }
+}
+
+TEST_F(SeveralServersTest, AnAddressThatReachesNoDatabaseIsNamed) {
+  std::string address = cluster_->Address("no_such_database");
+  try {
+    PgStorage storage(address);
+    FAIL() << "opened a database that does not exist";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find(address), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("no_such_database"), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace apura::server::testing
