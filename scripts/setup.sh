@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libsodium-dev openssl
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth imagemagick fonts-dejavu-core

@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     if (settings.demo) {
       demo = DemoEnvironment::FromSettings(settings, dataDir);
       demo->Configure(settings);
+      rpc::SetClientSessionToken(demo->SessionToken());
       // The demo shows the supplies module, where every column of the
       // worksheet is on, unless the command line chose another.
       if (!app.arguments().contains("--module")) settings.activeModule = 34;

@@ -1,8 +1,13 @@
 #include <grpcpp/grpcpp.h>
+#include <malloc.h>
+
+#include <arpa/inet.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 
 #include "apura.grpc.pb.h"
@@ -23,6 +28,10 @@ class Service final : public wire::ApplicationServer::Service {
   grpc::Status Invoke(grpc::ServerContext* context, const wire::InvokeRequest* request,
                       grpc::ServerWriter<wire::InvokeReply>* writer) override {
     Value envelope;
+    CallContext call;
+    const auto& metadata = context->client_metadata();
+    if (auto it = metadata.find(kSessionMetadataKey); it != metadata.end())
+      call.sessionToken.assign(it->second.data(), it->second.size());
     try {
       std::vector<CallArg> args;
       args.reserve(request->args_size());
@@ -31,9 +40,10 @@ class Service final : public wire::ApplicationServer::Service {
         wire::Value v = a.value();
         args.push_back(CallArg{DecodeValue(&v), a.by_ref()});
       }
-      envelope = registry_.Dispatch(request->object(), request->method(), args);
+      envelope = registry_.Dispatch(request->object(), request->method(), args, call);
     } catch (const std::exception& e) {
-      envelope = ResultFailure("malformed arguments of " + request->method() + ": " + e.what());
+      envelope = ResultFailure(
+          BoundedFailureText("malformed arguments of " + request->method() + ": " + e.what()));
     }
 
     wire::InvokeReply reply;
@@ -44,6 +54,9 @@ class Service final : public wire::ApplicationServer::Service {
       EncodeValue(parts[1], result->mutable_payload());
     } else {
       result->set_failure(parts[1].ToText());
+      // A refused request may have brought megabytes; the allocator is tuned
+      // to keep freed memory for the next large packet, so give it back now.
+      if (request->ByteSizeLong() > (1u << 20)) malloc_trim(0);
     }
     if (result->ByteSizeLong() <= options_.chunkBytes) {
       writer->Write(reply);
@@ -67,7 +80,44 @@ class Service final : public wire::ApplicationServer::Service {
   GrpcServerOptions options_;
 };
 
+std::string ReadPem(const std::string& path, const char* what) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(std::string("cannot read the TLS ") + what + " " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::shared_ptr<grpc::ServerCredentials> Credentials(const std::string& listenAddress,
+                                                     const GrpcServerOptions& options) {
+  if (options.tlsCertFile.empty() != options.tlsKeyFile.empty())
+    throw std::invalid_argument("TLS needs both a certificate and a private key");
+  if (options.tlsCertFile.empty()) {
+    // Sessions and passwords would cross the network in plain text.
+    if (!IsLoopbackAddress(listenAddress))
+      throw std::invalid_argument("refusing to listen on " + listenAddress +
+                                  " without TLS: give a certificate and key, or listen on "
+                                  "127.0.0.1");
+    return grpc::InsecureServerCredentials();
+  }
+  grpc::SslServerCredentialsOptions ssl;
+  ssl.pem_key_cert_pairs.push_back(
+      {ReadPem(options.tlsKeyFile, "private key"), ReadPem(options.tlsCertFile, "certificate")});
+  return grpc::SslServerCredentials(ssl);
+}
+
 }  // namespace
+
+bool IsLoopbackAddress(const std::string& listenAddress) {
+  auto colon = listenAddress.rfind(':');
+  std::string host = colon == std::string::npos ? listenAddress : listenAddress.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (host == "localhost" || host == "::1") return true;
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  return false;
+}
 
 struct GrpcServer::Impl {
   Impl(const ServerRegistry& registry, GrpcServerOptions options) : service(registry, options) {}
@@ -89,7 +139,7 @@ GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listen
   }
   impl_->host = listenAddress.substr(0, colon);
   grpc::ServerBuilder builder;
-  builder.AddListeningPort(listenAddress, grpc::InsecureServerCredentials(), &impl_->port);
+  builder.AddListeningPort(listenAddress, Credentials(listenAddress, options), &impl_->port);
   builder.SetMaxReceiveMessageSize(options.maxMessageBytes);
   builder.SetMaxSendMessageSize(options.maxMessageBytes);
   builder.AddChannelArgument(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);

@@ -1,10 +1,15 @@
 // apura-server: the reference application server over gRPC.
 //
-//   apura-server --db FILE [--listen HOST:PORT] [--demo] [--demo-rows N]
-//                [--import TALLY.json] [--write-demo FILE.json]
+//   apura-server --db FILE [--listen HOST:PORT] [--tls-cert PEM --tls-key PEM]
+//                [--demo] [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]
+//                [--add-operator CODE --name NAME --centres LIST --branches LIST
+//                 [--authorisations LIST]]
 //
-// --import and --write-demo do their work and exit unless --listen is given too;
-// otherwise the server listens (127.0.0.1:50051 by default) until SIGINT or SIGTERM.
+// --import, --write-demo and --add-operator do their work and exit unless --listen
+// is given too; otherwise the server listens (127.0.0.1:50051 by default) until
+// SIGINT or SIGTERM. Beyond loopback it listens only with TLS. --add-operator
+// reads the password from the first line of standard input. --demo adds the demo
+// buyer as an operator when missing, with a new password it prints once.
 
 #include <pthread.h>
 #include <signal.h>
@@ -13,21 +18,36 @@
 #include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 
 #include "rpc/grpc_transport.h"
 #include "server/demo.h"
+#include "server/operators.h"
 #include "server/server_objects.h"
 #include "server/sqlite_storage.h"
 #include "server/tally_document.h"
 
 namespace {
 
+// Twelve characters from an alphabet without look-alikes.
+std::string NewPassword() {
+  static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzACDEFGHJKLMNPQRTUVWXY34679";
+  std::random_device random;
+  std::string out;
+  for (int i = 0; i < 12; ++i) out += kAlphabet[random() % (sizeof kAlphabet - 1)];
+  return out;
+}
+
 int Usage(const char* why) {
   if (why) std::cerr << "apura-server: " << why << "\n";
-  std::cerr << "usage: apura-server --db FILE [--listen HOST:PORT] [--demo] [--demo-rows N]\n"
-               "                    [--import TALLY.json] [--write-demo FILE.json]\n";
+  std::cerr << "usage: apura-server --db FILE [--listen HOST:PORT] [--tls-cert PEM --tls-key PEM]\n"
+               "                    [--demo] [--demo-rows N] [--import TALLY.json]\n"
+               "                    [--write-demo FILE.json]\n"
+               "                    [--add-operator CODE --name NAME --centres LIST\n"
+               "                     --branches LIST [--authorisations LIST]]\n"
+               "  LIST: codes separated by commas, or * for all\n";
   return 2;
 }
 
@@ -35,7 +55,13 @@ int Usage(const char* why) {
 
 int main(int argc, char** argv) {
   using namespace apura::server;
-  std::string db, listen, importFile, writeDemo;
+  using apura::server::Operator;
+  std::string db, listen, importFile, writeDemo, tlsCert, tlsKey;
+  std::optional<Operator> newOperator;
+  auto op = [&]() -> Operator& {
+    if (!newOperator) newOperator.emplace();
+    return *newOperator;
+  };
   bool demo = false;
   size_t demoRows = 0;
   for (int i = 1; i < argc; ++i) {
@@ -59,17 +85,34 @@ int main(int argc, char** argv) {
       demoRows = std::strtoull(text.c_str(), &end, 10);
       if (text.empty() || *end != '\0' || text[0] == '-')
         return Usage(("--demo-rows takes a whole number, not " + text).c_str());
-    }
-    else if (a == "--import")
+    } else if (a == "--import")
       importFile = value("--import");
     else if (a == "--write-demo")
       writeDemo = value("--write-demo");
+    else if (a == "--tls-cert")
+      tlsCert = value("--tls-cert");
+    else if (a == "--tls-key")
+      tlsKey = value("--tls-key");
+    else if (a == "--add-operator")
+      op().code = value("--add-operator");
+    else if (a == "--name")
+      op().name = value("--name");
+    else if (a == "--centres")
+      op().centres = SplitList(value("--centres"));
+    else if (a == "--branches")
+      op().branches = SplitList(value("--branches"));
+    else if (a == "--authorisations")
+      op().authorisations = SplitList(value("--authorisations"));
     else if (a == "--help" || a == "-h")
       return Usage(nullptr), 0;
     else
       return Usage(("unknown option " + a).c_str());
   }
-  bool serve = !listen.empty() || (importFile.empty() && writeDemo.empty());
+  if (newOperator &&
+      (newOperator->code.empty() || newOperator->centres.empty() || newOperator->branches.empty()))
+    return Usage("--add-operator needs a code, --centres and --branches");
+  if (tlsCert.empty() != tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
+  bool serve = !listen.empty() || (importFile.empty() && writeDemo.empty() && !newOperator);
   if (listen.empty()) listen = "127.0.0.1:50051";
 
   apura::rpc::TuneAllocatorForLargePackets();
@@ -86,6 +129,16 @@ int main(int argc, char** argv) {
     }
     SqliteStorage storage(db);
     TallyService service(storage);
+    OperatorDirectory operators(db);
+    Sessions sessions(operators);
+    if (newOperator) {
+      std::string password;
+      if (!std::getline(std::cin, password) || password.empty())
+        return Usage("--add-operator reads a password from standard input");
+      if (newOperator->name.empty()) newOperator->name = newOperator->code;
+      operators.Save(*newOperator, password);
+      std::cout << "operator " << newOperator->code << " saved\n";
+    }
     if (!importFile.empty()) {
       TallyDocument doc = ReadDocumentFile(importFile);
       service.Import(doc);
@@ -94,6 +147,12 @@ int main(int argc, char** argv) {
     if (demo) {
       if (!service.TallyExists(demoOptions.tally)) service.Import(GenerateDemo(demoOptions));
       std::cout << "demo: centre " << demoOptions.centre << ", tally " << demoOptions.tally << "\n";
+      if (!operators.Find(demoOptions.buyer)) {
+        const std::string password = NewPassword();
+        operators.Save(DemoBuyer(demoOptions), password);
+        std::cout << "demo: operator " << demoOptions.buyer << ", password " << password
+                  << std::endl;
+      }
     }
     if (!serve) return 0;
 
@@ -107,8 +166,11 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     apura::rpc::ServerRegistry registry;
-    RegisterServerObjects(registry, service);
-    apura::rpc::GrpcServer server(registry, listen);
+    RegisterServerObjects(registry, service, sessions);
+    apura::rpc::GrpcServerOptions serverOptions;
+    serverOptions.tlsCertFile = tlsCert;
+    serverOptions.tlsKeyFile = tlsKey;
+    apura::rpc::GrpcServer server(registry, listen, serverOptions);
     std::cout << "apura-server listening on " << server.address() << std::endl;
 
     std::thread watcher([&] {

@@ -7,15 +7,20 @@
 namespace apura::server {
 
 struct EmbeddedServer::Impl {
-  explicit Impl(const EmbeddedServerOptions& o) : storage(o.dbPath), service(storage) {
+  explicit Impl(const EmbeddedServerOptions& o)
+      : storage(o.dbPath), service(storage), operators(o.dbPath), sessions(operators) {
     if (o.demo && !service.TallyExists(o.demoOptions.tally)) {
       service.Import(GenerateDemo(o.demoOptions));
     }
-    RegisterServerObjects(registry, service);
+    RegisterServerObjects(registry, service, sessions);
     server = std::make_unique<rpc::GrpcServer>(registry, o.listen);
+    token = sessions.Open(DemoBuyer(o.demoOptions)).token;
   }
   SqliteStorage storage;
   TallyService service;
+  OperatorDirectory operators;
+  Sessions sessions;
+  std::string token;
   rpc::ServerRegistry registry;
   std::unique_ptr<rpc::GrpcServer> server;
 };
@@ -30,6 +35,12 @@ int EmbeddedServer::port() const {
 }
 std::string EmbeddedServer::address() const {
   return impl_->server->address();
+}
+const std::string& EmbeddedServer::token() const {
+  return impl_->token;
+}
+Sessions& EmbeddedServer::sessions() {
+  return impl_->sessions;
 }
 TallyService& EmbeddedServer::service() {
   return impl_->service;
