@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -70,6 +71,47 @@ TEST(TransportSecurity, PlainTextIsServedOnLoopbackOnly) {
   EXPECT_THROW(GrpcServer(registry, "127.0.0.1:0", half), std::invalid_argument);
 }
 
+TEST(TransportSecurity, ARequestThatCannotBeDecodedIsToldSo) {
+  ServerRegistry registry;
+  registry.Register("Test.Who", std::make_shared<WhoCalls>());
+  GrpcServer server(registry, "127.0.0.1:0");
+  auto channel = grpc::CreateChannel(server.address(), grpc::InsecureChannelCredentials());
+  grpc::GenericStub stub(channel);
+  // A length-delimited field whose length runs past the end of the message.
+  const std::string garbage(
+      "\x0a\xff\xff\xff\x0f"
+      "abc",
+      8);
+  grpc::Slice slice(garbage);
+  grpc::ByteBuffer request(&slice, 1), reply;
+  grpc::ClientContext context;
+  context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
+  grpc::CompletionQueue cq;
+  auto call = stub.PrepareCall(&context, "/apura.wire.ApplicationServer/Invoke", &cq);
+  void* tag = nullptr;
+  bool ok = false;
+  call->StartCall(reinterpret_cast<void*>(1));
+  ASSERT_TRUE(cq.Next(&tag, &ok));
+  call->Write(request, reinterpret_cast<void*>(2));
+  ASSERT_TRUE(cq.Next(&tag, &ok));
+  call->WritesDone(reinterpret_cast<void*>(3));
+  ASSERT_TRUE(cq.Next(&tag, &ok));
+  grpc::Status status;
+  call->Finish(&status, reinterpret_cast<void*>(4));
+  while (cq.Next(&tag, &ok))
+    if (tag == reinterpret_cast<void*>(4)) break;
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_NE(status.error_message().find("malformed request: 8 bytes"), std::string::npos)
+      << status.error_message();
+  cq.Shutdown();
+  while (cq.Next(&tag, &ok)) {
+  }
+  // The server goes on serving well-formed calls.
+  auto client = MakeGrpcTransport();
+  client->Connect("127.0.0.1", server.port());
+  EXPECT_EQ(TokenSeen(*client), "");
+}
+
 class TlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -114,7 +156,7 @@ class TlsTest : public ::testing::Test {
 
 TEST_F(TlsTest, ClientThatTrustsTheCertificateIsServedOthersAreNot) {
   auto trusting = Client(Path("server-cert.pem"));
-  trusting->Connect("localhost", server_->port());
+  trusting->Connect("127.0.0.1", server_->port());
   EXPECT_EQ(TokenSeen(*trusting), "secret-token");
 
   // A plain-text client never gets through the handshake.
@@ -122,11 +164,11 @@ TEST_F(TlsTest, ClientThatTrustsTheCertificateIsServedOthersAreNot) {
   EXPECT_THROW(plain->Connect("127.0.0.1", server_->port()), std::runtime_error);
   // Nor does one that trusts another authority: the server is not who it claims.
   auto wary = Client(Path("stranger-cert.pem"));
-  EXPECT_THROW(wary->Connect("localhost", server_->port()), std::runtime_error);
+  EXPECT_THROW(wary->Connect("127.0.0.1", server_->port()), std::runtime_error);
   // A CA file that cannot be read is said so.
   auto lost = Client(Path("missing.pem"));
   try {
-    lost->Connect("localhost", server_->port());
+    lost->Connect("127.0.0.1", server_->port());
     ADD_FAILURE() << "connected with a missing CA file";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("missing.pem"), std::string::npos) << e.what();
