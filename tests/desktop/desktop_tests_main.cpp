@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host_pieces_test.h"
+#include "login_dialog_test.h"
 #ifdef APURA_WITH_WORKSHEET
 #include "worksheet_view_test.h"
 #endif
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     failed += QTest::qExec(&suite, qargc, qargv);
   };
   run("HostPiecesTest", apura::desktop::test::HostPiecesTest());
+  run("LoginDialogTest", apura::desktop::test::LoginDialogTest());
 #ifdef APURA_WITH_WORKSHEET
   run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
 #endif
