@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build ccache pkg-config clang-format
+  build-essential cmake ninja-build ccache pkg-config clang-format clang
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 libsodium-dev openssl
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
