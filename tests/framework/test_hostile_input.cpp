@@ -166,3 +166,21 @@ TEST(HostilePacket, RepeatedDictionaryTextsSurviveLoadDataLoad) {
   EXPECT_EQ(twice.column(0).codes, once.column(0).codes);
   EXPECT_EQ(twice.column(1).numbers, once.column(1).numbers);
 }
+
+TEST(HostilePacket, UnsizedTextFieldKeepsItsDeclarationThroughLoadData) {
+  const std::string longText(30, 'z');
+  PacketBuilder b({{"NOTE", FieldType::String, 0}});
+  b.Add({Value(longText)});
+  DataPacket in = b.Build();
+  TClientDataSet t("cdsAny");
+  t.SetData(in);
+  DataPacket out = t.Data();
+  EXPECT_EQ(out.fields(), in.fields()) << "size " << out.fields()[0].size;
+  EXPECT_EQ(out.Text(0, 0), longText);
+  // No size declared, no limit on edits either; the grid still shows a width.
+  t.Edit();
+  t.FieldByName("NOTE").SetAsString(longText + longText);
+  t.Post();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString().size(), 60u);
+  EXPECT_EQ(t.FieldByName("NOTE").DisplayWidth(), 20);
+}
