@@ -34,6 +34,8 @@ class Noop : public rpc::IServerObject {
 struct World {
   std::unique_ptr<SqliteStorage> storage;
   std::unique_ptr<TallyService> service;
+  std::unique_ptr<OperatorDirectory> operators;
+  std::unique_ptr<Sessions> sessions;
   rpc::ServerRegistry registry;
   std::unique_ptr<rpc::GrpcServer> server;
   std::unique_ptr<ITransport> client;
@@ -52,7 +54,10 @@ struct World {
       if (!service->TallyExists(o.tally)) service->Import(GenerateDemo(o));
       tallies[rows] = o.tally;
     }
-    RegisterServerObjects(registry, *service);
+    operators = std::make_unique<OperatorDirectory>((dir / "bench.db").string());
+    sessions = std::make_unique<Sessions>(*operators);
+    RegisterServerObjects(registry, *service, *sessions);
+    rpc::SetClientSessionToken(sessions->Open(Operator{"BENCH", "Bench", {"*"}, {"*"}, {}}).token);
     registry.Register("Bench.Noop", std::make_shared<Noop>());
     server = std::make_unique<rpc::GrpcServer>(registry, "127.0.0.1:0");
     client = rpc::MakeGrpcTransport();

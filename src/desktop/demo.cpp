@@ -18,6 +18,9 @@ struct DemoEnvironment::Impl {
   std::unique_ptr<server::SqliteStorage> storage;
   std::unique_ptr<server::TallyService> service;
   std::unique_ptr<server::ReportService> reports;
+  std::unique_ptr<server::OperatorDirectory> operators;
+  std::unique_ptr<server::Sessions> sessions;
+  std::string token;
   rpc::ServerRegistry registry;
   std::unique_ptr<rpc::GrpcServer> grpc;
 };
@@ -32,9 +35,13 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   d.storage = std::make_unique<server::SqliteStorage>(dbPath_);
   d.service = std::make_unique<server::TallyService>(*d.storage);
   if (!d.service->TallyExists(d.options.tally)) d.service->Import(d.doc);
-  server::RegisterServerObjects(d.registry, *d.service);
+  d.operators = std::make_unique<server::OperatorDirectory>(dbPath_);
+  d.sessions = std::make_unique<server::Sessions>(*d.operators);
+  server::RegisterServerObjects(d.registry, *d.service, *d.sessions);
   d.reports = std::make_unique<server::ReportService>(dbPath_);
-  server::RegisterReportObject(d.registry, *d.reports);
+  server::RegisterReportObject(d.registry, *d.reports, d.sessions.get());
+  // The demo logs its buyer in by itself: this program runs the server too.
+  d.token = d.sessions->Open(server::DemoBuyer(d.options)).token;
   // Loopback only: the demo never listens beyond this machine.
   d.grpc = std::make_unique<rpc::GrpcServer>(d.registry, "127.0.0.1:0");
   localPath_ = (std::filesystem::path(dir) / "apura-local-demo.sqlite").string();
@@ -55,6 +62,9 @@ int DemoEnvironment::Port() const {
   return impl_->grpc->port();
 }
 
+const std::string& DemoEnvironment::SessionToken() const {
+  return impl_->token;
+}
 std::string DemoEnvironment::Address() const {
   return impl_->grpc->address();
 }

@@ -26,6 +26,8 @@ class DemoEnvironment {
 
   int Port() const;
   std::string Address() const;
+  // The demo buyer's session, logged in when the demo started.
+  const std::string& SessionToken() const;
   const std::string& LocalDatabasePath() const { return localPath_; }
   // The tally's database: one file per demo size, so sizes never mix.
   const std::string& DatabasePath() const { return dbPath_; }

@@ -13,6 +13,7 @@
 #include "desktop/batch_report.h"
 #include "desktop/demo.h"
 #include "desktop/local_database.h"
+#include "desktop/login_dialog.h"
 #include "desktop/main_window.h"
 #include "desktop/module_loader.h"
 #include "desktop/qt_host.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     if (settings.demo) {
       demo = DemoEnvironment::FromSettings(settings, dataDir);
       demo->Configure(settings);
+      rpc::SetClientSessionToken(demo->SessionToken());
       if (!settings.reportCode.empty()) demo->EnsureTallied();
       // The demo shows the supplies module, where every column of the
       // worksheet is on, unless the command line chose another.
@@ -82,9 +84,28 @@ int main(int argc, char** argv) {
     QMessageBox::critical(nullptr, "Apura", QString::fromUtf8(e.what()));
     return 1;
   }
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
+  rpc::GrpcClientOptions clientOptions;
+  clientOptions.tlsCaFile = settings.tlsCaFile;
+  SetDefaultTransportFactory([clientOptions](const TNetConnection&) -> std::shared_ptr<ITransport> {
+    return rpc::MakeGrpcTransport(clientOptions);
   });
+  if (!demo) {
+    // Nothing reaches the server before the operator logged in; the logged-in
+    // operator is the framework's Operador.
+    LoginDialog login(settings.operatorCode,
+                      [&](const std::string& code, const std::string& password) -> std::string {
+                        auto transport = rpc::MakeGrpcTransport(clientOptions);
+                        transport->Connect(settings.serverHost, settings.serverPort);
+                        Value env = transport->Invoke("Apura.Sessao", "Login",
+                                                      {ByVal(Value(code)), ByVal(Value(password))});
+                        const ValueArray& parts = env.AsArray();
+                        if (!parts[0].AsBoolean()) return parts[1].ToText();
+                        rpc::SetClientSessionToken(parts[1].AsArray()[0].ToText());
+                        return {};
+                      });
+    if (login.exec() != QDialog::Accepted) return 0;
+    settings.operatorCode = login.OperatorCode();
+  }
 
   if (!settings.reportCode.empty()) {
     std::string why;

@@ -170,10 +170,12 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
                                   "Render this report of the launch's tally (with --pdf).", "code");
   const QCommandLineOption pdf("pdf", "Write the --report to this PDF file, without a window.",
                                "file");
+  const QCommandLineOption tlsCa("tls-ca", "Certificate authority of the server (PEM); TLS on.",
+                                 "file");
   for (const auto* o :
        {&help,   &server,     &host,     &port,   &keep,    &oper,   &branch, &date,
         &module, &dateFormat, &decimal,  &tree,   &modules, &local,  &screen, &height,
-        &demo,   &demoDir,    &demoRows, &launch, &file,    &report, &pdf})
+        &demo,   &demoDir,    &demoRows, &launch, &file,    &report, &pdf,    &tlsCa})
     p.addOption(*o);
   p.addPositionalArgument("values", "The seven launch values, instead of --launch.",
                           "[centre buyer name start end tally flag]");
@@ -242,6 +244,7 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
   if (p.isSet(height)) s.screenHeight = p.value(height).toInt();
   if (p.isSet(demo)) s.demo = true;
   if (p.isSet(demoDir)) s.demoDir = S(p.value(demoDir));
+  if (p.isSet(tlsCa)) s.tlsCaFile = S(p.value(tlsCa));
   if (p.isSet(demoRows)) {
     bool ok = false;
     const qulonglong n = p.value(demoRows).toULongLong(&ok);

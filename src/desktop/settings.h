@@ -28,6 +28,9 @@ struct HostSettings {
   std::string screen = "PRQ05001";
   int screenHeight = 0;  // 0: the screen's own
   bool demo = false;
+  // PEM file of the authority that signed the server's certificate; empty: a
+  // plain-text connection, which servers accept on loopback only.
+  std::string tlsCaFile;
   std::string demoDir;  // empty: the data folder
   size_t demoRows = 0;  // 0: the ordinary demo; else about that many delivery rows
   // Batch report: the report's code and the PDF file it is written to; the

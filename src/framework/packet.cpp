@@ -1,6 +1,7 @@
 #include "framework/packet.h"
 #include "framework/names.h"
 
+#include <cstdio>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -23,6 +24,12 @@ const char* FieldTypeName(FieldType t) {
 }
 
 namespace {
+
+std::string Shown(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
 
 const DataPacket::Body& EmptyBody() {
   static const DataPacket::Body body;
@@ -106,6 +113,22 @@ DataPacket DataPacket::FromBody(Body body) {
       if (c.numbers.size() != n)
         bad("has " + std::to_string(c.numbers.size()) + " rows, expected " + std::to_string(n));
       if (!c.nullBits.empty() && c.nullBits.size() != (n + 63) / 64) bad("null bitmap size");
+      // Readers convert these cells to int64 and bool; a value outside what the
+      // type holds would be undefined there, or read differently after a reload.
+      if (f.type == FieldType::Integer) {
+        for (size_t r = 0; r < n; ++r) {
+          const double v = c.numbers[r];
+          if (!c.NumberIsNull(r) && !(v >= -0x1p63 && v < 0x1p63))
+            bad("row " + std::to_string(r + 1) + " holds " + Shown(v) + ", not an integer value");
+        }
+      } else if (f.type == FieldType::Boolean) {
+        for (size_t r = 0; r < n; ++r) {
+          const double v = c.numbers[r];
+          if (!c.NumberIsNull(r) && v != 0 && v != 1)
+            bad("row " + std::to_string(r + 1) + " holds " + Shown(v) +
+                ", a boolean must be 0 or 1");
+        }
+      }
     }
   }
   if (!body.status.empty() && body.status.size() != n)
@@ -171,6 +194,9 @@ PacketBuilder& PacketBuilder::Add(std::vector<Value> row) {
       c.nullBits[r >> 6] |= uint64_t{1} << (r & 63);
     } else if (v.kind() == Value::Kind::Date) {
       c.numbers.push_back(v.AsDate().days);
+    } else if (body_.fields[i].type == FieldType::Boolean) {
+      c.numbers.push_back(v.kind() == Value::Kind::Boolean ? (v.AsBoolean() ? 1 : 0)
+                                                           : (v.AsFloat() != 0 ? 1 : 0));
     } else {
       c.numbers.push_back(v.AsFloat());
     }

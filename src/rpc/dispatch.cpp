@@ -20,17 +20,70 @@ bool IsEnvelope(const Value& v) {
   return a[0].AsBoolean() || a[1].kind() == Value::Kind::Text;
 }
 
+std::string EscapeNul(std::string text) {
+  if (text.find('\0') == std::string::npos) return text;
+  std::string escaped;
+  escaped.reserve(text.size() + 8);
+  for (char c : text) {
+    if (c == '\0')
+      escaped += "\\0";
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+std::string BoundedFailureText(std::string text) {
+  text = EscapeNul(std::move(text));
+  if (text.size() <= kMaxFailureTextBytes) return text;
+  size_t cut = kMaxFailureTextBytes;
+  // Back off continuation bytes so a character is never split.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  const size_t left = text.size() - cut;
+  text.resize(cut);
+  return text + "… (" + std::to_string(left) + " bytes a mais omitidos)";
+}
+
+namespace {
+
+// The first text argument (nested arrays included) over the limit, as "argument
+// N has M bytes".
+std::string OversizedText(const Value& v) {
+  if (v.kind() == Value::Kind::Text) {
+    const size_t n = v.ToText().size();
+    if (n > kMaxTextArgumentBytes) return std::to_string(n);
+  } else if (v.kind() == Value::Kind::Array) {
+    for (const Value& item : v.AsArray()) {
+      std::string found = OversizedText(item);
+      if (!found.empty()) return found;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 void MethodTable::Add(const std::string& name, Method method) {
+  methods_[Fold(name)] = {name, [m = std::move(method)](const std::vector<CallArg>& args,
+                                                        const CallContext&) { return m(args); }};
+}
+
+void MethodTable::Add(const std::string& name, ContextMethod method) {
   methods_[Fold(name)] = {name, std::move(method)};
 }
 
 Value MethodTable::Invoke(const std::string& method, const std::vector<CallArg>& args) {
+  return Invoke(method, args, CallContext{});
+}
+
+Value MethodTable::Invoke(const std::string& method, const std::vector<CallArg>& args,
+                          const CallContext& context) {
   auto it = methods_.find(Fold(method));
   if (it == methods_.end()) {
     return ResultFailure("server object \"" + objectName_ + "\" has no method \"" + method + "\"");
   }
   try {
-    return ResultOk(it->second.second(args));
+    return ResultOk(it->second.second(args, context));
   } catch (const std::exception& e) {
     return ResultFailure(e.what());
   }
@@ -42,8 +95,30 @@ void ServerRegistry::Register(const std::string& objectName,
   objects_[Fold(objectName)] = std::move(object);
 }
 
+namespace {
+
+Value Bounded(Value envelope) {
+  const ValueArray& parts = envelope.AsArray();
+  if (parts[0].AsBoolean()) return envelope;
+  return ResultFailure(BoundedFailureText(parts[1].ToText()));
+}
+
+}  // namespace
+
 Value ServerRegistry::Dispatch(const std::string& objectName, const std::string& method,
-                               const std::vector<CallArg>& args) const {
+                               const std::vector<CallArg>& args, const CallContext& context) const {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string size = OversizedText(args[i].value);
+    if (!size.empty())
+      return ResultFailure(BoundedFailureText(method) + ": o argumento " + std::to_string(i + 1) +
+                           " tem " + size + " bytes; o máximo para um texto é " +
+                           std::to_string(kMaxTextArgumentBytes) + ".");
+  }
+  return Bounded(Call(objectName, method, args, context));
+}
+
+Value ServerRegistry::Call(const std::string& objectName, const std::string& method,
+                           const std::vector<CallArg>& args, const CallContext& context) const {
   std::shared_ptr<IServerObject> object;
   {
     std::lock_guard lock(mutex_);
@@ -52,7 +127,7 @@ Value ServerRegistry::Dispatch(const std::string& objectName, const std::string&
   }
   if (!object) return ResultFailure("unknown server object \"" + objectName + "\"");
   try {
-    Value result = object->Invoke(method, args);
+    Value result = object->Invoke(method, args, context);
     if (!IsEnvelope(result)) {
       return ResultFailure("server object \"" + objectName + "\" answered " + method +
                            " with a malformed result");

@@ -13,12 +13,40 @@
 
 namespace apura::rpc {
 
+// What a call brings besides its arguments: the session token from the call's
+// metadata (empty when none came).
+struct CallContext {
+  std::string sessionToken;
+};
+
+// The metadata key that carries the session token.
+inline constexpr const char* kSessionMetadataKey = "apura-session";
+
+// Limits on what a caller may send and on what comes back in a failure. A text
+// argument longer than kMaxTextArgumentBytes (packets have their own limits) is
+// refused before any method runs; a failure text is cut to kMaxFailureTextBytes
+// so that nothing a caller sent comes back whole.
+inline constexpr size_t kMaxTextArgumentBytes = 64 * 1024;
+inline constexpr size_t kMaxFailureTextBytes = 2000;
+
+// A failure text fit to show: a NUL (which would end the text for most
+// readers) becomes "\0", and a text over kMaxFailureTextBytes is cut at a
+// character boundary, saying how much was left out.
+std::string BoundedFailureText(std::string text);
+// Only the NUL part of the above.
+std::string EscapeNul(std::string text);
+
 // An application-server object: answers calls of its methods by name with the
 // result envelope (ResultOk / ResultFailure).
 class IServerObject {
  public:
   virtual ~IServerObject() = default;
   virtual Value Invoke(const std::string& method, const std::vector<CallArg>& args) = 0;
+  // Objects that check who calls override this one.
+  virtual Value Invoke(const std::string& method, const std::vector<CallArg>& args,
+                       const CallContext&) {
+    return Invoke(method, args);
+  }
 };
 
 // A server object made of named methods. A method returns its payload; an
@@ -27,15 +55,19 @@ class IServerObject {
 class MethodTable : public IServerObject {
  public:
   using Method = std::function<Value(const std::vector<CallArg>&)>;
+  using ContextMethod = std::function<Value(const std::vector<CallArg>&, const CallContext&)>;
   explicit MethodTable(std::string objectName) : objectName_(std::move(objectName)) {}
 
   void Add(const std::string& name, Method method);
+  void Add(const std::string& name, ContextMethod method);
   Value Invoke(const std::string& method, const std::vector<CallArg>& args) override;
+  Value Invoke(const std::string& method, const std::vector<CallArg>& args,
+               const CallContext& context) override;
   const std::string& objectName() const { return objectName_; }
 
  private:
   std::string objectName_;
-  std::map<std::string, std::pair<std::string, Method>> methods_;  // folded name
+  std::map<std::string, std::pair<std::string, ContextMethod>> methods_;  // folded name
 };
 
 class ServerRegistry {
@@ -43,10 +75,13 @@ class ServerRegistry {
   void Register(const std::string& objectName, std::shared_ptr<IServerObject> object);
   // Always answers an envelope: unknown objects, exceptions and malformed
   // answers of a server object become failures naming what went wrong.
+  // Failure texts come back bounded (BoundedFailureText).
   Value Dispatch(const std::string& objectName, const std::string& method,
-                 const std::vector<CallArg>& args) const;
+                 const std::vector<CallArg>& args, const CallContext& context = {}) const;
 
  private:
+  Value Call(const std::string& objectName, const std::string& method,
+             const std::vector<CallArg>& args, const CallContext& context) const;
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<IServerObject>> objects_;  // folded name
 };

@@ -4,6 +4,7 @@
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -36,12 +37,34 @@ std::chrono::system_clock::time_point After(double seconds) {
 // The worksheet opens a connection around nearly every call (usage counts), so
 // channels are kept per address and reused: opening one that is up costs
 // nothing, and a call never pays for a new TCP and HTTP/2 handshake.
+std::string ReadFile(const std::string& path, const char* what) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(std::string("cannot read the ") + what + " " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::shared_ptr<grpc::ChannelCredentials> Credentials(const GrpcClientOptions& options) {
+  if (options.tlsCaFile.empty()) return grpc::InsecureChannelCredentials();
+  grpc::SslCredentialsOptions ssl;
+  ssl.pem_root_certs = ReadFile(options.tlsCaFile, "certificate authority file");
+  return grpc::SslCredentials(ssl);
+}
+
+std::mutex tokenMutex;
+std::string& ProcessToken() {
+  static auto* token = new std::string();
+  return *token;
+}
+
 std::shared_ptr<grpc::Channel> SharedChannel(const std::string& address,
                                              const GrpcClientOptions& options, bool renew) {
   static std::mutex mutex;
   // Never destroyed: channels must not outlive the gRPC runtime at exit.
   static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>();
-  std::string key = address + "|" + std::to_string(options.maxMessageBytes);
+  std::string key =
+      address + "|" + std::to_string(options.maxMessageBytes) + "|" + options.tlsCaFile;
   std::lock_guard lock(mutex);
   auto& channel = (*channels)[key];
   if (!channel || renew) {
@@ -54,7 +77,7 @@ std::shared_ptr<grpc::Channel> SharedChannel(const std::string& address,
     // trips of window updates.
     args.SetInt(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);
     args.SetInt(GRPC_ARG_HTTP2_MAX_FRAME_SIZE, (1 << 24) - 1);
-    channel = grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), args);
+    channel = grpc::CreateCustomChannel(address, Credentials(options), args);
   }
   return channel;
 }
@@ -122,6 +145,9 @@ class GrpcTransport : public ITransport {
 
     grpc::ClientContext context;
     context.set_deadline(After(options_.callTimeoutSeconds));
+    const std::string token =
+        options_.sessionToken ? options_.sessionToken() : ClientSessionToken();
+    if (!token.empty()) context.AddMetadata(kSessionMetadataKey, token);
     auto reader = stub_->Invoke(&context, request);
     wire::InvokeReply reply;
     wire::Result result;
@@ -203,6 +229,16 @@ class GrpcTransport : public ITransport {
 };
 
 }  // namespace
+
+void SetClientSessionToken(std::string token) {
+  std::lock_guard lock(tokenMutex);
+  ProcessToken() = std::move(token);
+}
+
+std::string ClientSessionToken() {
+  std::lock_guard lock(tokenMutex);
+  return ProcessToken();
+}
 
 void TuneAllocatorForLargePackets() {
   mallopt(M_MMAP_THRESHOLD, 256 << 20);

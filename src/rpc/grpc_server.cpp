@@ -1,9 +1,16 @@
 #include <grpcpp/grpcpp.h>
+#include <grpcpp/support/proto_buffer_reader.h>
+#include <malloc.h>
+
+#include <arpa/inet.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "apura.grpc.pb.h"
 #include "rpc/call_deadline.h"
@@ -14,35 +21,62 @@ namespace apura::rpc {
 
 namespace {
 
-// Thin: decode, dispatch, encode. Business failures travel inside the envelope;
+// One call, from its raw bytes: decoding them here (rather than in gRPC's
+// generated handler) lets a request that is no Invoke message be answered
+// INVALID_ARGUMENT saying so, instead of INTERNAL with no text. The method runs
+// on a thread of its own, as a blocking handler would, so a long Gera_AF never
+// holds up gRPC's own threads. Business failures travel inside the envelope;
 // only a broken request or connection becomes a gRPC status.
-class Service final : public wire::ApplicationServer::Service {
+class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
  public:
-  Service(const ServerRegistry& registry, GrpcServerOptions options)
-      : registry_(registry), options_(options) {}
+  InvokeCall(const ServerRegistry& registry, const GrpcServerOptions& options,
+             grpc::CallbackServerContext* context, const grpc::ByteBuffer* request)
+      : registry_(registry), options_(options), context_(context) {
+    requestBytes_ = request->Length();
+    grpc::ByteBuffer bytes(*request);  // shares the slices; the reader consumes its copy
+    grpc::ProtoBufferReader reader(&bytes);
+    if (!request_.ParseFromZeroCopyStream(&reader)) {
+      Finish(grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                          "malformed request: " + std::to_string(requestBytes_) +
+                              " bytes that are no Invoke message of this server's protocol"));
+      return;
+    }
+    const auto& metadata = context->client_metadata();
+    if (auto it = metadata.find(kSessionMetadataKey); it != metadata.end())
+      call_.sessionToken.assign(it->second.data(), it->second.size());
+    std::thread([this] { Run(); }).detach();
+  }
 
-  grpc::Status Invoke(grpc::ServerContext* context, const wire::InvokeRequest* request,
-                      grpc::ServerWriter<wire::InvokeReply>* writer) override {
+  void OnWriteDone(bool ok) override {
+    if (!ok) {
+      Finish(grpc::Status(grpc::StatusCode::CANCELLED, "the client went away"));
+      return;
+    }
+    WriteNext();
+  }
+  void OnDone() override { delete this; }
+
+ private:
+  void Run() {
     Value envelope;
     try {
       std::vector<CallArg> args;
-      args.reserve(request->args_size());
-      // The request is const; decoding moves buffers, so work on a copy of each arg.
-      for (const wire::Arg& a : request->args()) {
-        wire::Value v = a.value();
-        args.push_back(CallArg{DecodeValue(&v), a.by_ref()});
-      }
+      args.reserve(request_.args_size());
+      for (wire::Arg& a : *request_.mutable_args())
+        args.push_back(CallArg{DecodeValue(a.mutable_value()), a.by_ref()});
       // gRPC gives "no deadline" as a time far in the future.
       std::optional<DeadlineClock::time_point> deadline;
-      auto left = context->deadline() - std::chrono::system_clock::now();
+      auto left = context_->deadline() - std::chrono::system_clock::now();
       if (left < std::chrono::hours(24 * 365)) {
         deadline = DeadlineClock::now() + std::chrono::duration_cast<DeadlineClock::duration>(left);
       }
       CallDeadlineScope scope(deadline);
-      envelope = registry_.Dispatch(request->object(), request->method(), args);
+      envelope = registry_.Dispatch(request_.object(), request_.method(), args, call_);
     } catch (const std::exception& e) {
-      envelope = ResultFailure("malformed arguments of " + request->method() + ": " + e.what());
+      envelope = ResultFailure(
+          BoundedFailureText("malformed arguments of " + request_.method() + ": " + e.what()));
     }
+    request_.Clear();
 
     wire::InvokeReply reply;
     wire::Result* result = reply.mutable_result();
@@ -53,21 +87,66 @@ class Service final : public wire::ApplicationServer::Service {
     } else {
       result->set_failure(parts[1].ToText());
     }
+    const bool refused = !result->ok();
+    envelope = Value();
     if (result->ByteSizeLong() <= options_.chunkBytes) {
-      writer->Write(reply);
-      return grpc::Status::OK;
+      reply.SerializeToString(&whole_);
+    } else {
+      result->SerializeToString(&encoded_);
     }
-    std::string encoded;
-    result->SerializeToString(&encoded);
     reply.Clear();
-    for (size_t at = 0; at < encoded.size(); at += options_.chunkBytes) {
-      if (context->IsCancelled()) return grpc::Status(grpc::StatusCode::CANCELLED, "cancelled");
-      wire::InvokeReply chunk;
-      chunk.set_chunk(encoded.substr(at, options_.chunkBytes));
-      if (at == 0) chunk.set_total_size(encoded.size());
-      if (!writer->Write(chunk)) break;
+    // A refused request may have brought megabytes; the allocator is tuned to
+    // keep freed memory for the next large packet, so give it back now.
+    if (refused && requestBytes_ > (1u << 20)) malloc_trim(0);
+    // The last touch of this object from this thread: from here on gRPC's
+    // callbacks carry the call to its end.
+    WriteNext();
+  }
+
+  void WriteNext() {
+    if (context_->IsCancelled()) {
+      Finish(grpc::Status(grpc::StatusCode::CANCELLED, "cancelled"));
+      return;
     }
-    return grpc::Status::OK;
+    std::string message;
+    if (!whole_.empty()) {
+      message.swap(whole_);
+    } else if (at_ < encoded_.size()) {
+      wire::InvokeReply chunk;
+      chunk.set_chunk(encoded_.substr(at_, options_.chunkBytes));
+      if (at_ == 0) chunk.set_total_size(encoded_.size());
+      at_ += options_.chunkBytes;
+      chunk.SerializeToString(&message);
+    } else {
+      Finish(grpc::Status::OK);
+      return;
+    }
+    grpc::Slice slice(message);
+    buffer_ = grpc::ByteBuffer(&slice, 1);
+    StartWrite(&buffer_);
+  }
+
+  const ServerRegistry& registry_;
+  const GrpcServerOptions& options_;
+  grpc::CallbackServerContext* context_;
+  size_t requestBytes_ = 0;
+  wire::InvokeRequest request_;
+  CallContext call_;
+  std::string whole_;    // a reply small enough for one message
+  std::string encoded_;  // or the encoded result, sent in slices
+  size_t at_ = 0;
+  grpc::ByteBuffer buffer_;
+};
+
+class Service final : public wire::ApplicationServer::WithRawCallbackMethod_Invoke<
+                          wire::ApplicationServer::Service> {
+ public:
+  Service(const ServerRegistry& registry, GrpcServerOptions options)
+      : registry_(registry), options_(options) {}
+
+  grpc::ServerWriteReactor<grpc::ByteBuffer>* Invoke(grpc::CallbackServerContext* context,
+                                                     const grpc::ByteBuffer* request) override {
+    return new InvokeCall(registry_, options_, context, request);
   }
 
  private:
@@ -75,7 +154,44 @@ class Service final : public wire::ApplicationServer::Service {
   GrpcServerOptions options_;
 };
 
+std::string ReadPem(const std::string& path, const char* what) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(std::string("cannot read the TLS ") + what + " " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::shared_ptr<grpc::ServerCredentials> Credentials(const std::string& listenAddress,
+                                                     const GrpcServerOptions& options) {
+  if (options.tlsCertFile.empty() != options.tlsKeyFile.empty())
+    throw std::invalid_argument("TLS needs both a certificate and a private key");
+  if (options.tlsCertFile.empty()) {
+    // Sessions and passwords would cross the network in plain text.
+    if (!IsLoopbackAddress(listenAddress))
+      throw std::invalid_argument("refusing to listen on " + listenAddress +
+                                  " without TLS: give a certificate and key, or listen on "
+                                  "127.0.0.1");
+    return grpc::InsecureServerCredentials();
+  }
+  grpc::SslServerCredentialsOptions ssl;
+  ssl.pem_key_cert_pairs.push_back(
+      {ReadPem(options.tlsKeyFile, "private key"), ReadPem(options.tlsCertFile, "certificate")});
+  return grpc::SslServerCredentials(ssl);
+}
+
 }  // namespace
+
+bool IsLoopbackAddress(const std::string& listenAddress) {
+  auto colon = listenAddress.rfind(':');
+  std::string host = colon == std::string::npos ? listenAddress : listenAddress.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (host == "localhost" || host == "::1") return true;
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  return false;
+}
 
 struct GrpcServer::Impl {
   Impl(const ServerRegistry& registry, GrpcServerOptions options) : service(registry, options) {}
@@ -97,7 +213,7 @@ GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listen
   }
   impl_->host = listenAddress.substr(0, colon);
   grpc::ServerBuilder builder;
-  builder.AddListeningPort(listenAddress, grpc::InsecureServerCredentials(), &impl_->port);
+  builder.AddListeningPort(listenAddress, Credentials(listenAddress, options), &impl_->port);
   builder.SetMaxReceiveMessageSize(options.maxMessageBytes);
   builder.SetMaxSendMessageSize(options.maxMessageBytes);
   builder.AddChannelArgument(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);

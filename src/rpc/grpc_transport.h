@@ -2,6 +2,7 @@
 // The gRPC client and server. This header pulls in no gRPC header, so a host can
 // construct the transport without depending on gRPC's include paths.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,7 +19,18 @@ struct GrpcClientOptions {
   double connectTimeoutSeconds = 5;
   // Largest single message accepted either way; results beyond one chunk stream.
   int maxMessageBytes = 1 << 30;
+  // The session token each call carries in its metadata; when unset, the
+  // process-wide one (SetClientSessionToken).
+  std::function<std::string()> sessionToken;
+  // TLS: when caFile names a PEM file, the channel is encrypted and the server's
+  // certificate must be signed by it and name the host connected to. Without
+  // it the channel is plain text, which servers accept on loopback only.
+  std::string tlsCaFile;
 };
+
+// The logged-in operator's token, sent by every transport made without its own.
+void SetClientSessionToken(std::string token);
+std::string ClientSessionToken();
 
 // The transport behind TNetConnection.
 std::unique_ptr<ITransport> MakeGrpcTransport(GrpcClientOptions options = {});
@@ -34,7 +46,13 @@ struct GrpcServerOptions {
   // Results whose encoding exceeds this are streamed in slices of this size.
   size_t chunkBytes = 4u << 20;
   int maxMessageBytes = 1 << 30;
+  // PEM files of the server's certificate (chain) and private key. Both or
+  // neither; without them the server listens on loopback only.
+  std::string tlsCertFile, tlsKeyFile;
 };
+
+// True for an address only this machine reaches: 127.x.x.x, ::1, localhost.
+bool IsLoopbackAddress(const std::string& listenAddress);
 
 // Serves the objects of a registry. Starts listening in the constructor (port 0
 // picks a free port; port() tells which) and stops in Shutdown or the destructor.

@@ -1,7 +1,12 @@
 // apura-call: calls one method of an application-server object from the command
 // line, through the same client transport as the worksheet.
 //
-//   apura-call [--json] [--timeout SECONDS] HOST:PORT OBJECT METHOD [ARG...]
+//   apura-call [--json] [--timeout SECONDS] [--login OPERATOR | --token TOKEN]
+//              [--tls-ca PEM] HOST:PORT OBJECT METHOD [ARG...]
+//
+// --login logs the operator in first, with the password from the environment
+// variable APURA_PASSWORD or else the first line of standard input, and makes
+// the call in that session; --token uses a session opened before.
 //
 // Arguments are texts unless prefixed: "n:1.5" number, "i:42" integer,
 // "b:true" boolean, "d:2026-12-08" or "d:2026-12-08T14:30:00" date, "null:" null,
@@ -212,7 +217,8 @@ CallArg ParseArg(std::string s) {
 
 int Usage(const char* why) {
   if (why) std::cerr << "apura-call: " << why << "\n";
-  std::cerr << "usage: apura-call [--json] [--timeout SECONDS] HOST:PORT OBJECT METHOD [ARG...]\n"
+  std::cerr << "usage: apura-call [--json] [--timeout SECONDS] [--login OPERATOR | --token TOKEN]\n"
+               "                  [--tls-ca PEM] HOST:PORT OBJECT METHOD [ARG...]\n"
                "  ARG: text, or n:NUMBER, i:INTEGER, b:true|false, d:YYYY-MM-DD[THH:MM:SS],\n"
                "       null:, t:TEXT; prefix ref: to pass by reference\n";
   return 2;
@@ -222,6 +228,7 @@ int Usage(const char* why) {
 
 int main(int argc, char** argv) {
   bool json = false;
+  std::string login, token;
   apura::rpc::GrpcClientOptions options;
   std::vector<std::string> pos;
   for (int i = 1; i < argc; ++i) {
@@ -237,6 +244,9 @@ int main(int argc, char** argv) {
       if (end == text || *end != '\0' || !(options.callTimeoutSeconds > 0) ||
           !(options.callTimeoutSeconds <= 86400))
         return Usage("--timeout takes seconds, more than 0 and at most 86400");
+    } else if (pos.size() < 3 && (a == "--login" || a == "--token" || a == "--tls-ca")) {
+      if (i + 1 >= argc) return Usage((a + " needs a value").c_str());
+      (a == "--login" ? login : a == "--token" ? token : options.tlsCaFile) = argv[++i];
     } else if (pos.size() < 3 && (a == "--help" || a == "-h")) {
       return Usage(nullptr), 0;
     } else {
@@ -259,8 +269,24 @@ int main(int argc, char** argv) {
   try {
     std::vector<CallArg> args;
     for (size_t i = 3; i < pos.size(); ++i) args.push_back(ParseArg(pos[i]));
+    options.sessionToken = [&token] { return token; };
     auto transport = apura::rpc::MakeGrpcTransport(options);
     transport->Connect(host, port);
+    if (!login.empty()) {
+      std::string password;
+      if (const char* env = std::getenv("APURA_PASSWORD"))
+        password = env;
+      else
+        std::getline(std::cin, password);
+      Value session = transport->Invoke(
+          "Apura.Sessao", "Login", {apura::ByVal(Value(login)), apura::ByVal(Value(password))});
+      const auto& s = session.AsArray();
+      if (!s[0].AsBoolean()) {
+        std::cerr << s[1].ToText() << "\n";
+        return 1;
+      }
+      token = s[1].AsArray()[0].ToText();
+    }
     Value envelope = transport->Invoke(pos[1], pos[2], args);
     const auto& parts = envelope.AsArray();
     if (!parts[0].AsBoolean()) {

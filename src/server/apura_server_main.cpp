@@ -1,11 +1,19 @@
 // apura-server: the reference application server over gRPC.
 //
-//   apura-server --db FILE|postgresql://... [--listen HOST:PORT] [--demo] [--demo-rows N]
-//                [--import TALLY.json] [--write-demo FILE.json]
+//   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
+//                [--tls-cert PEM --tls-key PEM]
+//                [--demo] [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]
+//                [--add-operator CODE --name NAME --centres LIST --branches LIST
+//                 [--authorisations LIST]]
 //
 // --db is a SQLite file, or a PostgreSQL address that several servers may share.
-// --import and --write-demo do their work and exit unless --listen is given too;
-// otherwise the server listens (127.0.0.1:50051 by default) until SIGINT or SIGTERM.
+// Operators are kept in the SQLite file of --db, or in the SQLite file --operators
+// names (required with PostgreSQL).
+// --import, --write-demo and --add-operator do their work and exit unless --listen
+// is given too; otherwise the server listens (127.0.0.1:50051 by default) until
+// SIGINT or SIGTERM. Beyond loopback it listens only with TLS. --add-operator
+// reads the password from the first line of standard input. --demo adds the demo
+// buyer as an operator when missing, with a new password it prints once.
 
 #include <pthread.h>
 #include <signal.h>
@@ -14,12 +22,14 @@
 #include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 
 #include "rpc/grpc_transport.h"
 #include "server/demo.h"
 #include "server/open_storage.h"
+#include "server/operators.h"
 #include "server/pg_storage.h"
 #include "server/report_service.h"
 #include "server/server_objects.h"
@@ -27,11 +37,24 @@
 
 namespace {
 
+// Twelve characters from an alphabet without look-alikes.
+std::string NewPassword() {
+  static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzACDEFGHJKLMNPQRTUVWXY34679";
+  std::random_device random;
+  std::string out;
+  for (int i = 0; i < 12; ++i) out += kAlphabet[random() % (sizeof kAlphabet - 1)];
+  return out;
+}
+
 int Usage(const char* why) {
   if (why) std::cerr << "apura-server: " << why << "\n";
-  std::cerr
-      << "usage: apura-server --db FILE|postgresql://... [--listen HOST:PORT] [--demo]\n"
-         "                    [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]\n";
+  std::cerr << "usage: apura-server --db FILE|postgresql://... [--operators FILE]\n"
+               "                    [--listen HOST:PORT] [--tls-cert PEM --tls-key PEM]\n"
+               "                    [--demo] [--demo-rows N] [--import TALLY.json]\n"
+               "                    [--write-demo FILE.json]\n"
+               "                    [--add-operator CODE --name NAME --centres LIST\n"
+               "                     --branches LIST [--authorisations LIST]]\n"
+               "  LIST: codes separated by commas, or * for all\n";
   return 2;
 }
 
@@ -39,7 +62,13 @@ int Usage(const char* why) {
 
 int main(int argc, char** argv) {
   using namespace apura::server;
-  std::string db, listen, importFile, writeDemo;
+  using apura::server::Operator;
+  std::string db, listen, importFile, writeDemo, tlsCert, tlsKey, operatorsDb;
+  std::optional<Operator> newOperator;
+  auto op = [&]() -> Operator& {
+    if (!newOperator) newOperator.emplace();
+    return *newOperator;
+  };
   bool demo = false;
   size_t demoRows = 0;
   for (int i = 1; i < argc; ++i) {
@@ -53,6 +82,8 @@ int main(int argc, char** argv) {
     };
     if (a == "--db")
       db = value("--db");
+    else if (a == "--operators")
+      operatorsDb = value("--operators");
     else if (a == "--listen")
       listen = value("--listen");
     else if (a == "--demo")
@@ -67,12 +98,30 @@ int main(int argc, char** argv) {
       importFile = value("--import");
     else if (a == "--write-demo")
       writeDemo = value("--write-demo");
+    else if (a == "--tls-cert")
+      tlsCert = value("--tls-cert");
+    else if (a == "--tls-key")
+      tlsKey = value("--tls-key");
+    else if (a == "--add-operator")
+      op().code = value("--add-operator");
+    else if (a == "--name")
+      op().name = value("--name");
+    else if (a == "--centres")
+      op().centres = SplitList(value("--centres"));
+    else if (a == "--branches")
+      op().branches = SplitList(value("--branches"));
+    else if (a == "--authorisations")
+      op().authorisations = SplitList(value("--authorisations"));
     else if (a == "--help" || a == "-h")
       return Usage(nullptr), 0;
     else
       return Usage(("unknown option " + a).c_str());
   }
-  bool serve = !listen.empty() || (importFile.empty() && writeDemo.empty());
+  if (newOperator &&
+      (newOperator->code.empty() || newOperator->centres.empty() || newOperator->branches.empty()))
+    return Usage("--add-operator needs a code, --centres and --branches");
+  if (tlsCert.empty() != tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
+  bool serve = !listen.empty() || (importFile.empty() && writeDemo.empty() && !newOperator);
   if (listen.empty()) listen = "127.0.0.1:50051";
 
   apura::rpc::TuneAllocatorForLargePackets();
@@ -87,8 +136,20 @@ int main(int argc, char** argv) {
       if (serve || !importFile.empty()) return Usage("--db is required");
       return 0;
     }
+    if (IsPostgresAddress(db) && operatorsDb.empty())
+      return Usage("--operators FILE is required with a PostgreSQL --db");
     std::unique_ptr<IStorage> storage = OpenStorage(db);
     TallyService service(*storage);
+    OperatorDirectory operators(operatorsDb.empty() ? db : operatorsDb);
+    Sessions sessions(operators);
+    if (newOperator) {
+      std::string password;
+      if (!std::getline(std::cin, password) || password.empty())
+        return Usage("--add-operator reads a password from standard input");
+      if (newOperator->name.empty()) newOperator->name = newOperator->code;
+      operators.Save(*newOperator, password);
+      std::cout << "operator " << newOperator->code << " saved\n";
+    }
     if (!importFile.empty()) {
       TallyDocument doc = ReadDocumentFile(importFile);
       service.Import(doc);
@@ -97,6 +158,12 @@ int main(int argc, char** argv) {
     if (demo) {
       if (!service.TallyExists(demoOptions.tally)) service.Import(GenerateDemo(demoOptions));
       std::cout << "demo: centre " << demoOptions.centre << ", tally " << demoOptions.tally << "\n";
+      if (!operators.Find(demoOptions.buyer)) {
+        const std::string password = NewPassword();
+        operators.Save(DemoBuyer(demoOptions), password);
+        std::cout << "demo: operator " << demoOptions.buyer << ", password " << password
+                  << std::endl;
+      }
     }
     if (!serve) return 0;
 
@@ -110,17 +177,20 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     apura::rpc::ServerRegistry registry;
-    RegisterServerObjects(registry, service);
+    RegisterServerObjects(registry, service, sessions);
     // Report definitions and their queries live in the SQLite file for now; on
     // PostgreSQL the report object is not offered, and the worksheet says so.
     std::unique_ptr<ReportService> reports;
     if (!IsPostgresAddress(db)) {
       reports = std::make_unique<ReportService>(db);
-      RegisterReportObject(registry, *reports);
+      RegisterReportObject(registry, *reports, &sessions);
     } else {
       std::cout << "apura-server: reports are served only from SQLite storage" << std::endl;
     }
-    apura::rpc::GrpcServer server(registry, listen);
+    apura::rpc::GrpcServerOptions serverOptions;
+    serverOptions.tlsCertFile = tlsCert;
+    serverOptions.tlsKeyFile = tlsKey;
+    apura::rpc::GrpcServer server(registry, listen, serverOptions);
     std::cout << "apura-server listening on " << server.address() << std::endl;
 
     std::thread watcher([&] {

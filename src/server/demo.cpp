@@ -318,4 +318,14 @@ void SeedLocalDatabase(const std::string& path, const TallyDocument* doc) {
   SeedLocalDatabase(db.get(), doc);
 }
 
+Operator DemoBuyer(const DemoOptions& options) {
+  Operator op;
+  op.code = options.buyer;
+  op.name = "Comprador de Demonstração";
+  op.centres = {options.centre};
+  op.branches = {"*"};
+  op.authorisations = {"PEME"};
+  return op;
+}
+
 }  // namespace apura::server

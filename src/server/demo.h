@@ -10,6 +10,7 @@
 #include <string>
 
 #include "server/model.h"
+#include "server/operators.h"
 
 namespace apura::server {
 
@@ -30,6 +31,10 @@ struct DemoOptions {
 };
 
 TallyDocument GenerateDemo(const DemoOptions& options = {});
+
+// The demo's buyer as an operator: the demo centre, every branch, and the
+// manual-choice authorisation "PEME".
+Operator DemoBuyer(const DemoOptions& options = {});
 
 // Creates, when missing, the host's local tables REGIAO, AUTGRUPOP and OPERGRUPOP
 // and fills them: the regions of `doc` (of the default demo when null), and the

@@ -9,17 +9,25 @@ namespace apura::server {
 
 struct EmbeddedServer::Impl {
   explicit Impl(const EmbeddedServerOptions& o)
-      : storage(o.dbPath), service(storage), reports(o.dbPath) {
+      : storage(o.dbPath),
+        service(storage),
+        reports(o.dbPath),
+        operators(o.dbPath),
+        sessions(operators) {
     if (o.demo && !service.TallyExists(o.demoOptions.tally)) {
       service.Import(GenerateDemo(o.demoOptions));
     }
-    RegisterServerObjects(registry, service);
-    RegisterReportObject(registry, reports);
+    RegisterServerObjects(registry, service, sessions);
+    RegisterReportObject(registry, reports, &sessions);
     server = std::make_unique<rpc::GrpcServer>(registry, o.listen);
+    token = sessions.Open(DemoBuyer(o.demoOptions)).token;
   }
   SqliteStorage storage;
   TallyService service;
   ReportService reports;
+  OperatorDirectory operators;
+  Sessions sessions;
+  std::string token;
   rpc::ServerRegistry registry;
   std::unique_ptr<rpc::GrpcServer> server;
 };
@@ -34,6 +42,12 @@ int EmbeddedServer::port() const {
 }
 std::string EmbeddedServer::address() const {
   return impl_->server->address();
+}
+const std::string& EmbeddedServer::token() const {
+  return impl_->token;
+}
+Sessions& EmbeddedServer::sessions() {
+  return impl_->sessions;
 }
 TallyService& EmbeddedServer::service() {
   return impl_->service;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "server/demo.h"
+#include "server/operators.h"
 #include "server/tally_service.h"
 
 namespace apura::server {
@@ -29,6 +30,10 @@ class EmbeddedServer {
   std::string address() const;  // "127.0.0.1:PORT"
   const DemoOptions& demo() const { return options_.demoOptions; }
   TallyService& service();
+  Sessions& sessions();
+  // The session of the demo's buyer, opened at start: the program running the
+  // server vouches for it, so no password is asked.
+  const std::string& token() const;
   void Shutdown();
 
  private:

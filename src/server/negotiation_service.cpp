@@ -4,6 +4,7 @@
 
 #include "framework/packet.h"
 #include "server/pricing.h"
+#include "server/server_objects.h"
 
 namespace apura::server {
 
@@ -124,7 +125,7 @@ void AddReads(rpc::MethodTable& t, TallyService& s) {
 
 }  // namespace
 
-void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& s) {
+void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& s, Sessions* sessions) {
   auto neg = std::make_shared<rpc::MethodTable>(kNegotiationObject);
   AddReads(*neg, s);
   neg->Add("SimulaPreco", [&s](const Args& a) {
@@ -147,11 +148,11 @@ void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& s) {
     return Value(s.AtuaPrecEco(k.centre, k.product, k.collection, k.supplier, k.brand, k.region,
                                price, k.tally));
   });
-  registry.Register(kNegotiationObject, neg);
+  registry.Register(kNegotiationObject, RequiringSession(neg, sessions));
 
   auto sheet = std::make_shared<rpc::MethodTable>(kSpreadsheetObject);
   AddReads(*sheet, s);
-  registry.Register(kSpreadsheetObject, sheet);
+  registry.Register(kSpreadsheetObject, RequiringSession(sheet, sessions));
 }
 
 }  // namespace apura::server

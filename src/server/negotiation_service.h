@@ -9,6 +9,8 @@
 
 namespace apura::server {
 
+class Sessions;
+
 inline constexpr const char* kNegotiationObject = "Prq01802.rdmNegociacao";
 inline constexpr const char* kSpreadsheetObject = "Prq01803.rdmInfPlanilha";
 
@@ -17,6 +19,8 @@ inline constexpr const char* kSpreadsheetObject = "Prq01803.rdmInfPlanilha";
 // brand); the negotiation object adds SimulaPreco and GravaPreco(centre,
 // collection, supplier, product, brand, region, unit price, tally), which
 // answer [PRECOECON, PRECOECONPI], GravaPreco storing the price.
-void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& service);
+// With sessions, every call needs a live one.
+void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& service,
+                              Sessions* sessions = nullptr);
 
 }  // namespace apura::server

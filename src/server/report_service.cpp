@@ -8,6 +8,7 @@
 #include "framework/names.h"
 #include "rpc/dispatch.h"
 #include "server/json.h"
+#include "server/server_objects.h"
 #include "server/sqlite.h"
 #include "server/tally_service.h"
 
@@ -307,7 +308,8 @@ void Count(const std::vector<CallArg>& a, size_t n, const char* method) {
 
 }  // namespace
 
-void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service) {
+void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service,
+                          Sessions* sessions) {
   auto t = std::make_shared<rpc::MethodTable>(kReportServerObject);
   t->Add("GetRelatorio", [&service](const std::vector<CallArg>& a) {
     Count(a, 1, "GetRelatorio");
@@ -320,7 +322,7 @@ void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service)
                                           TextsArg(a, 1, m, "nomes dos parâmetros"),
                                           TextsArg(a, 2, m, "valores dos parâmetros")));
   });
-  registry.Register(kReportServerObject, t);
+  registry.Register(kReportServerObject, RequiringSession(t, sessions));
 }
 
 }  // namespace apura::server

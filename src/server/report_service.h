@@ -19,6 +19,8 @@ class ServerRegistry;
 
 namespace apura::server {
 
+class Sessions;
+
 namespace sql {
 class Db;
 }
@@ -60,6 +62,8 @@ class ReportService {
 
 // The report object (kReportServerObject): GetRelatorio(code) and
 // ExecutaRelatorio(code, names, values).
-void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service);
+// With sessions, every call needs a live one.
+void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service,
+                          Sessions* sessions = nullptr);
 
 }  // namespace apura::server

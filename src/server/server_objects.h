@@ -7,18 +7,32 @@
 
 #include "framework/transport.h"
 #include "rpc/dispatch.h"
+#include "server/operators.h"
 #include "server/tally_service.h"
 
 namespace apura::server {
 
 inline constexpr const char* kWorksheetObject = "Prq05001.rdmPlanApurNegGrid";
 inline constexpr const char* kPurchasingObject = "Cmp.rdmCompras";
+// Login(operator, password) answers [token, expiry date-time, operator name];
+// Logout ends the call's session. The only calls that need no session.
+inline constexpr const char* kSessionObject = "Apura.Sessao";
 
-std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& service);
-std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& service);
+// Every method of these objects needs the caller's session, and checks the
+// centres, branches, buyer and operator it names against it.
+std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& service, Sessions& sessions);
+std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& service, Sessions& sessions);
+std::shared_ptr<rpc::IServerObject> MakeSessionObject(Sessions& sessions);
 
-// The worksheet's, purchasing's and AF analysis' objects, registered under their names.
-void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service);
+// The object itself without sessions (tests of it alone), or behind a guard
+// that refuses any call without a live session.
+std::shared_ptr<rpc::IServerObject> RequiringSession(std::shared_ptr<rpc::IServerObject> object,
+                                                     Sessions* sessions);
+
+// The worksheet's, purchasing's, session and AF analysis' objects, registered
+// under their names.
+void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service,
+                           Sessions& sessions);
 
 // A transport that calls the registry directly: for tests and for hosts that run
 // the server inside their own process. Connect only records the address.
@@ -27,6 +41,8 @@ class InProcessTransport : public ITransport {
   explicit InProcessTransport(const rpc::ServerRegistry& registry) : registry_(registry) {}
   void Connect(const std::string& host, int port) override;
   void Disconnect() override { connected_ = false; }
+  // Sent with every call, as the gRPC client sends it in the call's metadata.
+  void SetSessionToken(std::string token) { token_ = std::move(token); }
   bool IsConnected() const override { return connected_; }
   Value Invoke(const std::string& serverObject, const std::string& method,
                const std::vector<CallArg>& args) override;
@@ -35,6 +51,7 @@ class InProcessTransport : public ITransport {
   const rpc::ServerRegistry& registry_;
   bool connected_ = false;
   std::string address_;
+  std::string token_;
 };
 
 }  // namespace apura::server

@@ -195,7 +195,7 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
     }
     if (cQt >= 0 && !p.IsNull(cQt, r)) {
       double q = p.Number(cQt, r);
-      if (!std::isfinite(q) || q < 0) {
+      if (!std::isfinite(q) || q < 0 || q > kMaxQuantity) {
         throw ServerError(where + ": quantidade QTACOMP inválida (" + FloatToText(q) + ").");
       }
       it.QTACOMP = q;
@@ -397,6 +397,10 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
                                      double unitPrice, const std::string& tally) {
   if (!std::isfinite(unitPrice) || unitPrice <= 0) {
     throw ServerError("Preço unitário deve ser maior que zero.");
+  }
+  if (unitPrice > kMaxUnitPrice) {
+    throw ServerError("Preço unitário " + FloatToText(unitPrice) + " passa do máximo de " +
+                      FloatToText(kMaxUnitPrice) + ".");
   }
   auto s = storage_.OpenSession();
   Transaction tx(*s, true);
@@ -696,6 +700,11 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
 }
 
 // --- Import ------------------------------------------------------------------
+
+std::optional<TallyHeader> TallyService::Header(const std::string& tally) {
+  auto s = storage_.OpenSession();
+  return s->Tally(tally);
+}
 
 bool TallyService::TallyExists(const std::string& number) {
   auto s = storage_.OpenSession();

@@ -7,21 +7,31 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
 
 #include "framework/packet.h"
+#include "rpc/dispatch.h"
 #include "server/model.h"
 #include "server/pricing.h"
 #include "server/storage.h"
 
 namespace apura::server {
 
+// A NUL in the text (from a caller's argument) is kept as "\\0": what() ends at
+// the first NUL, and the rest of the text would be lost.
 class ServerError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ServerError(const std::string& text) : std::runtime_error(rpc::EscapeNul(text)) {}
 };
+
+// Bounds on the numbers a caller sends: a unit price (AtuaPrecEco) and a
+// quantity to order (QTACOMP in Gera_AF's changes). Beyond them a total would
+// lose every cent to rounding, or overflow to infinity.
+inline constexpr double kMaxUnitPrice = 1e9;
+inline constexpr double kMaxQuantity = 1e9;
 
 // Catalogue texts Gera_AF receives (arguments 8 to 16) to build its outcome.
 struct GeraAfTexts {
@@ -70,6 +80,8 @@ class TallyService {
   // Validates and stores a tally; the tally number must be new.
   void Import(const TallyDocument& doc);
   bool TallyExists(const std::string& number);
+  // A tally's header (centre, buyer); nullopt when there is no such tally.
+  std::optional<TallyHeader> Header(const std::string& tally);
 
   // The loaded tally the read methods answer from; reloaded when the stored
   // tally changed since.

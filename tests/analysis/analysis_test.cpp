@@ -23,11 +23,15 @@ class AnalysisTest : public server::testing::ServerTest {
     q.minValue = 1000;
     q.minValueFlag = "R";
     service_->Import(d);
+    token_ = sessions_->Open(TestOperator()).token;
     previous_ = DefaultTransportFactory();
     SetDefaultTransportFactory([this](const TNetConnection&) {
-      return std::make_shared<server::InProcessTransport>(registry_);
+      auto t = std::make_shared<server::InProcessTransport>(registry_);
+      t->SetSessionToken(token_);
+      return t;
     });
   }
+  std::string token_;
   void TearDown() override {
     Application().DestroyForms();
     SetDefaultTransportFactory(previous_);

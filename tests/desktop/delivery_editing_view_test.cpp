@@ -69,6 +69,7 @@ void DeliveryEditingViewTest::initTestCase() {
   CurrentFormat().thousandSeparator = '.';
   CurrentFormat().shortDateFormat = "dd/mm/yyyy";
   demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
+  rpc::SetClientSessionToken(demo_->SessionToken());
   HostSettings settings;
   settings.decimalSeparator = ',';
   settings.shortDateFormat = "dd/mm/yyyy";

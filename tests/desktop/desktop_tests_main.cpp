@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "host_pieces_test.h"
+#include "login_dialog_test.h"
 #ifdef APURA_WITH_WORKSHEET
 #include "delivery_editing_view_test.h"
 #include "quotation_screens_test.h"
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
       failed += QTest::qExec(&suite, qargc, qargv);
     };
     run("HostPiecesTest", apura::desktop::test::HostPiecesTest());
+    run("LoginDialogTest", apura::desktop::test::LoginDialogTest());
 #ifdef APURA_WITH_WORKSHEET
     run("WorksheetViewTest", apura::desktop::test::WorksheetViewTest());
     run("DeliveryEditingViewTest", apura::desktop::test::DeliveryEditingViewTest());

@@ -90,6 +90,7 @@ void QuotationScreensTest::initTestCase() {
     return rpc::MakeGrpcTransport();
   });
   demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
+  rpc::SetClientSessionToken(demo_->SessionToken());
   demo_->EnsureTallied();
   HostSettings s;
   s.decimalSeparator = ',';

@@ -85,6 +85,7 @@ void ReportViewTest::initTestCase() {
     return rpc::MakeGrpcTransport();
   });
   demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
+  rpc::SetClientSessionToken(demo_->SessionToken());
   demo_->EnsureTallied();
 }
 

@@ -69,6 +69,7 @@ void WorksheetViewTest::initTestCase() {
   settings.activeModule = 34;
   settings.screenHeight = 480;
   demo_->Configure(settings);
+  rpc::SetClientSessionToken(demo_->SessionToken());
   auto local = std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath());
   SetDefaultDatabase(local);
   SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {

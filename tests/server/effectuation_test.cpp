@@ -194,9 +194,10 @@ TEST_F(EffectuationTest, FailureMidwayLeavesNoAfAndNoAppliedChange) {
   FailingStorage failing(*storage_, 2);
   TallyService service(failing);
   rpc::ServerRegistry registry;
-  RegisterServerObjects(registry, service);
+  RegisterServerObjects(registry, service, *sessions_);
   InProcessTransport transport(registry);
   transport.Connect("127.0.0.1", 1);
+  transport.SetSessionToken(sessions_->Open(TestOperator()).token);
 
   Value changes = Choose({{"F1", "0101", d5_}, {"F2", "0102", d5_}});
   Value env = transport.Invoke(kWorksheetObject, "Gera_AF", GeraArgs(changes));
@@ -529,6 +530,65 @@ TEST_F(EffectuationTest, ExcluiAFRemovesExactlyThatTallysAndBranchsAfs) {
   EXPECT_EQ(Effectuated(), "");
   EXPECT_NE(Failure("ExcluiAF", {ByVal(Value("")), ByRef(Value("77"))}).find("Filial"),
             std::string::npos);
+}
+
+// Who may effectuate: the session's centres and branches, the tally's buyer.
+TEST_F(EffectuationTest, EffectuationActsOnlyWithinTheSessionsCentresAndBranches) {
+  service_->Import(Doc());
+  TallyDocument foreign = SmallTally("88", "0002");
+  AddQuote(foreign, "N1", "C1", "F1", "M1", 10);
+  service_->Import(foreign);
+  Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}})));
+  Call("MelhorCotacao",
+       {ByRef(Value("0002")), ByRef(Value("88")), ByRef(Value("PRQ")), ByRef(Value("F"))});
+  std::vector<CallArg> foreignArgs = GeraArgs(Value(), "88");
+  foreignArgs[3] = ByRef(Value("0002"));
+  Call("Gera_AF", foreignArgs);
+  ASSERT_EQ(Afs("88").size(), 2u);
+  const size_t ours = Afs().size();
+  ASSERT_GT(ours, 0u);
+
+  LoginAs(Operator{"OPER", "Operador", {"0001"}, {"0101", "0102"}, {}});
+  // ExcluiAF names no centre: the tally's own decides, and nothing goes.
+  EXPECT_NE(Failure("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("88"))})
+                .find("não trabalha no centro de compras 0002"),
+            std::string::npos);
+  EXPECT_EQ(Afs("88").size(), 2u);
+  EXPECT_NE(Failure("ExcluiAF", {ByVal(Value("ZZZZ")), ByRef(Value("77"))}).find("filial ZZZZ"),
+            std::string::npos);
+  EXPECT_EQ(Afs().size(), ours);
+
+  // Gera_AF: another branch, another buyer, another centre; nothing changes.
+  Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
+  const auto chosen = RowsWhere(Get("GetDados"), "IDITMSELAPUR", "S");
+  std::vector<CallArg> a = GeraArgs(Choose({{"F1", "0101", d5_}, {"F1", "0102", d5_}}));
+  a[5] = ByVal(Value("ZZZZ"));
+  EXPECT_NE(Failure("Gera_AF", a).find("não trabalha na filial ZZZZ"), std::string::npos);
+  a = GeraArgs(Choose({{"F1", "0101", d5_}, {"F1", "0102", d5_}}));
+  a[1] = ByRef(Value("NOBODY"));
+  EXPECT_NE(Failure("Gera_AF", a).find("comprador NOBODY"), std::string::npos);
+  EXPECT_NE(Failure("Gera_AF", foreignArgs).find("centro de compras 0002"), std::string::npos);
+  EXPECT_TRUE(Afs().empty());
+  EXPECT_EQ(RowsWhere(Get("GetDados"), "IDITMSELAPUR", "S"), chosen);
+
+  // GetVd_EfetivaAF: the operator named is the session's.
+  EXPECT_NE(
+      Failure("GetVd_EfetivaAF", {ByRef(Value("COMP01")), ByVal(Value("0101")),
+                                  ByRef(Value("0001")), ByRef(Value("77")), ByRef(Value("OUTRO"))})
+          .find("operador OUTRO não é o operador da sessão"),
+      std::string::npos);
+  // Within its rights the same session effectuates.
+  EXPECT_EQ(Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}}))).AsArray()[1].ToText(),
+            kSuccess);
+}
+
+TEST_F(EffectuationTest, BlockFlagOtherThanSOrNIsRefused) {
+  service_->Import(Doc());
+  for (const char* flag : {"", "s", "X", "SS"}) {
+    std::string text = Failure("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}}), "77", flag));
+    EXPECT_NE(text.find("IDBLOQUEAAF deve ser \"S\" ou \"N\""), std::string::npos) << text;
+  }
+  EXPECT_TRUE(Afs().empty());
 }
 
 }  // namespace

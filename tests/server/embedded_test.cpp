@@ -19,8 +19,17 @@ TEST(EmbeddedServerTest, ServesTheDemoTallyOverGrpc) {
   options.dbPath = db.string();
   {
     EmbeddedServer server(options);
-    auto client = rpc::MakeGrpcTransport();
+    rpc::GrpcClientOptions with;
+    with.sessionToken = [&] { return server.token(); };
+    auto client = rpc::MakeGrpcTransport(with);
     client->Connect("127.0.0.1", server.port());
+    // Without the session, nothing is served.
+    auto anonymous = rpc::MakeGrpcTransport(rpc::GrpcClientOptions{});
+    anonymous->Connect("127.0.0.1", server.port());
+    Value refused = anonymous->Invoke(kPurchasingObject, "GetParamCmp",
+                                      {ByRef(Value(server.demo().centre)), ByVal(Value("PRQ"))});
+    EXPECT_FALSE(refused.AsArray()[0].AsBoolean());
+    EXPECT_NE(refused.AsArray()[1].ToText().find("faça login"), std::string::npos);
     auto call = [&](const char* object, const char* method, std::vector<CallArg> args) {
       Value env = client->Invoke(object, method, args);
       EXPECT_TRUE(env.AsArray()[0].AsBoolean()) << method << ": " << env.AsArray()[1].ToText();

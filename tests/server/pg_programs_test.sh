@@ -31,18 +31,23 @@ $as "$bin/initdb" -D "$dir/data" -U apura --auth=trust --locale=C -E UTF8 --no-s
 $as "$bin/pg_ctl" -D "$dir/data" -l "$dir/pg.log" -w \
   -o "-c listen_addresses='' -k $dir -c fsync=off" start >/dev/null || fail "cluster did not start"
 db="postgresql://apura@/postgres?host=$dir"
+# Operators live in a SQLite file both servers read; every call logs in.
+ops="$dir/operators.sqlite"
+export APURA_PASSWORD=segredo
 
 "$server" --write-demo "$dir/demo.json" >/dev/null
-"$server" --db "$db" --import "$dir/demo.json" >/dev/null || fail "demo import into PostgreSQL"
-if "$server" --db "$db" --import "$dir/demo.json" 2>"$dir/err"; then fail "second import accepted"; fi
+"$server" --db "$db" --operators "$ops" --import "$dir/demo.json" >/dev/null || fail "demo import into PostgreSQL"
+echo "$APURA_PASSWORD" | "$server" --db "$db" --operators "$ops" --add-operator ANA --name Ana \
+  --centres '*' --branches '*' >/dev/null || fail "operator not added"
+if "$server" --db "$db" --operators "$ops" --import "$dir/demo.json" 2>"$dir/err"; then fail "second import accepted"; fi
 grep -q "1234" "$dir/err" || fail "second import refusal does not name the tally"
-if "$server" --db "postgresql://apura@/nothing?host=$dir" --import "$dir/demo.json" 2>"$dir/err"; then
+if "$server" --db "postgresql://apura@/nothing?host=$dir" --operators "$ops" --import "$dir/demo.json" 2>"$dir/err"; then
   fail "a database that does not exist was accepted"
 fi
 grep -q "nothing" "$dir/err" || fail "the refused address is not named: $(cat "$dir/err")"
 
 start() {
-  "$server" --db "$db" --listen 127.0.0.1:0 >"$dir/$1.out" 2>&1 &
+  "$server" --db "$db" --operators "$ops" --listen 127.0.0.1:0 >"$dir/$1.out" 2>&1 &
   pids="$pids $!"
   for _ in $(seq 1 100); do
     grep -q "listening on" "$dir/$1.out" && break
@@ -58,11 +63,11 @@ b=$addr
 
 # Rows of GetItmApurPrec whose IDITMSELAPUR (just before CDCENTITMAP) is "S".
 selected() {
-  "$call" --json "$1" Prq05001.rdmPlanApurNegGrid GetItmApurPrec ref:0001 ref:1234 \
+  "$call" --login ANA --json "$1" Prq05001.rdmPlanApurNegGrid GetItmApurPrec ref:0001 ref:1234 \
     | grep -c '"S", "0001"' || true
 }
 [ "$(selected "$b")" -eq 0 ] || fail "demo tally starts with chosen rows"
-"$call" "$a" Prq05001.rdmPlanApurNegGrid MelhorCotacao ref:0001 ref:1234 ref:PRQ ref:F >/dev/null \
+"$call" --login ANA "$a" Prq05001.rdmPlanApurNegGrid MelhorCotacao ref:0001 ref:1234 ref:PRQ ref:F >/dev/null \
   || fail "MelhorCotacao through the first server"
 n=$(selected "$b")
 [ "$n" -gt 0 ] || fail "the second server does not see the first one's write"

@@ -32,6 +32,13 @@ for t in inf 1e30 abc 0; do
   grep -q "timeout" "$dir/err" || fail "--timeout $t refusal does not name the option"
 done
 
+# Operators: added with a password from standard input, never beyond loopback
+# without TLS.
+echo "segredo" | "$server" --db "$dir/b.db" --add-operator ANA --name "Ana" --centres 0002 \
+  --branches '*' | grep -q "operator ANA saved" || fail "operator not saved"
+if "$server" --db "$dir/b.db" --listen 0.0.0.0:0 2>"$dir/err"; then fail "plain text off loopback"; fi
+grep -q "without TLS" "$dir/err" || fail "off-loopback refusal does not say why"
+
 # Serve the demo on a free port.
 "$server" --db "$dir/b.db" --listen 127.0.0.1:0 --demo >"$dir/out" 2>&1 &
 pid=$!
@@ -43,20 +50,37 @@ grep -q "demo: centre 0001, tally 1234" "$dir/out" || fail "no demo line: $(cat 
 addr=$(sed -n 's/^apura-server listening on //p' "$dir/out")
 [ -n "$addr" ] || fail "no listening line"
 
-"$call" "$addr" Cmp.rdmCompras GetParamCmp ref:0001 PRQ >"$dir/param"
+# The demo buyer's password is printed once, when the demo adds the operator.
+APURA_PASSWORD=$(sed -n 's/^demo: operator COMP01, password //p' "$dir/out")
+export APURA_PASSWORD
+[ -n "$APURA_PASSWORD" ] || fail "no demo operator line: $(cat "$dir/out")"
+if "$call" "$addr" Cmp.rdmCompras GetParamCmp ref:0001 PRQ 2>"$dir/err"; then
+  fail "a call without a session was served"
+fi
+grep -q "faça login" "$dir/err" || fail "no-session refusal does not ask to log in"
+"$call" --login COMP01 "$addr" Cmp.rdmCompras GetParamCmp ref:0001 PRQ >"$dir/param"
 grep -q "IDTIPOAPUR" "$dir/param" || fail "GetParamCmp printed no table"
-"$call" --json "$addr" Prq05001.rdmPlanApurNegGrid GetProduto ref:0001 ref:1234 >"$dir/prod"
+"$call" --login COMP01 --json "$addr" Prq05001.rdmPlanApurNegGrid GetProduto ref:0001 ref:1234 \
+  >"$dir/prod"
 grep -q '"Feijão Carioca"' "$dir/prod" || fail "GetProduto JSON lacks a product"
-"$call" "$addr" Prq05001.rdmPlanApurNegGrid AtuaPrecEco 0001 N000011 X X X 001 n:1 1234 \
-  >/dev/null 2>"$dir/err" && fail "a failure exited 0"
+"$call" --login COMP01 "$addr" Prq05001.rdmPlanApurNegGrid AtuaPrecEco 0001 N000011 X X X 001 \
+  n:1 1234 >/dev/null 2>"$dir/err" && fail "a failure exited 0"
 grep -q "Cotação não encontrada" "$dir/err" || fail "failure text not shown"
+if APURA_PASSWORD=wrong "$call" --login COMP01 "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ \
+  2>"$dir/err"; then fail "a wrong password logged in"; fi
+grep -q "Operador ou senha inválidos" "$dir/err" || fail "wrong password not refused"
+if APURA_PASSWORD=segredo "$call" --login ANA "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ \
+  2>"$dir/err"; then fail "an operator read another centre"; fi
+grep -q "ANA não trabalha no centro de compras 0001" "$dir/err" || fail "centre not checked"
 
 kill -TERM "$pid"
 wait "$pid" || fail "server did not stop cleanly on SIGTERM"
 pid=
 grep -q "stopping (SIGTERM)" "$dir/out" || fail "no stop message"
 
-if "$call" "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ 2>"$dir/err"; then fail "call to a stopped server"; fi
+if "$call" --login COMP01 "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ 2>"$dir/err"; then
+  fail "call to a stopped server"
+fi
 grep -q "$addr" "$dir/err" || fail "unreachable server not named"
 
 # A stop signal during a long demo import ends the program at once, and the

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -77,12 +78,30 @@ class ServerTest : public ::testing::Test {
     }
     storage_ = OpenStorage(db_);
     service_ = std::make_unique<TallyService>(*storage_);
-    RegisterServerObjects(registry_, *service_);
+    operators_ =
+        std::make_unique<OperatorDirectory>((dir_ / "server.db").string(), HashCost::Minimum);
+    sessions_ =
+        std::make_unique<Sessions>(*operators_, std::chrono::hours(1), [this] { return now_; });
+    RegisterServerObjects(registry_, *service_, *sessions_);
     transport_ = std::make_unique<InProcessTransport>(registry_);
     transport_->Connect("127.0.0.1", 1);
+    transport_->SetSessionToken(sessions_->Open(TestOperator()).token);
   }
+  // Saves `op` with `password`, logs in through the session object and makes
+  // the calls that follow in that session.
+  void LoginAs(const Operator& op, const std::string& password = "s3nha") {
+    operators_->Save(op, password);
+    Value env = transport_->Invoke(kSessionObject, "Login",
+                                   {ByVal(Value(op.code)), ByVal(Value(password))});
+    ASSERT_TRUE(env.AsArray()[0].AsBoolean()) << env.AsArray()[1].ToText();
+    transport_->SetSessionToken(env.AsArray()[1].AsArray()[0].ToText());
+  }
+  // The operator the tests call as: every centre and branch.
+  static Operator TestOperator() { return Operator{"OPER", "Operador de Teste", {"*"}, {"*"}, {}}; }
   void TearDown() override {
     transport_.reset();
+    sessions_.reset();
+    operators_.reset();
     service_.reset();
     storage_.reset();
     if (TestsOnPostgres() && !db_.empty()) PgCluster::Get(nullptr)->DropDatabase(db_);
@@ -129,6 +148,9 @@ class ServerTest : public ::testing::Test {
   std::string db_;  // the SQLite file or the PostgreSQL address
   std::unique_ptr<IStorage> storage_;
   std::unique_ptr<TallyService> service_;
+  std::unique_ptr<OperatorDirectory> operators_;
+  std::unique_ptr<Sessions> sessions_;
+  std::chrono::system_clock::time_point now_ = std::chrono::system_clock::now();
   rpc::ServerRegistry registry_;
   std::unique_ptr<InProcessTransport> transport_;
 };

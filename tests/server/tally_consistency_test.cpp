@@ -103,7 +103,7 @@ TEST_F(TallyConsistencyTest, TheStoredTallyAnswersWhatTheServerAnsweredFromMemor
                               Le("GetItmApurPrec")};
   // A server started afresh on the same database.
   auto fresh = std::make_unique<TallyService>(*storage_);
-  RegisterServerObjects(registry_, *fresh);  // replaces the objects by name
+  RegisterServerObjects(registry_, *fresh, *sessions_);  // replaces the objects by name
   service_ = std::move(fresh);
   const DataPacket depois[] = {Le("GetApurNeg"), Le("GetProdItem"), Le("GetDados"),
                                Le("GetItmApurPrec")};

@@ -286,6 +286,11 @@ TEST_F(AfGenerationTest, APendingPriceEditIsPostedFirstButAnInsertIsNot) {
   {
     TfrmPlanApurNegGrid& f = Open();
     server.ReplyOk("Gera_AF", Outcome(Value(), "ok", false, "", ""));
+    // The unit-price rules have tests of their own; here only the order in
+    // which a pending edit is posted matters.
+    f.cdsApurNeg.BeforeEdit = nullptr;
+    f.cdsApurNeg.AfterEdit = nullptr;
+    f.cdsApurNeg.BeforePost = nullptr;
     f.cdsApurNeg.Edit();
     EXPECT_TRUE(Efetivar(f));
     EXPECT_EQ(f.cdsApurNeg.State(), TDataSetState::dsBrowse);
@@ -293,6 +298,7 @@ TEST_F(AfGenerationTest, APendingPriceEditIsPostedFirstButAnInsertIsNot) {
   Application().DestroyForms();
   TfrmPlanApurNegGrid& f = Open();
   server.ReplyOk("Gera_AF", Outcome(Value(), "ok", false, "", ""));
+  f.cdsApurNeg.BeforeInsert = nullptr;  // the worksheet refuses inserts of its own
   f.cdsApurNeg.Insert();
   EXPECT_TRUE(Efetivar(f));
   EXPECT_EQ(f.cdsApurNeg.State(), TDataSetState::dsInsert);

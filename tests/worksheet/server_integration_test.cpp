@@ -33,10 +33,18 @@ class ServerIntegrationTest : public ::testing::Test {
     service_->Import(server::GenerateDemo(demo_));
     // The best quotations chosen, as after the buyer's first tally.
     service_->MelhorCotacao(demo_.centre, demo_.tally, "PRQ", "F");
-    server::RegisterServerObjects(registry_, *service_);
+    operators_ = std::make_unique<server::OperatorDirectory>((dir_ / "server.db").string(),
+                                                             server::HashCost::Minimum);
+    sessions_ = std::make_unique<server::Sessions>(*operators_);
+    server::RegisterServerObjects(registry_, *service_, *sessions_);
+    server::Operator op = server::DemoBuyer(demo_);
+    op.code = host.operador;
+    token_ = sessions_->Open(op).token;
     previous_ = DefaultTransportFactory();
     SetDefaultTransportFactory([this](const TNetConnection&) {
-      return std::make_shared<server::InProcessTransport>(registry_);
+      auto t = std::make_shared<server::InProcessTransport>(registry_);
+      t->SetSessionToken(token_);
+      return t;
     });
     PacketBuilder none(
         {{"IDAUTGRUPOP", FieldType::String, 4}, {"CDOPERADOR", FieldType::String, 12}});
@@ -57,6 +65,8 @@ class ServerIntegrationTest : public ::testing::Test {
     Application().DestroyForms();
     frmPlanApurNegGrid = nullptr;
     SetDefaultTransportFactory(previous_);
+    sessions_.reset();
+    operators_.reset();
     service_.reset();
     storage_.reset();
     std::filesystem::remove_all(dir_);
@@ -69,6 +79,9 @@ class ServerIntegrationTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::unique_ptr<server::SqliteStorage> storage_;
   std::unique_ptr<server::TallyService> service_;
+  std::unique_ptr<server::OperatorDirectory> operators_;
+  std::unique_ptr<server::Sessions> sessions_;
+  std::string token_;
   rpc::ServerRegistry registry_;
   TransportFactory previous_;
 };

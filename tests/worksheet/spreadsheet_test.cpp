@@ -19,7 +19,13 @@ class SpreadsheetTest : public WorksheetTest {
     TfrmPlanApurNegGrid& f = form();
     return GuardedCall([&f] { f.sbtPlanilhaClick(f.sbtPlanilha); });
   }
+  // The unit-price rules have tests of their own; here only the order in
+  // which a pending edit is posted matters.
+  bool customPost = false;
   void EditaPreco(double price) {
+    form().cdsApurNeg.BeforeEdit = nullptr;
+    form().cdsApurNeg.AfterEdit = nullptr;
+    if (!customPost) form().cdsApurNeg.BeforePost = nullptr;
     form().cdsApurNeg.Edit();
     form().cdsApurNeg.FieldByName("VRPRECUNIAP").SetAsFloat(price);
   }
@@ -67,6 +73,7 @@ TEST_F(SpreadsheetTest, YesPostsThePriceBeforeTheScreenNoLeavesItPending) {
 
 TEST_F(SpreadsheetTest, ARefusedPriceStopsBeforeTheScreenOpens) {
   TfrmPlanApurNegGrid& f = LaunchOnQuotations();
+  customPost = true;
   f.cdsApurNeg.BeforePost = [](TClientDataSet&) {
     MensErro("Pre\u00e7o unit\u00e1rio deve ser informado.", true);
   };

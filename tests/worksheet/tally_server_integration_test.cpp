@@ -32,10 +32,19 @@ class TallyServerIntegrationTest : public ::testing::Test {
     storage_ = std::make_unique<server::SqliteStorage>((dir_ / "server.db").string());
     service_ = std::make_unique<server::TallyService>(*storage_);
     service_->Import(server::GenerateDemo(demo_));
-    server::RegisterServerObjects(registry_, *service_);
+    operators_ = std::make_unique<server::OperatorDirectory>((dir_ / "server.db").string(),
+                                                             server::HashCost::Minimum);
+    sessions_ = std::make_unique<server::Sessions>(*operators_);
+    server::RegisterServerObjects(registry_, *service_, *sessions_);
+    // The worksheet calls as the host's operator, who is the demo's buyer here.
+    server::Operator op = server::DemoBuyer(demo_);
+    op.code = host.operador;
+    token_ = sessions_->Open(op).token;
     previous_ = DefaultTransportFactory();
     SetDefaultTransportFactory([this](const TNetConnection&) {
-      return std::make_shared<server::InProcessTransport>(registry_);
+      auto t = std::make_shared<server::InProcessTransport>(registry_);
+      t->SetSessionToken(token_);
+      return t;
     });
     db_->Answer("FROM AUTGRUPOP", PacketBuilder({{"IDAUTGRUPOP", FieldType::String, 4},
                                                  {"CDOPERADOR", FieldType::String, 12}})
@@ -84,6 +93,9 @@ class TallyServerIntegrationTest : public ::testing::Test {
   std::unique_ptr<server::SqliteStorage> storage_;
   std::unique_ptr<server::TallyService> service_;
   rpc::ServerRegistry registry_;
+  std::unique_ptr<server::OperatorDirectory> operators_;
+  std::unique_ptr<server::Sessions> sessions_;
+  std::string token_;
   TransportFactory previous_;
 };
 

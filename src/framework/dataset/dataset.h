@@ -326,6 +326,9 @@ class TClientDataSet {
     int32_t Find(std::string_view s) const;  // -1 when not in the dictionary
     int32_t Intern(std::string_view s);
     void RebuildIntern();
+    // Makes equal texts one code again when a packet brought a dictionary that
+    // repeats texts; needs the intern set built.
+    void MergeRepeatedTexts();
   };
   // One cell of the edit buffer or of a saved original row.
   struct Cell {

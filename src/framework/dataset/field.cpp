@@ -15,14 +15,16 @@ namespace apura {
 
 TField::TField(TClientDataSet& owner, FieldDef def, int index, std::string componentName)
     : owner_(&owner), def_(std::move(def)), index_(index), name_(std::move(componentName)) {
-  if (def_.type == FieldType::String && def_.size <= 0) def_.size = 20;
+  // A text field of size 0 (from a packet that declares none) takes texts of
+  // any length and keeps its 0, so the table's Data declares what it loaded.
+  if (def_.type == FieldType::String && def_.size < 0) def_.size = 0;
   if (IsNumeric(def_.type)) alignment_ = TAlignment::taRightJustify;
 }
 
 int TField::DefaultWidth() const {
   switch (def_.type) {
     case FieldType::String:
-      return def_.size;
+      return def_.size > 0 ? def_.size : 20;
     case FieldType::DateTime:
       return 18;
     case FieldType::Boolean:

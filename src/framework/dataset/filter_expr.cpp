@@ -60,7 +60,8 @@ struct FilterProgram::Node {
   enum Kind { And, Or, Not, Cmp, In, IsNull } kind = Cmp;
   std::vector<std::unique_ptr<Node>> kids;
   Op op = Op::Eq;
-  bool negate = false;  // NOT IN, IS NOT NULL
+  bool negate = false;   // NOT IN, IS NOT NULL
+  bool grouped = false;  // came in parentheses: the chain it is in stays a child
   Operand left, right;
   std::vector<Operand> list;  // IN
 
@@ -119,7 +120,14 @@ class Parser {
     return false;
   }
 
+  // A chain of ANDs (or ORs) is one node with many operands, so a long list of
+  // terms does not deepen the tree; only parentheses and NOT do, and those are
+  // bounded, so no expression can exhaust the stack of the recursive steps.
   std::unique_ptr<Node> Combine(Node::Kind kind, std::unique_ptr<Node> a, std::unique_ptr<Node> b) {
+    if (a->kind == kind && !a->grouped) {
+      a->kids.push_back(std::move(b));
+      return a;
+    }
     auto n = std::make_unique<Node>();
     n->kind = kind;
     n->kids.push_back(std::move(a));
@@ -136,8 +144,17 @@ class Parser {
     while (Keyword("AND")) n = Combine(Node::And, std::move(n), ParseUnary());
     return n;
   }
+  struct Deeper {
+    Parser& p;
+    explicit Deeper(Parser& parser) : p(parser) {
+      if (++p.depth_ > kMaxFilterDepth)
+        p.Fail("nested more than " + std::to_string(kMaxFilterDepth) + " levels deep");
+    }
+    ~Deeper() { --p.depth_; }
+  };
   std::unique_ptr<Node> ParseUnary() {
     if (Keyword("NOT")) {
+      Deeper d(*this);
       auto n = std::make_unique<Node>();
       n->kind = Node::Not;
       n->kids.push_back(ParseUnary());
@@ -145,9 +162,11 @@ class Parser {
     }
     Skip();
     if (i_ < s_.size() && s_[i_] == '(') {
+      Deeper d(*this);
       ++i_;
       auto n = ParseOr();
       if (!Punct(')')) Fail("expected ')'");
+      n->grouped = true;
       return n;
     }
     return ParseCompare();
@@ -261,6 +280,7 @@ class Parser {
 
   std::string_view s_;
   size_t i_ = 0;
+  int depth_ = 0;
 };
 
 bool IsText(FieldType t) {
@@ -390,8 +410,7 @@ void FilterProgram::Bind(const TClientDataSet& table, bool caseInsensitive) {
     const Node* n = stack.back();
     stack.pop_back();
     if (n->kind == Node::And) {
-      stack.push_back(n->kids[1].get());
-      stack.push_back(n->kids[0].get());
+      for (auto k = n->kids.rbegin(); k != n->kids.rend(); ++k) stack.push_back(k->get());
       continue;
     }
     terms_.push_back(n);
@@ -430,9 +449,13 @@ bool FilterProgram::Eval(const Node& n, const TClientDataSet& t, uint32_t row) c
     {
       switch (n.kind) {
         case Node::And:
-          return Eval(*n.kids[0], t, row) && Eval(*n.kids[1], t, row);
+          for (auto& k : n.kids)
+            if (!Eval(*k, t, row)) return false;
+          return true;
         case Node::Or:
-          return Eval(*n.kids[0], t, row) || Eval(*n.kids[1], t, row);
+          for (auto& k : n.kids)
+            if (Eval(*k, t, row)) return true;
+          return false;
         case Node::Not:
           return !Eval(*n.kids[0], t, row);
         default:
@@ -472,10 +495,17 @@ bool FilterProgram::Eval(const Node& n, const TClientDataSet& t, uint32_t row) c
           const bool textL = t.fields_[f]->DataType() == FieldType::String;
           const bool textR = t.fields_[g]->DataType() == FieldType::String;
           if (textL || textR) {
-            std::string a(t.CellText(f, row)), b(t.CellText(g, row));
-            if (!textL) a = t.fields_[f]->AsString();
-            if (!textR) b = t.fields_[g]->AsString();
-            if (n.caseInsensitive) a = FoldCase(a), b = FoldCase(b);
+            auto CellAsText = [](const TClientDataSet& table, int field, uint32_t r) {
+              const int64_t was = table.overrideRow_;
+              table.overrideRow_ = r;
+              std::string text = table.fields_[field]->AsString();
+              table.overrideRow_ = was;
+              return text;
+            };
+            // A number or date field has no texts to read: it compares as shown.
+            const std::string a = textL ? std::string(t.CellText(f, row)) : CellAsText(t, f, row);
+            const std::string b = textR ? std::string(t.CellText(g, row)) : CellAsText(t, g, row);
+            if (n.caseInsensitive) return Compare(FoldCase(a), FoldCase(b), n.op);
             return Compare(a, b, n.op);
           }
           if (t.CellIsNull(f, row) || t.CellIsNull(g, row)) return n.op == Op::Ne;

@@ -10,7 +10,8 @@
 //                       | IS [NOT] NULL )
 //   operand := '[' field ']' | field | 'text' (a doubled quote is one quote) | number
 //   op      := = | <> | != | < | > | <= | >=
-// Keywords are case-insensitive.
+// Keywords are case-insensitive. Parentheses and NOT nest at most
+// kMaxFilterDepth levels; a chain of AND or OR terms may be as long as wanted.
 
 #include <memory>
 #include <string>
@@ -22,6 +23,8 @@
 namespace apura {
 
 class TClientDataSet;
+
+inline constexpr int kMaxFilterDepth = 64;
 
 class FilterProgram {
  public:

@@ -74,6 +74,7 @@ void TClientDataSet::LoadPacket(const DataPacket& packet) {
       c.dictOffsets = src.dictOffsets;
       c.codes = src.codes;
       c.RebuildIntern();
+      c.MergeRepeatedTexts();
     } else {
       c.numbers = src.numbers;
       c.nullBits = src.nullBits;

@@ -35,6 +35,28 @@ void TClientDataSet::Column::RebuildIntern() {
   for (size_t i = 0; i < DictSize(); ++i) intern.insert(static_cast<int32_t>(i));
 }
 
+void TClientDataSet::Column::MergeRepeatedTexts() {
+  if (intern.size() == DictSize()) return;
+  std::vector<int32_t> remap(DictSize());
+  std::string bytes;
+  std::vector<uint32_t> offsets{0};
+  for (size_t k = 0; k < DictSize(); ++k) {
+    const int32_t first = Find(DictEntry(static_cast<int32_t>(k)));
+    if (first == static_cast<int32_t>(k)) {
+      remap[k] = static_cast<int32_t>(offsets.size() - 1);
+      bytes.append(DictEntry(first));
+      offsets.push_back(static_cast<uint32_t>(bytes.size()));
+    } else {
+      remap[k] = remap[first];
+    }
+  }
+  for (int32_t& code : codes)
+    if (code >= 0) code = remap[code];
+  dictBytes = std::move(bytes);
+  dictOffsets = std::move(offsets);
+  RebuildIntern();
+}
+
 int32_t TClientDataSet::Column::Find(std::string_view s) const {
   probe = s;
   auto it = intern.find(-2);

@@ -1,0 +1,146 @@
+// Logins, session tokens and the limits on what a caller may send.
+
+#include <cmath>
+#include <limits>
+
+#include "framework/format.h"
+#include "server/sqlite.h"
+#include "server_fixture.h"
+
+namespace apura::server::testing {
+namespace {
+
+class SessionTest : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    TallyDocument d = SmallTally();
+    AddQuote(d, "N1", "C1", "F1", "M1", 10);
+    service_->Import(d);
+    TallyDocument other = SmallTally("88", "0002");
+    AddQuote(other, "N1", "C1", "F1", "M1", 12);
+    service_->Import(other);
+  }
+  Value Login(const std::string& code, const std::string& password) {
+    return Envelope("Login", {ByVal(Value(code)), ByVal(Value(password))}, kSessionObject);
+  }
+  std::string Price(const std::string& tally = "77", const std::string& centre = "0001") {
+    DataPacket p = Get("GetApurNeg", tally, centre);
+    return FloatToText(Num(p, "VRPRECUNIAP", 0));
+  }
+};
+
+TEST_F(SessionTest, LoginChecksTheArgon2idHashAndTheTokenOpensTheSession) {
+  Operator op{"MARIA", "Maria Souza", {"0001"}, {"0101"}, {"PEME"}};
+  operators_->Save(op, "correta");
+  {
+    sql::Db db((dir_ / "server.db").string(), false);
+    sql::Stmt s(db, "SELECT DSSENHA FROM operador WHERE CDOPERADOR = 'MARIA'");
+    ASSERT_TRUE(s.Step());
+    EXPECT_EQ(std::string(s.Text(0)).rfind("$argon2id$", 0), 0u) << "no plain password is kept";
+  }
+  for (auto [code, password] : {std::pair{"MARIA", "errada"},
+                                {"MARIA", ""},
+                                {"NINGUEM", "correta"},
+                                {"maria", "correta"}}) {
+    Value env = Login(code, password);
+    ASSERT_FALSE(env.AsArray()[0].AsBoolean()) << code << "/" << password;
+    EXPECT_EQ(env.AsArray()[1].ToText(), "Operador ou senha inválidos.");
+  }
+  Value env = Login("MARIA", "correta");
+  ASSERT_TRUE(env.AsArray()[0].AsBoolean()) << env.AsArray()[1].ToText();
+  const ValueArray& s = env.AsArray()[1].AsArray();
+  EXPECT_EQ(s[0].ToText().size(), 64u);
+  EXPECT_GT(s[1].AsDate().days, DateTime::FromDate(2026, 1, 1).days);
+  EXPECT_EQ(s[2].ToText(), "Maria Souza");
+  transport_->SetSessionToken(s[0].ToText());
+  EXPECT_EQ(Get("GetApurNeg").RowCount(), 1u);
+}
+
+TEST_F(SessionTest, NoUnknownOrExpiredTokenIsServedAndChangesNothing) {
+  const std::string before = Price();
+  std::vector<CallArg> price{ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")),
+                             ByVal(Value("F1")),   ByVal(Value("M1")), ByVal(Value("001")),
+                             ByVal(Value(99.0)),   ByVal(Value("77"))};
+  transport_->SetSessionToken("");
+  EXPECT_EQ(Failure("AtuaPrecEco", price), "Sessão não informada: faça login.");
+  EXPECT_EQ(Failure("GetParamCmp", {ByRef(Value("0001")), ByVal(Value("PRQ"))}, kPurchasingObject),
+            "Sessão não informada: faça login.");
+  transport_->SetSessionToken(std::string(64, 'a'));
+  EXPECT_EQ(Failure("AtuaPrecEco", price), "Sessão desconhecida: faça login.");
+
+  LoginAs(TestOperator());
+  now_ += std::chrono::hours(2);  // the fixture's sessions last one hour
+  EXPECT_EQ(Failure("AtuaPrecEco", price), "Sessão expirada: faça login de novo.");
+  EXPECT_EQ(Failure("GetDados", {ByRef(Value("0001")), ByRef(Value("77"))}),
+            "Sessão desconhecida: faça login.")
+      << "an expired session is forgotten";
+  LoginAs(TestOperator());
+  EXPECT_EQ(Price(), before);
+}
+
+TEST_F(SessionTest, ACentreTheOperatorDoesNotWorkInIsRefused) {
+  const std::string before = Price("88", "0002");
+  LoginAs(Operator{"JOAO", "João", {"0001"}, {"*"}, {}});
+  EXPECT_EQ(Get("GetDados").RowCount(), 2u);
+  for (const char* m : {"GetDados", "GetProduto", "GetItmApurPrec", "DelApuracao"}) {
+    EXPECT_EQ(Failure(m, {ByRef(Value("0002")), ByRef(Value("88"))}),
+              std::string(m) + ": o operador JOAO não trabalha no centro de compras 0002.");
+  }
+  EXPECT_NE(Failure("MelhorCotacao", {ByRef(Value("0002")), ByRef(Value("88")), ByRef(Value("PRQ")),
+                                      ByRef(Value("F"))})
+                .find("centro de compras 0002"),
+            std::string::npos);
+  EXPECT_NE(Failure("AtuaPrecEco", {ByVal(Value("0002")), ByVal(Value("N1")), ByVal(Value("C1")),
+                                    ByVal(Value("F1")), ByVal(Value("M1")), ByVal(Value("001")),
+                                    ByVal(Value(1.0)), ByVal(Value("88"))})
+                .find("centro de compras 0002"),
+            std::string::npos);
+  EXPECT_NE(Failure("GetParamCmp", {ByRef(Value("0002")), ByVal(Value("PRQ"))}, kPurchasingObject)
+                .find("centro de compras 0002"),
+            std::string::npos);
+  LoginAs(TestOperator());
+  EXPECT_EQ(Price("88", "0002"), before);
+  EXPECT_TRUE(RowsWhere(Get("GetDados", "88", "0002"), "IDITMSELAPUR", "S").empty());
+}
+
+TEST_F(SessionTest, OversizedAndNulTextsComeBackShortAndWhole) {
+  const std::string huge(10 << 20, 'x');
+  Value env = Envelope("GetDados", {ByRef(Value("0001")), ByRef(Value(huge))});
+  ASSERT_FALSE(env.AsArray()[0].AsBoolean());
+  std::string text = env.AsArray()[1].ToText();
+  EXPECT_LT(text.size(), 200u);
+  EXPECT_NE(text.find("argumento 2 tem 10485760 bytes"), std::string::npos) << text;
+  // An array argument hides no large text either.
+  env = Envelope("GetDados", {ByRef(Value(ValueArray{Value(huge)})), ByRef(Value("77"))});
+  EXPECT_LT(env.AsArray()[1].ToText().size(), 200u);
+  // Just under the limit, the text reaches the method; its failure is cut.
+  const std::string big(rpc::kMaxTextArgumentBytes, 'y');
+  text = Failure("GetDados", {ByRef(Value("0001")), ByRef(Value(big))});
+  EXPECT_LE(text.size(), rpc::kMaxFailureTextBytes + 60);
+  EXPECT_NE(text.find("bytes a mais omitidos"), std::string::npos);
+
+  text = Failure("GetDados", {ByRef(Value("0001")), ByRef(Value(std::string("7\0fim", 5)))});
+  EXPECT_NE(text.find("7\\0fim"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+}
+
+TEST_F(SessionTest, PricesMustBeFiniteAndWithinBounds) {
+  const std::string before = Price();
+  for (double p : {1e308, std::numeric_limits<double>::infinity(),
+                   std::numeric_limits<double>::quiet_NaN(), kMaxUnitPrice * 1.5, -1.0, 0.0}) {
+    std::string text =
+        Failure("AtuaPrecEco",
+                {ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")), ByVal(Value("F1")),
+                 ByVal(Value("M1")), ByVal(Value("001")), ByVal(Value(p)), ByVal(Value("77"))});
+    EXPECT_NE(text.find("Preço unitário"), std::string::npos) << p << ": " << text;
+    EXPECT_LT(text.size(), 120u) << text;
+  }
+  EXPECT_EQ(Price(), before);
+  Call("AtuaPrecEco",
+       {ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")), ByVal(Value("F1")),
+        ByVal(Value("M1")), ByVal(Value("001")), ByVal(Value(kMaxUnitPrice)), ByVal(Value("77"))});
+}
+
+}  // namespace
+}  // namespace apura::server::testing
