@@ -44,6 +44,7 @@ class Bancada {
     o.dbPath = (dir_ / "server.db").string();
     o.demoOptions = server::DemoOptions::ForDeliveryRows(rows);
     server_ = std::make_unique<server::EmbeddedServer>(o);
+    rpc::SetClientSessionToken(server_->token());
     host_.webURL = "127.0.0.1";
     host_.webPort = server_->port();
     previous_ = DefaultTransportFactory();
