@@ -1,10 +1,11 @@
-// The buyer's tally against the reference server objects in-process, on the
-// demo tally: the server's choice, then a choice by hand with its
-// justification, seen on the quotation and delivery pages.
+// The buyer's gestures against the reference server objects in-process, on the
+// demo tally: the server's choice, a choice by hand with its justification,
+// delivery editing and the unit-price edit, seen on every page.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "server/demo.h"
@@ -171,5 +172,83 @@ TEST_F(TallyServerIntegrationTest, ServerTallyThenAChoiceByHandShowOnEveryPage) 
   EXPECT_TRUE(host.exceptions.empty());
 }
 
+// Delivery editing and the unit-price edit, on the demo tally already tallied,
+// in a supplies module where prices may be corrected.
+class EditingServerTest : public TallyServerIntegrationTest {
+ protected:
+  EditingServerTest() {
+    service_->MelhorCotacao(demo_.centre, demo_.tally, "PRQ", "F");
+    host.moduloAtiv = 34;
+  }
+
+  // On "Cotação", on the first item with a chosen quotation, that line current.
+  TfrmPlanApurNegGrid& OnChosenQuotation() {
+    TfrmPlanApurNegGrid& f = CreateForm(frmPlanApurNegGrid);
+    f.Activate();
+    f.mnuGeralClick(f.mnuGeral);
+    for (f.cdsProdItem.First(); !f.cdsProdItem.Eof(); f.cdsProdItem.Next())
+      if (f.cdsApurNeg.Locate("IDITMSELAPUR", Value("S"))) break;
+    EXPECT_FALSE(f.cdsProdItem.Eof());
+    return f;
+  }
+};
+
+TEST_F(EditingServerTest, AChangedPriceComesBackWithTheServersEconomicPrices) {
+  TfrmPlanApurNegGrid& f = OnChosenQuotation();
+  TClientDataSet& a = f.cdsApurNeg;
+  const double price = a.FieldByName("VRPRECUNIAP").AsFloat();
+  const double econ = a.FieldByName("PRECOECON").AsFloat();
+  const double econPi = a.FieldByName("PRECOECONPI").AsFloat();
+  ASSERT_GT(price, 0);
+  const std::vector<Value> key = {
+      a.FieldByName("CDFORNITMAP").AsValue(), a.FieldByName("CDMARCITMAP").AsValue(),
+      a.FieldByName("NRCOLEITMAP").AsValue(), a.FieldByName("CDPRODITMAP").AsValue(),
+      a.FieldByName("CDREGITMAP").AsValue()};
+  f.sbtAlterar.Click();
+  a.FieldByName("VRPRECUNIAP").SetAsFloat(price * 1.25);
+  host.Answer(mrFirstCaption);
+  EXPECT_TRUE(GuardedCall([&] { f.sbtConfirmar.Click(); }));
+  ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  EXPECT_EQ(a.State(), TDataSetState::dsBrowse);
+
+  // Every term of the economic prices multiplies the unit price.
+  EXPECT_NEAR(a.FieldByName("PRECOECON").AsFloat(), econ * 1.25, 1e-9 * econ);
+  EXPECT_NEAR(a.FieldByName("PRECOECONPI").AsFloat(), econPi * 1.25, 1e-9 * econPi);
+
+  // The server keeps what it answered.
+  TClientDataSet stored("stored");
+  stored.SetData(service_->GetApurNeg(demo_.centre, demo_.tally));
+  ASSERT_TRUE(stored.Locate("CDFORNITMAP;CDMARCITMAP;NRCOLEITMAP;CDPRODITMAP;CDREGITMAP", key));
+  EXPECT_DOUBLE_EQ(stored.FieldByName("VRPRECUNIAP").AsFloat(), price * 1.25);
+  EXPECT_DOUBLE_EQ(stored.FieldByName("PRECOECON").AsFloat(), a.FieldByName("PRECOECON").AsFloat());
+  EXPECT_DOUBLE_EQ(stored.FieldByName("PRECOECONPI").AsFloat(),
+                   a.FieldByName("PRECOECONPI").AsFloat());
+}
+
+TEST_F(EditingServerTest, ASecondSupplierForABranchAndDateOnTheDemoTally) {
+  TfrmPlanApurNegGrid& f = OnChosenQuotation();
+  f.mnuPadraoClick(f.mnuPadrao);
+  ASSERT_EQ(f.ActiveControl(), &f.dbgPadrao);
+  const int lines = f.cdsItmApurPrec.RecordCount();
+  const size_t rows = f.cdsItmApurPrec.StorageRows();
+  f.sbtIncluir.Click();
+  ASSERT_EQ(f.cdsItmApurPrec.State(), TDataSetState::dsInsert);
+  ASSERT_FALSE(f.cdsItmApurPrec.FieldByName("CDFORNITMAP").IsNull()) << "a free quotation exists";
+  worksheet::ChaveCotacao c{f.cdsItmApurPrec.FieldByName("CDFORNITMAP").AsString(),
+                            f.cdsItmApurPrec.FieldByName("CDMARCITMAP").AsString(),
+                            f.cdsItmApurPrec.FieldByName("NRCOLEITMAP").AsString(),
+                            f.cdsPai_ItmApurPrec.FieldByName("CDPRODITMAP").AsString(),
+                            f.cdsPai_ItmApurPrec.FieldByName("CDREGITMAP").AsString()};
+  f.cdsItmApurPrec.FieldByName("QTACOMP").SetAsFloat(2);
+  GuardedCall([&] { f.sbtConfirmar.Click(); });
+  ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
+  ASSERT_TRUE(host.messages.empty()) << host.messages.front().text;
+  EXPECT_EQ(f.cdsItmApurPrec.RecordCount(), lines + 1);
+  EXPECT_EQ(f.cdsItmApurPrec.StorageRows(), rows);
+  EXPECT_EQ(f.cdsApurNeg.FieldByName("IDITMSELAPUR").AsString(), "S");
+  EXPECT_EQ(f.cdsApurNeg.FieldByName("QTACOMP").AsFloat(), f.Soma_QtApurada(c));
+  EXPECT_EQ(f.Soma_QtApurada(c), 2);
+  EXPECT_GT(f.cdsDados.ChangeCount(), 0) << "the choice travels with the effectuation";
+}
 }  // namespace
 }  // namespace apura::testing
