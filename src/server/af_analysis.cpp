@@ -161,9 +161,13 @@ DataPacket GetAFIncons(TallyService& service, const std::string& centre, const s
 std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& s) {
   auto t = std::make_shared<rpc::MethodTable>(kAfAnalysisObject);
   using Fn = DataPacket (*)(TallyService&, const std::string&, const std::string&);
-  for (auto [name, fn] : {std::pair<const char*, Fn>{"GetAutoForne", &GetAutoForne},
-                          std::pair<const char*, Fn>{"GetItmAutoForne", &GetItmAutoForne},
-                          std::pair<const char*, Fn>{"GetAFIncons", &GetAFIncons}}) {
+  for (const auto& method : {std::pair<const char*, Fn>{"GetAutoForne", &GetAutoForne},
+                             std::pair<const char*, Fn>{"GetItmAutoForne", &GetItmAutoForne},
+                             std::pair<const char*, Fn>{"GetAFIncons", &GetAFIncons}}) {
+    // Plain copies: lambdas may not capture structured bindings before C++20
+    // compilers caught up (clang 14 refuses them).
+    const char* name = method.first;
+    Fn fn = method.second;
     t->Add(name, [&s, name, fn](const Args& a) {
       CountArgs(a, 2, name);
       return Value(fn(s, TextArg(a, 0, "centro", name), TextArg(a, 1, "apuração", name)));
