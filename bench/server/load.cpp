@@ -66,7 +66,7 @@ struct Stats {
 // The server as a child process; its address read from what it prints.
 class ServerProcess {
  public:
-  ServerProcess(const Options& o, const std::string& db) {
+  ServerProcess(const Options& o, const std::string& db, const std::string& operatorsDb) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
     pid_ = fork();
@@ -74,8 +74,14 @@ class ServerProcess {
       dup2(out[1], 1);
       close(out[0]);
       std::string rows = std::to_string(o.rows);
-      execl(o.server.c_str(), o.server.c_str(), "--db", db.c_str(), "--listen", "127.0.0.1:0",
-            "--demo", "--demo-rows", rows.c_str(), static_cast<char*>(nullptr));
+      std::vector<const char*> args{o.server.c_str(), "--db",   db.c_str(),    "--listen",
+                                    "127.0.0.1:0",    "--demo", "--demo-rows", rows.c_str()};
+      if (!operatorsDb.empty()) {
+        args.push_back("--operators");
+        args.push_back(operatorsDb.c_str());
+      }
+      args.push_back(nullptr);
+      execv(o.server.c_str(), const_cast<char* const*>(args.data()));
       std::perror("exec apura-server");
       _exit(127);
     }
@@ -84,6 +90,15 @@ class ServerProcess {
     char line[512];
     while (fgets(line, sizeof line, f)) {
       std::string s = line;
+      const std::string demo = "demo: operator ", pass = ", password ";
+      if (s.rfind(demo, 0) == 0 && s.find(pass) != std::string::npos) {
+        auto at = s.find(pass);
+        operator_ = s.substr(demo.size(), at - demo.size());
+        password_ = s.substr(at + pass.size());
+        while (!password_.empty() && (password_.back() == '\n' || password_.back() == '\r'))
+          password_.pop_back();
+        continue;
+      }
       const std::string tag = "apura-server listening on ";
       if (s.rfind(tag, 0) == 0) {
         address_ = s.substr(tag.size());
@@ -108,6 +123,9 @@ class ServerProcess {
     drain_.join();
   }
   const std::string& address() const { return address_; }
+  // The demo operator the server added; empty when it existed already.
+  const std::string& operatorCode() const { return operator_; }
+  const std::string& password() const { return password_; }
   // Peak resident memory so far, in MiB.
   double PeakMiB() const {
     std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
@@ -125,7 +143,7 @@ class ServerProcess {
 
  private:
   pid_t pid_ = -1;
-  std::string address_;
+  std::string address_, operator_, password_;
   std::thread drain_;
 };
 
@@ -231,23 +249,35 @@ int main(int argc, char** argv) {
   }
   apura::rpc::TuneAllocatorForLargePackets();
 
-  fs::path dir;
-  std::string db = o.db;
-  if (db.empty()) {
-    char tmpl[] = "/tmp/apura-load-XXXXXX";
-    if (!mkdtemp(tmpl)) return Usage("cannot make a temporary folder");
-    dir = tmpl;
+  // The folder holds the SQLite tally, or with PostgreSQL the operators' file
+  // the server then needs; a fresh one each run so the demo operator is new and
+  // its password printed.
+  char tmpl[] = "/tmp/apura-load-XXXXXX";
+  if (!mkdtemp(tmpl)) return Usage("cannot make a temporary folder");
+  fs::path dir = tmpl;
+  std::string db = o.db, operatorsDb;
+  if (db.empty())
     db = (dir / "load.db").string();
-  }
+  else
+    operatorsDb = (dir / "operators.db").string();
   int status = 0;
   try {
     auto loadStart = Clock::now();
-    ServerProcess server(o, db);
+    ServerProcess server(o, db, operatorsDb);
     std::cout << "server " << server.address() << " on " << (o.db.empty() ? "SQLite" : "PostgreSQL")
               << ", " << o.rows << " rows, ready in "
               << std::chrono::duration<double>(Clock::now() - loadStart).count() << " s\n";
 
+    if (server.password().empty())
+      throw std::runtime_error("apura-server printed no demo operator's password");
     auto setup = Connect(server.address());
+    // Every call after this carries the session (the process-wide token).
+    Value login =
+        setup->Invoke("Apura.Sessao", "Login",
+                      {ByVal(Value(server.operatorCode())), ByVal(Value(server.password()))});
+    if (!login.AsArray()[0].AsBoolean())
+      throw std::runtime_error("Login: " + login.AsArray()[1].ToText());
+    apura::rpc::SetClientSessionToken(login.AsArray()[1].AsArray()[0].ToText());
     std::vector<CallArg> tally{ByRef(Value("0001")), ByRef(Value("1234"))};
     Value lines = setup->Invoke(kGrid, "GetApurNeg", tally);
     if (!lines.AsArray()[0].AsBoolean()) throw std::runtime_error(lines.AsArray()[1].ToText());
@@ -331,9 +361,7 @@ int main(int argc, char** argv) {
     std::cerr << "bench_server_load: " << e.what() << "\n";
     status = 1;
   }
-  if (!dir.empty()) {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
   return status;
 }
