@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "expect_refused.h"
 #include "framework/dataset/dataset.h"
 #include "framework/dataset/filter_expr.h"
 
 using namespace apura;
+using apura::testing::ExpectRefused;
 
 namespace {
 
@@ -95,15 +97,6 @@ DataPacket::Body OneNumberColumn(FieldType type, std::vector<double> numbers) {
   b.columns.resize(1);
   b.columns[0].numbers = std::move(numbers);
   return b;
-}
-
-void ExpectRefused(DataPacket::Body body, const std::string& part) {
-  try {
-    DataPacket::FromBody(std::move(body));
-    ADD_FAILURE() << "accepted a packet that should mention " << part;
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
 }
 
 }  // namespace

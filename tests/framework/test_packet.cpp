@@ -3,9 +3,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "expect_refused.h"
 #include "framework/packet.h"
 
 using namespace apura;
+using apura::testing::ExpectRefused;
 
 namespace {
 
@@ -18,15 +20,6 @@ DataPacket::Body OneTextColumn() {
   b.columns[0].dictOffsets = {0, 1, 2};
   b.columns[0].codes = {0, 1};
   return b;
-}
-
-void ExpectRefused(DataPacket::Body body, const std::string& part) {
-  try {
-    DataPacket::FromBody(std::move(body));
-    ADD_FAILURE() << "accepted a packet that should mention " << part;
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
 }
 
 }  // namespace

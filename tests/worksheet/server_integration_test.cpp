@@ -8,82 +8,17 @@
 #include <filesystem>
 #include <set>
 
-#include "server/demo.h"
-#include "server/server_objects.h"
-#include "server/sqlite_storage.h"
-#include "support/fake_database.h"
-#include "support/fake_host.h"
-#include "worksheet/form.h"
+#include "reference_server_fixture.h"
 
 namespace apura::testing {
 namespace {
 
 using worksheet::TfrmPlanApurNegGrid;
 
-class ServerIntegrationTest : public ::testing::Test {
+class ServerIntegrationTest : public ReferenceServerTest {
  protected:
-  ServerIntegrationTest() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("apura-ws-it-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    storage_ = std::make_unique<server::SqliteStorage>((dir_ / "server.db").string());
-    service_ = std::make_unique<server::TallyService>(*storage_);
-    service_->Import(server::GenerateDemo(demo_));
-    // The best quotations chosen, as after the buyer's first tally.
-    service_->MelhorCotacao(demo_.centre, demo_.tally, "PRQ", "F");
-    operators_ = std::make_unique<server::OperatorDirectory>((dir_ / "server.db").string(),
-                                                             server::HashCost::Minimum);
-    sessions_ = std::make_unique<server::Sessions>(*operators_);
-    server::RegisterServerObjects(registry_, *service_, *sessions_);
-    server::Operator op = server::DemoBuyer(demo_);
-    op.code = host.operador;
-    token_ = sessions_->Open(op).token;
-    previous_ = DefaultTransportFactory();
-    SetDefaultTransportFactory([this](const TNetConnection&) {
-      auto t = std::make_shared<server::InProcessTransport>(registry_);
-      t->SetSessionToken(token_);
-      return t;
-    });
-    PacketBuilder none(
-        {{"IDAUTGRUPOP", FieldType::String, 4}, {"CDOPERADOR", FieldType::String, 12}});
-    db_->Answer("FROM AUTGRUPOP", none.Build());
-    db_->Answer("FROM REGIAO", PacketBuilder({{"NMREGIAO", FieldType::String, 30}})
-                                   .Add({Value("Regi\u00e3o do banco local")})
-                                   .Build());
-    stCentCmp = demo_.centre;
-    stCdComprador = demo_.buyer;
-    stNmComprador = "Comprador";
-    stDtInicial = "01/12/2026";
-    stDtFinal = "31/12/2026";
-    stNrSeq_Rows = demo_.tally;
-    stIdQtFrac = "N";
-    boStCriado = false;
-  }
-  ~ServerIntegrationTest() override {
-    Application().DestroyForms();
-    frmPlanApurNegGrid = nullptr;
-    SetDefaultTransportFactory(previous_);
-    sessions_.reset();
-    operators_.reset();
-    service_.reset();
-    storage_.reset();
-    std::filesystem::remove_all(dir_);
-  }
-
-  server::DemoOptions demo_;
-  test::FakeHost host;
-  std::shared_ptr<test::FakeDatabase> db_ = std::make_shared<test::FakeDatabase>();
-  test::ScopedDatabase scoped_{db_};
-  std::filesystem::path dir_;
-  std::unique_ptr<server::SqliteStorage> storage_;
-  std::unique_ptr<server::TallyService> service_;
-  std::unique_ptr<server::OperatorDirectory> operators_;
-  std::unique_ptr<server::Sessions> sessions_;
-  std::string token_;
-  rpc::ServerRegistry registry_;
-  TransportFactory previous_;
+  // The best quotations chosen, as after the buyer's first tally.
+  ServerIntegrationTest() { service_->MelhorCotacao(demo_.centre, demo_.tally, "PRQ", "F"); }
 };
 
 // Every visible row of `detail` has the master's current value in `field`.

@@ -8,12 +8,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "server/demo.h"
-#include "server/server_objects.h"
-#include "server/sqlite_storage.h"
-#include "support/fake_database.h"
-#include "support/fake_host.h"
-#include "worksheet/form.h"
+#include "reference_server_fixture.h"
 #include "worksheet/justification.h"
 
 namespace apura::testing {
@@ -22,55 +17,8 @@ namespace {
 using worksheet::TfrmObservJust;
 using worksheet::TfrmPlanApurNegGrid;
 
-class TallyServerIntegrationTest : public ::testing::Test {
+class TallyServerIntegrationTest : public ReferenceServerTest {
  protected:
-  TallyServerIntegrationTest() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("apura-tally-it-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    storage_ = std::make_unique<server::SqliteStorage>((dir_ / "server.db").string());
-    service_ = std::make_unique<server::TallyService>(*storage_);
-    service_->Import(server::GenerateDemo(demo_));
-    operators_ = std::make_unique<server::OperatorDirectory>((dir_ / "server.db").string(),
-                                                             server::HashCost::Minimum);
-    sessions_ = std::make_unique<server::Sessions>(*operators_);
-    server::RegisterServerObjects(registry_, *service_, *sessions_);
-    // The worksheet calls as the host's operator, who is the demo's buyer here.
-    server::Operator op = server::DemoBuyer(demo_);
-    op.code = host.operador;
-    token_ = sessions_->Open(op).token;
-    previous_ = DefaultTransportFactory();
-    SetDefaultTransportFactory([this](const TNetConnection&) {
-      auto t = std::make_shared<server::InProcessTransport>(registry_);
-      t->SetSessionToken(token_);
-      return t;
-    });
-    db_->Answer("FROM AUTGRUPOP", PacketBuilder({{"IDAUTGRUPOP", FieldType::String, 4},
-                                                 {"CDOPERADOR", FieldType::String, 12}})
-                                      .Build());
-    db_->Answer(
-        "FROM REGIAO",
-        PacketBuilder({{"NMREGIAO", FieldType::String, 30}}).Add({Value("Regi\u00e3o")}).Build());
-    stCentCmp = demo_.centre;
-    stCdComprador = demo_.buyer;
-    stNmComprador = "Comprador";
-    stDtInicial = "01/12/2026";
-    stDtFinal = "31/12/2026";
-    stNrSeq_Rows = demo_.tally;
-    stIdQtFrac = "N";
-    boStCriado = false;
-  }
-  ~TallyServerIntegrationTest() override {
-    Application().DestroyForms();
-    frmPlanApurNegGrid = nullptr;
-    SetDefaultTransportFactory(previous_);
-    service_.reset();
-    storage_.reset();
-    std::filesystem::remove_all(dir_);
-  }
-
   static std::string Chave(const TClientDataSet& t) {
     return t.FieldByName("CDPRODITMAP").AsString() + "|" + t.FieldByName("CDREGITMAP").AsString() +
            "|" + t.FieldByName("CDFORNITMAP").AsString() + "|" +
@@ -85,19 +33,6 @@ class TallyServerIntegrationTest : public ::testing::Test {
     }
     return false;
   }
-
-  server::DemoOptions demo_;
-  test::FakeHost host;
-  std::shared_ptr<test::FakeDatabase> db_ = std::make_shared<test::FakeDatabase>();
-  test::ScopedDatabase scoped_{db_};
-  std::filesystem::path dir_;
-  std::unique_ptr<server::SqliteStorage> storage_;
-  std::unique_ptr<server::TallyService> service_;
-  rpc::ServerRegistry registry_;
-  std::unique_ptr<server::OperatorDirectory> operators_;
-  std::unique_ptr<server::Sessions> sessions_;
-  std::string token_;
-  TransportFactory previous_;
 };
 
 TEST_F(TallyServerIntegrationTest, ServerTallyThenAChoiceByHandShowOnEveryPage) {
