@@ -4,6 +4,8 @@
 // of one tally that the methods answer from.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,6 +95,80 @@ struct TallyDocument {
 
 // --- The loaded working model of one tally ---------------------------------
 
+// A list of the model shared by the versions of one tally: a write that changes
+// one list copies that list only, and readers of an older version keep theirs.
+template <class T>
+class SharedList {
+ public:
+  SharedList() : p_(std::make_shared<std::vector<T>>()) {}
+  size_t size() const { return p_->size(); }
+  bool empty() const { return p_->empty(); }
+  const T& operator[](size_t i) const { return (*p_)[i]; }
+  const T* data() const { return p_->data(); }
+  typename std::vector<T>::const_iterator begin() const { return p_->cbegin(); }
+  typename std::vector<T>::const_iterator end() const { return p_->cend(); }
+  // Whether two models share this list (no write changed it in between).
+  bool SameAs(const SharedList& o) const { return p_ == o.p_; }
+
+  // The list to change: copied first when another version holds it too. Only
+  // the one building a model may call this, before the model is shared.
+  std::vector<T>& Edit() {
+    if (p_.use_count() != 1) p_ = std::make_shared<std::vector<T>>(*p_);
+    return *p_;
+  }
+  void push_back(T v) { Edit().push_back(std::move(v)); }
+  void reserve(size_t n) { Edit().reserve(n); }
+
+ private:
+  std::shared_ptr<std::vector<T>> p_;
+};
+
+// What the server derives from one version of a tally (its packets, its row
+// index), built once on first use and shared by every reader of that version.
+// A copy of a model is another version, so nothing derived carries over.
+class DerivedCache {
+ public:
+  enum Slot {
+    Produto,
+    Regiao,
+    ProdItem,
+    ApurNeg,
+    PaiItmApurPrec,
+    ItmApurPrec,
+    Dados,
+    RowIndex,
+    Names,
+    kSlots
+  };
+  DerivedCache() { Reset(); }
+  DerivedCache(const DerivedCache&) : DerivedCache() {}
+  DerivedCache& operator=(const DerivedCache&) {
+    Reset();
+    return *this;
+  }
+
+  // The value in the slot, built by `build` (returning T) by the first caller;
+  // callers at the same time wait for that one build. A build that throws
+  // leaves the slot empty for the next caller.
+  template <class T, class F>
+  std::shared_ptr<const T> Get(Slot slot, F&& build) const {
+    Entry& e = *entries_[slot];
+    std::lock_guard lock(e.mutex);
+    if (!e.value) e.value = std::make_shared<const T>(build());
+    return std::static_pointer_cast<const T>(e.value);
+  }
+
+ private:
+  struct Entry {
+    std::mutex mutex;
+    std::shared_ptr<const void> value;
+  };
+  void Reset() {
+    for (auto& e : entries_) e = std::make_unique<Entry>();
+  }
+  std::unique_ptr<Entry> entries_[kSlots];
+};
+
 struct TallyHeader {
   std::string number, centre, buyer;
   DateTime start, end;
@@ -136,12 +212,13 @@ struct Item {  // one tally price item: a quotation line for a branch request li
 struct TallyModel {
   TallyHeader header;
   CentreParams centre;
-  std::vector<ProductInfo> products;
-  std::vector<Region> regions;
-  std::vector<ChoiceRule> rules;
-  std::vector<QuoteLine> quotes;
-  std::vector<RequestLine> requests;
-  std::vector<Item> items;
+  SharedList<ProductInfo> products;
+  SharedList<Region> regions;
+  SharedList<ChoiceRule> rules;
+  SharedList<QuoteLine> quotes;
+  SharedList<RequestLine> requests;
+  SharedList<Item> items;
+  mutable DerivedCache derived;
 };
 
 // --- Generated AFs ---------------------------------------------------------

@@ -87,11 +87,32 @@ size_t Utf8Length(std::string_view s) {
   return n;
 }
 
+using RowIndex = std::unordered_map<std::string, size_t>;
+
+// The delivery rows of one version of a tally by the key a change packet names
+// them with; built once per version, not once per call.
+const RowIndex& DeliveryRows(const TallyModel& m, std::shared_ptr<const RowIndex>& hold) {
+  hold = m.derived.Get<RowIndex>(DerivedCache::RowIndex, [&] {
+    RowIndex index;
+    index.reserve(m.items.size());
+    for (size_t i = 0; i < m.items.size(); ++i) {
+      const QuoteLine& q = m.quotes[m.items[i].quote];
+      const RequestLine& r = m.requests[m.items[i].request];
+      index.emplace(DeliveryKey(q.CDPRODITMAP, q.CDREGITMAP, r.CDFILIAP, r.DTENTRAPUT,
+                                q.NRCOLEITMAP, q.CDFORNITMAP, q.CDMARCITMAP),
+                    i);
+    }
+    return index;
+  });
+  return *hold;
+}
+
 // Applies the worksheet's change packet of cdsDados to the items of the model:
-// selection, quantity and justification of each changed delivery row. Returns the
+// selection, quantity and justification of each changed delivery row, kept in
+// `changed` by row (the model itself is shared with its readers). Returns the
 // updates; refuses the whole packet when a row cannot be applied.
 std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
-                                     std::vector<Item>& items) {
+                                     std::map<size_t, Item>& changed) {
   auto need = [&](const char* name) {
     int i = p.FieldIndex(name);
     if (i < 0)
@@ -120,15 +141,8 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
   typed(static_cast<int>(cDate), false);
   typed(cQt, false);
 
-  std::unordered_map<std::string, size_t> index;
-  index.reserve(m.items.size());
-  for (size_t i = 0; i < m.items.size(); ++i) {
-    const QuoteLine& q = m.quotes[m.items[i].quote];
-    const RequestLine& r = m.requests[m.items[i].request];
-    index.emplace(DeliveryKey(q.CDPRODITMAP, q.CDREGITMAP, r.CDFILIAP, r.DTENTRAPUT, q.NRCOLEITMAP,
-                              q.CDFORNITMAP, q.CDMARCITMAP),
-                  i);
-  }
+  std::shared_ptr<const RowIndex> hold;
+  const RowIndex& index = DeliveryRows(m, hold);
   // Rows of the originals, by the row of the packet they belong to.
   std::unordered_map<size_t, size_t> originalRow;
   const DataPacket* originals = p.originals();
@@ -136,7 +150,6 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
     for (size_t k = 0; k < p.originalOf().size(); ++k) originalRow[p.originalOf()[k]] = k;
   }
 
-  std::vector<char> touched(items.size(), 0);
   for (size_t r = 0; r < p.RowCount(); ++r) {
     const std::string where = "Linha " + std::to_string(r + 1) + " do pacote de alterações";
     RowStatus st = p.status().empty() ? RowStatus::Modified : p.status()[r];
@@ -183,8 +196,8 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
                         DateTimeToText(DateTime{date}) + ", coleta " + collection +
                         ", fornecedor " + supplier + ", marca " + brand + ").");
     }
-    Item& it = items[found->second];
     const Item& stored = m.items[found->second];
+    Item& it = changed.try_emplace(found->second, stored).first->second;
     if (cSel >= 0 && !p.IsNull(cSel, r)) {
       std::string_view sel = p.Text(cSel, r);
       if (sel != "S" && sel != "N") {
@@ -222,18 +235,43 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
                           "). Nada foi gravado; carregue a apuração novamente.");
       }
     }
-    touched[found->second] = 1;
   }
   std::vector<ItemUpdate> updates;
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (!touched[i]) continue;
-    const Item& it = items[i];
+  for (auto& [i, it] : changed) {
     // A manual change carries no reason code of the server's tally.
-    std::string reason = it.selected == m.items[i].selected ? it.IDMOTIVPRESC : "";
-    items[i].IDMOTIVPRESC = reason;
-    updates.push_back({it.id, it.selected, it.QTACOMP, reason, it.TXOBESCMANAP});
+    if (it.selected != m.items[i].selected) it.IDMOTIVPRESC.clear();
+    updates.push_back({it.id, it.selected, it.QTACOMP, it.IDMOTIVPRESC, it.TXOBESCMANAP});
   }
   return updates;
+}
+
+// Names of the branches and suppliers of a tally, for the outcome of Gera_AF.
+struct TallyNames {
+  std::map<std::string, std::string> branch, supplier;
+};
+
+std::shared_ptr<const TallyNames> Names(const TallyModel& m) {
+  return m.derived.Get<TallyNames>(DerivedCache::Names, [&] {
+    TallyNames n;
+    for (const RequestLine& r : m.requests) n.branch.emplace(r.CDFILIAP, r.NMFILIAL);
+    for (const QuoteLine& q : m.quotes) n.supplier.emplace(q.CDFORNITMAP, q.NMFANTFORN);
+    return n;
+  });
+}
+
+// The model of the version a write commits: shares every list the write does
+// not change.
+std::shared_ptr<TallyModel> NextVersion(const TallyModel& m) {
+  auto next = std::make_shared<TallyModel>(m);
+  next->header.version = m.header.version + 1;
+  return next;
+}
+
+// A packet of one version of a tally, built by its first reader and shared by
+// the others.
+DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
+                   DataPacket (*build)(const TallyModel&)) {
+  return *m.derived.Get<DataPacket>(slot, [&] { return build(m); });
 }
 
 }  // namespace
@@ -298,25 +336,25 @@ DataPacket TallyService::GetParamCmp(const std::string& centre, const std::strin
 }
 
 DataPacket TallyService::GetProduto(const std::string& c, const std::string& t) {
-  return ProdutoPacket(*Model(c, t));
+  return Derived(*Model(c, t), DerivedCache::Produto, ProdutoPacket);
 }
 DataPacket TallyService::GetRegiao(const std::string& c, const std::string& t) {
-  return RegiaoPacket(*Model(c, t));
+  return Derived(*Model(c, t), DerivedCache::Regiao, RegiaoPacket);
 }
 DataPacket TallyService::GetProdItem(const std::string& c, const std::string& t) {
-  return ProdItemPacket(*Model(c, t));
+  return Derived(*Model(c, t), DerivedCache::ProdItem, ProdItemPacket);
 }
 DataPacket TallyService::GetApurNeg(const std::string& c, const std::string& t) {
-  return ApurNegPacket(*Model(c, t));
+  return Derived(*Model(c, t), DerivedCache::ApurNeg, ApurNegPacket);
 }
 DataPacket TallyService::GetPai_ItmApurPrec(const std::string& c, const std::string& t) {
-  return PaiItmApurPrecPacket(*Model(c, t));
+  return Derived(*Model(c, t), DerivedCache::PaiItmApurPrec, PaiItmApurPrecPacket);
 }
 DataPacket TallyService::GetItmApurPrec(const std::string& c, const std::string& t) {
-  return ItmApurPrecPacket(*Model(c, t));
+  return Derived(*Model(c, t), DerivedCache::ItmApurPrec, ItmApurPrecPacket);
 }
 DataPacket TallyService::GetDados(const std::string& c, const std::string& t) {
-  return DadosPacket(*Model(c, t));
+  return Derived(*Model(c, t), DerivedCache::Dados, DadosPacket);
 }
 
 DataPacket TallyService::GetVd_EfetivaAF(const std::string& /*buyer*/,
@@ -352,29 +390,36 @@ void TallyService::MelhorCotacao(const std::string& centre, const std::string& t
 
   // The worksheet reloads its tables right after; the model already knows the
   // new state, so it is kept instead of being read back from storage.
-  auto next = std::make_shared<TallyModel>(*m);
-  for (Item& it : next->items) {
+  auto next = NextVersion(*m);
+  for (Item& it : next->items.Edit()) {
     it.selected = false;
     it.QTACOMP = next->requests[it.request].QTSOLACOMP;
     it.IDMOTIVPRESC.clear();
   }
   for (size_t k = 0; k < choice.selectedItems.size(); ++k) {
-    Item& it = next->items[choice.selectedItems[k]];
+    Item& it = next->items.Edit()[choice.selectedItems[k]];
     it.selected = true;
     it.QTACOMP = choice.selected[k].QTACOMP;
     it.IDMOTIVPRESC = choice.selected[k].IDMOTIVPRESC;
   }
-  next->header.version = h.version + 1;
   tx.Commit();
   Keep(std::move(next));
 }
 
 // Only after the commit: a model must never stand for a version storage may
-// still give to another write. A later writer's model may be replaced by an
-// older one here; readers then see the versions differ and reload.
+// still give to another write. Writers commit in turn, but may come here out of
+// turn: an older version never replaces a newer one.
 void TallyService::Keep(std::shared_ptr<const TallyModel> model) {
   std::lock_guard lock(mutex_);
-  cache_[model->header.number] = std::move(model);
+  auto& slot = cache_[model->header.number];
+  if (!slot || slot->header.version <= model->header.version) slot = std::move(model);
+}
+
+std::shared_ptr<const TallyModel> TallyService::CachedAt(const TallyHeader& h) {
+  std::lock_guard lock(mutex_);
+  auto it = cache_.find(h.number);
+  if (it == cache_.end() || it->second->header.version != h.version) return nullptr;
+  return it->second;
 }
 
 int TallyService::FindQuote(const TallyModel& m, const std::string& product,
@@ -412,7 +457,7 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, unitPrice, e.econ, e.econPi);
   s->BumpVersion(tally);
-  auto next = WithPrices(*m, h, q.id, unitPrice, e);
+  auto next = WithPrices(*m, q.id, unitPrice, e);
   tx.Commit();
   Keep(std::move(next));
   return {Value(e.econ), Value(e.econPi)};
@@ -438,24 +483,22 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, q.VRPRECUNIAP, e.econ, e.econPi);
   s->BumpVersion(tally);
-  auto next = WithPrices(*m, h, q.id, q.VRPRECUNIAP, e);
+  auto next = WithPrices(*m, q.id, q.VRPRECUNIAP, e);
   tx.Commit();
   Keep(std::move(next));
 }
 
 // The model after a price update, for the version that update commits.
-std::shared_ptr<const TallyModel> TallyService::WithPrices(const TallyModel& m,
-                                                           const TallyHeader& h, int64_t quoteId,
+std::shared_ptr<const TallyModel> TallyService::WithPrices(const TallyModel& m, int64_t quoteId,
                                                            double unitPrice,
                                                            const EconomicPrices& e) {
-  auto next = std::make_shared<TallyModel>(m);
-  for (QuoteLine& q : next->quotes) {
+  auto next = NextVersion(m);
+  for (QuoteLine& q : next->quotes.Edit()) {
     if (q.id != quoteId) continue;
     q.VRPRECUNIAP = unitPrice;
     q.PRECOECON = e.econ;
     q.PRECOECONPI = e.econPi;
   }
-  next->header.version = h.version + 1;
   return next;
 }
 
@@ -464,14 +507,23 @@ void TallyService::ExcluiAF(const std::string& branch, const std::string& tally)
   if (branch.empty()) throw ServerError("Filial não informada.");
   auto s = storage_.OpenSession();
   Transaction tx(*s, true);
-  if (!s->Tally(tally)) throw ServerError("Apuração " + tally + " não encontrada.");
+  std::optional<TallyHeader> h = s->Tally(tally);
+  if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
   // Only the AFs this branch launched for this tally; another branch's stay,
   // and with them the tally's effectuated state.
   s->DeleteAfs(tally, branch);
-  if (s->Afs(tally).empty()) s->SetEffectuated(tally, false, 0);
+  const bool left = !s->Afs(tally).empty();
+  if (!left) s->SetEffectuated(tally, false, 0);
   s->BumpVersion(tally);
   tx.Commit();
-  Forget(tally);
+  // The delivery rows are as they were: the loaded model only changes its state.
+  if (auto m = CachedAt(*h)) {
+    auto next = NextVersion(*m);
+    next->header.effectuated = left && h->effectuated;
+    Keep(std::move(next));
+  } else {
+    Forget(tally);
+  }
 }
 
 // --- AF generation -------------------------------------------------------------
@@ -486,15 +538,32 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
   auto m = Cached(*s, h);
 
-  std::vector<Item> items = m->items;
+  std::map<size_t, Item> changed;
   if (!rq.changes.IsNull()) {
-    std::vector<ItemUpdate> updates = ApplyChanges(*m, rq.changes.AsPacket(), items);
+    std::vector<ItemUpdate> updates = ApplyChanges(*m, rq.changes.AsPacket(), changed);
     s->UpdateItems(updates);
   }
+  auto item = [&](size_t i) -> const Item& {
+    if (changed.empty()) return m->items[i];
+    auto c = changed.find(i);
+    return c == changed.end() ? m->items[i] : c->second;
+  };
+  // The version this write commits, for the cache: the loaded model with the
+  // changed rows, never a reload of the whole tally.
+  auto committed = [&](bool effectuated) {
+    auto next = NextVersion(*m);
+    if (!changed.empty()) {
+      std::vector<Item>& items = next->items.Edit();
+      for (auto& [i, it] : changed) items[i] = it;
+    }
+    if (effectuated) next->header.effectuated = true;
+    Keep(std::move(next));
+  };
 
   // Rows already ordered by an earlier effectuation are not ordered twice.
   std::map<int64_t, std::string> ordered;  // delivery row -> its AF
-  for (const AfRecord& af : s->Afs(rq.tally)) {
+  const std::vector<AfRecord> storedAfs = s->Afs(rq.tally);
+  for (const AfRecord& af : storedAfs) {
     for (const AfLine& l : af.lines) ordered.emplace(l.item, af.number);
   }
   std::set<std::string> earlierAfs;
@@ -502,8 +571,8 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
 
   // One AF per supplier and destination branch.
   std::map<std::pair<std::string, std::string>, std::vector<size_t>> groups;  // branch, supplier
-  for (size_t i = 0; i < items.size(); ++i) {
-    const Item& it = items[i];
+  for (size_t i = 0; i < m->items.size(); ++i) {
+    const Item& it = item(i);
     if (!it.selected || !(it.QTACOMP > 0)) continue;
     if (auto o = ordered.find(it.id); o != ordered.end()) {
       ++alreadyOrdered;
@@ -513,11 +582,8 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     groups[{m->requests[it.request].CDFILIAP, m->quotes[it.quote].CDFORNITMAP}].push_back(i);
   }
 
-  std::map<std::string, std::string> branchName, supplierName;
-  for (const RequestLine& r : m->requests) branchName[r.CDFILIAP] = r.NMFILIAL;
-  for (const QuoteLine& q : m->quotes) supplierName[q.CDFORNITMAP] = q.NMFANTFORN;
-
   std::vector<AfRecord> consistent, inconsistent;
+  std::vector<std::vector<size_t>> consistentRows;
   struct Limits {
     double minValue = 0, minQuantity = 0;
   };
@@ -533,7 +599,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     af.date = rq.processingDate.days;
     Limits lim;
     for (size_t i : rows) {
-      const Item& it = items[i];
+      const Item& it = item(i);
       const QuoteLine& q = m->quotes[it.quote];
       const RequestLine& r = m->requests[it.request];
       af.lines.push_back({it.id, q.CDPRODITMAP, q.CDMARCITMAP, q.NRCOLEITMAP, r.DTENTRAPUT,
@@ -559,6 +625,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     } else {
       af.status = rq.blockAf == "S" ? "B" : "E";
       consistent.push_back(std::move(af));
+      consistentRows.push_back(rows);
     }
   }
 
@@ -569,38 +636,74 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
       " linha(s) de entrega escolhida(s) já constam de AF(s) gerada(s) antes (" + earlierList +
       ") e não foram pedidas de novo.";
 
+  std::shared_ptr<const TallyNames> names = Names(*m);
+  auto name = [](const std::map<std::string, std::string>& of, const std::string& code) {
+    auto n = of.find(code);
+    return n == of.end() ? std::string_view() : std::string_view(n->second);
+  };
+
   if (groups.empty() && alreadyOrdered > 0) {
-    // A repeated or concurrent effectuation: everything chosen is on order
-    // already. Nothing is written and the buyer is told why.
-    ColumnBuilder empty(RelInconsFields(), 0);
-    return {Value(empty.Build()),
-            Value("Nenhuma AF gerada: " + alreadyText),
-            Value(true),
-            Value(""),
-            Value(),
-            Value("")};
+    // A retry after a lost answer, or a second worksheet on the same choice:
+    // everything chosen is on order already. The AFs that hold it are this
+    // call's outcome, so a committed effectuation is never reported as lost.
+    s->BumpVersion(rq.tally);
+    tx.Commit();
+    committed(false);
+    std::vector<const AfRecord*> refused;
+    for (const AfRecord& af : storedAfs)
+      if (af.inconsistent && earlierAfs.count(af.number)) refused.push_back(&af);
+    // The supplier's minimums of a refused AF, as its quotation lines say now.
+    std::unordered_map<int64_t, size_t> rowOf;
+    for (const AfRecord* af : refused)
+      for (const AfLine& l : af->lines) rowOf.emplace(l.item, 0);
+    for (size_t i = 0; i < m->items.size() && !rowOf.empty(); ++i)
+      if (auto r = rowOf.find(m->items[i].id); r != rowOf.end()) r->second = i;
+    ColumnBuilder b(RelInconsFields(), refused.size());
+    for (const AfRecord* af : refused) {
+      double minValue = 0, minQuantity = 0;
+      for (const AfLine& l : af->lines) {
+        const QuoteLine& q = m->quotes[m->items[rowOf[l.item]].quote];
+        if (q.IDVRMINFORN == "R") minValue = std::max(minValue, q.VRMINAUTFOR);
+        if (q.IDQTMINFORN == "R") minQuantity = std::max(minQuantity, q.QTMINAUTFOT);
+      }
+      b.Text(0, af->number);
+      b.Text(1, af->destBranch);
+      b.Text(2, name(names->branch, af->destBranch));
+      b.Text(3, af->supplier);
+      b.Text(4, name(names->supplier, af->supplier));
+      b.Number(5, af->total);
+      b.Number(6, af->quantity);
+      b.Number(7, minValue);
+      b.Number(8, minQuantity);
+      b.Text(9, af->error);
+    }
+    return {Value(b.Build()), Value(tx_.success), Value(false), Value(alreadyText),
+            Value(),          Value("")};
   }
 
   if (groups.empty()) {
     // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
     s->BumpVersion(rq.tally);
     tx.Commit();
-    Forget(rq.tally);
+    committed(false);
     ColumnBuilder empty(RelInconsFields(), 0);
     return {Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
   }
 
   // The centre's cash-flow budget: AFs are taken in order while they fit.
   std::vector<AfRecord> kept;
+  std::vector<size_t> keptRows;  // delivery rows of the kept AFs
   bool overBudget = false;
   double spent = 0;
-  for (AfRecord& af : consistent) {
+  for (size_t k = 0; k < consistent.size(); ++k) {
+    AfRecord& af = consistent[k];
     if (m->centre.budget && spent + af.total > *m->centre.budget) {
       overBudget = true;
       continue;
     }
     spent += af.total;
     kept.push_back(std::move(af));
+    keptRows.insert(keptRows.end(), consistentRows[k].begin(), consistentRows[k].end());
   }
 
   auto inconsistentPacket = [&] {
@@ -609,9 +712,9 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
       const AfRecord& af = inconsistent[k];
       b.Text(0, af.number);
       b.Text(1, af.destBranch);
-      b.Text(2, branchName[af.destBranch]);
+      b.Text(2, name(names->branch, af.destBranch));
       b.Text(3, af.supplier);
-      b.Text(4, supplierName[af.supplier]);
+      b.Text(4, name(names->supplier, af.supplier));
       b.Number(5, af.total);
       b.Number(6, af.quantity);
       b.Number(7, inconsistentLimits[k].minValue);
@@ -641,18 +744,14 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   if (overBudget) warnings.push_back(tx_.budgetPartial);
   if (alreadyOrdered > 0) warnings.push_back(alreadyText);
   // A price above the last one paid for the stock product deserves a look.
-  std::unordered_map<int64_t, int32_t> quoteOfItem;
-  for (const Item& it : items) quoteOfItem.emplace(it.id, it.quote);
   std::set<int> warned;
-  for (const AfRecord& af : kept) {
-    for (const AfLine& l : af.lines) {
-      const QuoteLine& q = m->quotes[quoteOfItem.at(l.item)];
-      const ProductInfo& p = m->products[q.product];
-      double perStock = q.VRPRECUNIAP / (p.VRFATOCONV > 0 ? p.VRFATOCONV : 1);
-      if (p.stockLastPrice > 0 && perStock > p.stockLastPrice && warned.insert(q.product).second) {
-        warnings.push_back(p.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
-                           tx_.priceUsed + FormatMoney(p.stockLastPrice));
-      }
+  for (size_t i : keptRows) {
+    const QuoteLine& q = m->quotes[item(i).quote];
+    const ProductInfo& p = m->products[q.product];
+    double perStock = q.VRPRECUNIAP / (p.VRFATOCONV > 0 ? p.VRFATOCONV : 1);
+    if (p.stockLastPrice > 0 && perStock > p.stockLastPrice && warned.insert(q.product).second) {
+      warnings.push_back(p.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
+                         tx_.priceUsed + FormatMoney(p.stockLastPrice));
     }
   }
   std::string warning;
@@ -674,7 +773,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   s->SetEffectuated(rq.tally, true, rq.processingDate.days);
   s->BumpVersion(rq.tally);
   tx.Commit();
-  Forget(rq.tally);
+  committed(true);
 
   if (anyWeb && fatal.empty()) {
     for (const AfRecord& af : kept) {

@@ -93,9 +93,10 @@ class TallyService {
   std::shared_ptr<const TallyModel> Cached(IStorageSession& s, const TallyHeader& h);
   void Forget(const std::string& tally);
   void Keep(std::shared_ptr<const TallyModel> model);
-  static std::shared_ptr<const TallyModel> WithPrices(const TallyModel& m, const TallyHeader& h,
-                                                      int64_t quoteId, double unitPrice,
-                                                      const EconomicPrices& e);
+  // The cached model of exactly that version, or null.
+  std::shared_ptr<const TallyModel> CachedAt(const TallyHeader& h);
+  static std::shared_ptr<const TallyModel> WithPrices(const TallyModel& m, int64_t quoteId,
+                                                      double unitPrice, const EconomicPrices& e);
   int FindQuote(const TallyModel& m, const std::string& product, const std::string& collection,
                 const std::string& supplier, const std::string& brand,
                 const std::string& region) const;

@@ -136,7 +136,7 @@ TEST_F(ConcurrencyTest, EveryReadSeesAWriteWholeOrNotAtAll) {
   auto m0 = service_->Model("0001", "77");
   const int64_t quote = m0->quotes[0].id;
   const size_t rows = m0->items.size();
-  std::vector<Item> items = m0->items;
+  std::vector<Item> items(m0->items.begin(), m0->items.end());
   std::atomic<bool> stop{false};
   std::atomic<int> torn{0}, reads{0};
   std::string writeFailure;

@@ -177,11 +177,12 @@ TEST_F(EffectuationTest, GeneratesOneAfPerSupplierAndBranchAndIsDetectedAfterwar
 
   // A second effectuation is what the worksheet refuses on this answer.
   EXPECT_EQ(Effectuated(), "77");
-  // Asked anyway (the re-effectuation flag), the server orders nothing twice.
+  // Asked anyway (the re-effectuation flag), the server orders nothing twice
+  // and answers with the AFs that hold the rows.
   ValueArray again = Call("Gera_AF", GeraArgs(Value())).AsArray();
-  EXPECT_TRUE(again[2].AsBoolean());
-  EXPECT_NE(again[1].ToText().find("3 linha(s) de entrega"), std::string::npos)
-      << again[1].ToText();
+  EXPECT_FALSE(again[2].AsBoolean());
+  EXPECT_NE(again[3].ToText().find("3 linha(s) de entrega"), std::string::npos)
+      << again[3].ToText();
   EXPECT_EQ(Afs().size(), 3u);
 
   Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
@@ -394,10 +395,12 @@ TEST_F(EffectuationTest, ARepeatedEffectuationOrdersOnlyWhatIsNotOnOrderYet) {
   ASSERT_EQ(out[1].ToText(), kSuccess);
   const std::string firstAf = Afs().at(0).number;
 
-  // The same packet again, as a retry after a lost answer: nothing new.
+  // The same packet again, as a retry after a lost answer: nothing new is
+  // ordered, and the AFs of the first call are the outcome, not a failure.
   ValueArray retry = Call("Gera_AF", GeraArgs(first)).AsArray();
-  EXPECT_TRUE(retry[2].AsBoolean());
-  EXPECT_NE(retry[1].ToText().find("(" + firstAf + ")"), std::string::npos) << retry[1].ToText();
+  EXPECT_FALSE(retry[2].AsBoolean());
+  EXPECT_EQ(retry[1].ToText(), kSuccess);
+  EXPECT_NE(retry[3].ToText().find("(" + firstAf + ")"), std::string::npos) << retry[3].ToText();
   EXPECT_EQ(Afs().size(), 1u);
 
   // With one more row chosen, only that row is ordered, and a warning says
@@ -438,17 +441,16 @@ TEST_F(EffectuationTest, TwoConcurrentEffectuationsOrderEachRowOnce) {
     t1.join();
     t2.join();
     ASSERT_EQ(errors, (std::vector<std::string>{"", ""}));
-    int succeeded = 0;
+    // Both succeed; the one that came second found every row on order and
+    // says which AFs hold them.
+    int second = 0;
     for (const ValueArray& o : outcomes) {
       ASSERT_EQ(o.size(), 6u);
-      if (!o[2].AsBoolean()) {
-        ++succeeded;
-        EXPECT_EQ(o[1].ToText(), kSuccess);
-      } else {
-        EXPECT_NE(o[1].ToText().find("3 linha(s) de entrega"), std::string::npos) << o[1].ToText();
-      }
+      EXPECT_FALSE(o[2].AsBoolean());
+      EXPECT_EQ(o[1].ToText(), kSuccess);
+      if (o[3].ToText().find("3 linha(s) de entrega") != std::string::npos) ++second;
     }
-    EXPECT_EQ(succeeded, 1);
+    EXPECT_EQ(second, 1);
     size_t lines = 0;
     std::set<int64_t> rowsOrdered;
     for (const AfRecord& af : Afs(d.number))
@@ -589,6 +591,76 @@ TEST_F(EffectuationTest, BlockFlagOtherThanSOrNIsRefused) {
     EXPECT_NE(text.find("IDBLOQUEAAF deve ser \"S\" ou \"N\""), std::string::npos) << text;
   }
   EXPECT_TRUE(Afs().empty());
+}
+
+// Every cell of every packet, as text: what the worksheet would load.
+std::vector<std::string> Cells(const DataPacket& p) {
+  std::vector<std::string> out;
+  for (size_t r = 0; r < p.RowCount(); ++r)
+    for (size_t c = 0; c < p.fields().size(); ++c)
+      out.push_back(p.fields()[c].name + "=" + p.Cell(c, r).ToText());
+  return out;
+}
+
+// The server keeps the tally it loaded and patches it with each write instead
+// of reading it back; what it then answers must be what storage holds.
+TEST_F(EffectuationTest, AfterEveryWriteTheKeptTallyAnswersWhatStorageHolds) {
+  service_->Import(Doc());
+  const char* reads[] = {"GetProduto",         "GetRegiao",      "GetProdItem", "GetApurNeg",
+                         "GetPai_ItmApurPrec", "GetItmApurPrec", "GetDados"};
+  auto same = [&](const std::string& after) {
+    auto other = OpenAnotherStorage();
+    TallyService fresh(*other);
+    for (const char* method : reads) {
+      auto fn = std::string(method) == "GetDados"             ? &TallyService::GetDados
+                : std::string(method) == "GetItmApurPrec"     ? &TallyService::GetItmApurPrec
+                : std::string(method) == "GetPai_ItmApurPrec" ? &TallyService::GetPai_ItmApurPrec
+                : std::string(method) == "GetApurNeg"         ? &TallyService::GetApurNeg
+                : std::string(method) == "GetProdItem"        ? &TallyService::GetProdItem
+                : std::string(method) == "GetRegiao"          ? &TallyService::GetRegiao
+                                                              : &TallyService::GetProduto;
+      EXPECT_EQ(Cells(Get(method)), Cells((fresh.*fn)("0001", "77")))
+          << method << " after " << after;
+    }
+    EXPECT_EQ(service_->Model("0001", "77")->header.effectuated,
+              fresh.Model("0001", "77")->header.effectuated)
+        << after;
+  };
+  Get("GetDados");  // loaded before the first write
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  same("MelhorCotacao");
+  auto before = service_->Model("0001", "77");
+  Call("AtuaPrecEco",
+       {ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")), ByVal(Value("F2")),
+        ByVal(Value("M1")), ByVal(Value("001")), ByVal(Value(9.5)), ByVal(Value("77"))});
+  same("AtuaPrecEco");
+  // A price edit copies the quotation lines, never the delivery rows.
+  auto after = service_->Model("0001", "77");
+  EXPECT_EQ(after->header.version, before->header.version + 1);
+  EXPECT_TRUE(after->items.SameAs(before->items));
+  EXPECT_FALSE(after->quotes.SameAs(before->quotes));
+
+  Value changes = Choose({{"F2", "0101", d5_}, {"F1", "0103", d5_}});
+  ASSERT_EQ(Call("Gera_AF", GeraArgs(changes)).AsArray()[1].ToText(), kSuccess);
+  same("Gera_AF with changes");
+  ASSERT_FALSE(Call("Gera_AF", GeraArgs(changes)).AsArray()[2].AsBoolean());
+  same("a retried Gera_AF");
+  Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
+  same("ExcluiAF");
+  ASSERT_EQ(Call("Gera_AF", GeraArgs(Value())).AsArray()[1].ToText(), kSuccess);
+  same("Gera_AF without changes");
+}
+
+// Readers of one version share one packet: a large tally is built and held
+// once however many ask for it.
+TEST_F(EffectuationTest, ReadersOfOneVersionShareOnePacket) {
+  service_->Import(Doc());
+  DataPacket a = Get("GetDados"), b = Get("GetDados");
+  EXPECT_EQ(&a.body(), &b.body());
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  DataPacket c = Get("GetDados");
+  EXPECT_NE(&a.body(), &c.body());
+  EXPECT_NE(Cells(a), Cells(c));
 }
 
 }  // namespace
