@@ -4,9 +4,15 @@
 
 #include <arpa/inet.h>
 
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -20,6 +26,77 @@
 namespace apura::rpc {
 
 namespace {
+
+using Encoding = std::shared_ptr<const std::string>;
+
+// The encoded results of the last large packets answered. The application
+// server hands every reader of one tally version the same packet; its readers
+// then share one encoding (and the first one's work) instead of each building
+// and holding its own copy of tens of megabytes.
+class SharedEncodings {
+ public:
+  // Packets smaller than this are encoded per call.
+  static constexpr size_t kMinRows = 1000;
+
+  Encoding Get(const DataPacket& packet) {
+    std::promise<Encoding> mine;
+    std::shared_future<Encoding> pending;
+    bool first = false;
+    {
+      std::lock_guard lock(mutex_);
+      for (auto& e : entries_) {
+        if (&e.packet.body() == &packet.body()) {
+          pending = e.bytes;
+          break;
+        }
+      }
+      if (!pending.valid()) {
+        pending = mine.get_future().share();
+        entries_.push_front({packet, pending});
+        if (entries_.size() > kKept) entries_.pop_back();
+        first = true;
+      }
+    }
+    if (!first) return pending.get();
+    try {
+      wire::Result result;
+      result.set_ok(true);
+      EncodeValue(Value(packet), result.mutable_payload());
+      auto bytes = std::make_shared<std::string>();
+      result.SerializeToString(bytes.get());
+      mine.set_value(std::move(bytes));
+    } catch (...) {
+      mine.set_exception(std::current_exception());
+      std::lock_guard lock(mutex_);
+      std::erase_if(entries_, [&](const Entry& e) { return &e.packet.body() == &packet.body(); });
+    }
+    return pending.get();
+  }
+
+ private:
+  // Two: the delivery rows and the price items of the version being read.
+  static constexpr size_t kKept = 2;
+  struct Entry {
+    DataPacket packet;  // holds the body, so its address names no other packet
+    std::shared_future<Encoding> bytes;
+  };
+  std::mutex mutex_;
+  std::deque<Entry> entries_;
+};
+
+SharedEncodings& Encodings() {
+  static SharedEncodings encodings;
+  return encodings;
+}
+
+// A slice over part of a shared encoding, without copying it: the slice keeps
+// the encoding alive until gRPC has sent it.
+grpc::Slice SliceOf(const Encoding& bytes, size_t at, size_t size) {
+  auto* hold = new Encoding(bytes);
+  return grpc::Slice(
+      const_cast<char*>(bytes->data() + at), size,
+      [](void* p) { delete static_cast<Encoding*>(p); }, hold);
+}
 
 // One call, from its raw bytes: decoding them here (rather than in gRPC's
 // generated handler) lets a request that is no Invoke message be answered
@@ -78,9 +155,22 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     }
     request_.Clear();
 
+    const ValueArray& parts = envelope.AsArray();
+    if (parts[0].AsBoolean() && parts[1].kind() == Value::Kind::Packet &&
+        parts[1].AsPacket().RowCount() >= SharedEncodings::kMinRows) {
+      try {
+        encoded_ = Encodings().Get(parts[1].AsPacket());
+      } catch (const std::exception& e) {
+        Finish(grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
+                            std::string("cannot encode the result: ") + e.what()));
+        return;
+      }
+      envelope = Value();
+      WriteNext();
+      return;
+    }
     wire::InvokeReply reply;
     wire::Result* result = reply.mutable_result();
-    const ValueArray& parts = envelope.AsArray();
     result->set_ok(parts[0].AsBoolean());
     if (result->ok()) {
       EncodeValue(parts[1], result->mutable_payload());
@@ -92,7 +182,9 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     if (result->ByteSizeLong() <= options_.chunkBytes) {
       reply.SerializeToString(&whole_);
     } else {
-      result->SerializeToString(&encoded_);
+      auto bytes = std::make_shared<std::string>();
+      result->SerializeToString(bytes.get());
+      encoded_ = std::move(bytes);
     }
     reply.Clear();
     // A refused request may have brought megabytes; the allocator is tuned to
@@ -108,21 +200,34 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
       Finish(grpc::Status(grpc::StatusCode::CANCELLED, "cancelled"));
       return;
     }
-    std::string message;
     if (!whole_.empty()) {
+      std::string message;
       message.swap(whole_);
-    } else if (at_ < encoded_.size()) {
-      wire::InvokeReply chunk;
-      chunk.set_chunk(encoded_.substr(at_, options_.chunkBytes));
-      if (at_ == 0) chunk.set_total_size(encoded_.size());
-      at_ += options_.chunkBytes;
-      chunk.SerializeToString(&message);
+      grpc::Slice slice(message);
+      buffer_ = grpc::ByteBuffer(&slice, 1);
+    } else if (encoded_ && at_ < encoded_->size()) {
+      // An InvokeReply whose chunk is this slice of the encoding: its field
+      // header written here, the bytes themselves sent from the encoding.
+      const size_t n = std::min(options_.chunkBytes, encoded_->size() - at_);
+      std::string header;
+      {
+        google::protobuf::io::StringOutputStream raw(&header);
+        google::protobuf::io::CodedOutputStream out(&raw);
+        constexpr uint32_t kVarint = 0, kLengthDelimited = 2;
+        if (at_ == 0) {
+          out.WriteTag(wire::InvokeReply::kTotalSizeFieldNumber << 3 | kVarint);
+          out.WriteVarint64(encoded_->size());
+        }
+        out.WriteTag(wire::InvokeReply::kChunkFieldNumber << 3 | kLengthDelimited);
+        out.WriteVarint32(static_cast<uint32_t>(n));
+      }
+      grpc::Slice slices[2] = {grpc::Slice(header), SliceOf(encoded_, at_, n)};
+      buffer_ = grpc::ByteBuffer(slices, 2);
+      at_ += n;
     } else {
       Finish(grpc::Status::OK);
       return;
     }
-    grpc::Slice slice(message);
-    buffer_ = grpc::ByteBuffer(&slice, 1);
     StartWrite(&buffer_);
   }
 
@@ -132,8 +237,8 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
   size_t requestBytes_ = 0;
   wire::InvokeRequest request_;
   CallContext call_;
-  std::string whole_;    // a reply small enough for one message
-  std::string encoded_;  // or the encoded result, sent in slices
+  std::string whole_;  // a reply small enough for one message
+  Encoding encoded_;   // or the encoded result, sent in slices
   size_t at_ = 0;
   grpc::ByteBuffer buffer_;
 };

@@ -304,7 +304,8 @@ std::shared_ptr<const TallyModel> TallyService::Cached(IStorageSession& s, const
     throw;
   }
   lock.lock();
-  cache_[h.number] = model;
+  auto& slot = cache_[h.number];
+  if (!slot || slot->header.version <= h.version) slot = model;
   loading_.erase(key);
   loaded_.notify_all();
   return model;
@@ -402,21 +403,37 @@ void TallyService::MelhorCotacao(const std::string& centre, const std::string& t
     it.QTACOMP = choice.selected[k].QTACOMP;
     it.IDMOTIVPRESC = choice.selected[k].IDMOTIVPRESC;
   }
+  Publication pub(*this, tally, next->header.version);
   tx.Commit();
-  Keep(std::move(next));
+  pub.Keep(std::move(next));
 }
 
-// Only after the commit: a model must never stand for a version storage may
-// still give to another write. Writers commit in turn, but may come here out of
-// turn: an older version never replaces a newer one.
-void TallyService::Keep(std::shared_ptr<const TallyModel> model) {
-  std::lock_guard lock(mutex_);
-  auto& slot = cache_[model->header.number];
+// Kept only after the commit: a model must never stand for a version storage
+// may still give to another write. Writers commit in turn, but may come here out
+// of turn: an older version never replaces a newer one.
+TallyService::Publication::Publication(TallyService& service, std::string tally, int64_t version)
+    : service_(service), key_(std::move(tally), version) {
+  std::lock_guard lock(service_.mutex_);
+  service_.loading_.insert(key_);
+}
+
+TallyService::Publication::~Publication() {
+  std::lock_guard lock(service_.mutex_);
+  service_.loading_.erase(key_);
+  service_.loaded_.notify_all();
+}
+
+void TallyService::Publication::Keep(std::shared_ptr<const TallyModel> model) {
+  std::lock_guard lock(service_.mutex_);
+  auto& slot = service_.cache_[model->header.number];
   if (!slot || slot->header.version <= model->header.version) slot = std::move(model);
+  service_.loading_.erase(key_);
+  service_.loaded_.notify_all();
 }
 
 std::shared_ptr<const TallyModel> TallyService::CachedAt(const TallyHeader& h) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  loaded_.wait(lock, [&] { return !loading_.count({h.number, h.version}); });
   auto it = cache_.find(h.number);
   if (it == cache_.end() || it->second->header.version != h.version) return nullptr;
   return it->second;
@@ -458,8 +475,9 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
   s->UpdateQuotePrices(q.id, unitPrice, e.econ, e.econPi);
   s->BumpVersion(tally);
   auto next = WithPrices(*m, q.id, unitPrice, e);
+  Publication pub(*this, tally, next->header.version);
   tx.Commit();
-  Keep(std::move(next));
+  pub.Keep(std::move(next));
   return {Value(e.econ), Value(e.econPi)};
 }
 
@@ -484,8 +502,9 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
   s->UpdateQuotePrices(q.id, q.VRPRECUNIAP, e.econ, e.econPi);
   s->BumpVersion(tally);
   auto next = WithPrices(*m, q.id, q.VRPRECUNIAP, e);
+  Publication pub(*this, tally, next->header.version);
   tx.Commit();
-  Keep(std::move(next));
+  pub.Keep(std::move(next));
 }
 
 // The model after a price update, for the version that update commits.
@@ -515,12 +534,13 @@ void TallyService::ExcluiAF(const std::string& branch, const std::string& tally)
   const bool left = !s->Afs(tally).empty();
   if (!left) s->SetEffectuated(tally, false, 0);
   s->BumpVersion(tally);
+  Publication pub(*this, tally, h->version + 1);
   tx.Commit();
   // The delivery rows are as they were: the loaded model only changes its state.
   if (auto m = CachedAt(*h)) {
     auto next = NextVersion(*m);
     next->header.effectuated = left && h->effectuated;
-    Keep(std::move(next));
+    pub.Keep(std::move(next));
   } else {
     Forget(tally);
   }
@@ -548,16 +568,18 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     auto c = changed.find(i);
     return c == changed.end() ? m->items[i] : c->second;
   };
-  // The version this write commits, for the cache: the loaded model with the
+  // Commits, and keeps the version committed: the loaded model with the
   // changed rows, never a reload of the whole tally.
-  auto committed = [&](bool effectuated) {
+  auto commit = [&](bool effectuated) {
+    Publication pub(*this, rq.tally, m->header.version + 1);
+    tx.Commit();
     auto next = NextVersion(*m);
     if (!changed.empty()) {
       std::vector<Item>& items = next->items.Edit();
       for (auto& [i, it] : changed) items[i] = it;
     }
     if (effectuated) next->header.effectuated = true;
-    Keep(std::move(next));
+    pub.Keep(std::move(next));
   };
 
   // Rows already ordered by an earlier effectuation are not ordered twice.
@@ -647,8 +669,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     // everything chosen is on order already. The AFs that hold it are this
     // call's outcome, so a committed effectuation is never reported as lost.
     s->BumpVersion(rq.tally);
-    tx.Commit();
-    committed(false);
+    commit(false);
     std::vector<const AfRecord*> refused;
     for (const AfRecord& af : storedAfs)
       if (af.inconsistent && earlierAfs.count(af.number)) refused.push_back(&af);
@@ -684,8 +705,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   if (groups.empty()) {
     // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
     s->BumpVersion(rq.tally);
-    tx.Commit();
-    committed(false);
+    commit(false);
     ColumnBuilder empty(RelInconsFields(), 0);
     return {Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
   }
@@ -772,8 +792,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
 
   s->SetEffectuated(rq.tally, true, rq.processingDate.days);
   s->BumpVersion(rq.tally);
-  tx.Commit();
-  committed(true);
+  commit(true);
 
   if (anyWeb && fatal.empty()) {
     for (const AfRecord& af : kept) {

@@ -92,7 +92,21 @@ class TallyService {
  private:
   std::shared_ptr<const TallyModel> Cached(IStorageSession& s, const TallyHeader& h);
   void Forget(const std::string& tally);
-  void Keep(std::shared_ptr<const TallyModel> model);
+  // The version of a tally a write is about to commit, announced before its
+  // commit: a caller that finds that version in storage waits for the write's
+  // model instead of loading the whole tally again. Withdrawn unless kept.
+  class Publication {
+   public:
+    Publication(TallyService& service, std::string tally, int64_t version);
+    ~Publication();
+    Publication(const Publication&) = delete;
+    Publication& operator=(const Publication&) = delete;
+    void Keep(std::shared_ptr<const TallyModel> model);
+
+   private:
+    TallyService& service_;
+    std::pair<std::string, int64_t> key_;
+  };
   // The cached model of exactly that version, or null.
   std::shared_ptr<const TallyModel> CachedAt(const TallyHeader& h);
   static std::shared_ptr<const TallyModel> WithPrices(const TallyModel& m, int64_t quoteId,

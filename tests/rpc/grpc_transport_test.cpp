@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <thread>
 
 #include <grpcpp/grpcpp.h>
@@ -204,6 +205,47 @@ TEST_F(GrpcTest, HalfAMillionRowPacketRoundTrips) {
   EXPECT_TRUE(p.IsNull(2, 1000));
   EXPECT_TRUE(p.IsNull(3, 97));
   EXPECT_EQ(p.Text(0, 499999), "Distribuidora " + std::to_string(499999 % 300));
+}
+
+// The server hands the same packet to many readers (one tally version); they
+// share its encoding, and a new packet is never answered with an old one's.
+TEST_F(GrpcTest, ReadersOfOnePacketAndThenOfAnotherGetEachAsItIs) {
+  struct Holder : IServerObject {
+    std::mutex mutex;
+    DataPacket held;
+    Value Invoke(const std::string&, const std::vector<CallArg>&) override {
+      std::lock_guard lock(mutex);
+      return ResultOk(Value(held));
+    }
+  };
+  auto holder = std::make_shared<Holder>();
+  registry_.Register("Test.Holder", holder);
+  auto packet = [](double base) {
+    PacketBuilder b({{"QTACOMP", FieldType::Float, 0, false}, {"CDFILIAP", FieldType::String, 4}});
+    for (int r = 0; r < 20000; ++r) b.Add({Value(base + r), Value(std::to_string(r % 50))});
+    return b.Build();
+  };
+  auto read = [&](std::unique_ptr<ITransport>& t) {
+    return Payload(t->Invoke("Test.Holder", "Get", {})).AsPacket();
+  };
+  for (double base : {1.0, 2.0, 1.0}) {
+    DataPacket sent = packet(base);
+    {
+      std::lock_guard lock(holder->mutex);
+      holder->held = sent;
+    }
+    std::vector<std::unique_ptr<ITransport>> clients;
+    for (int k = 0; k < 4; ++k) {
+      clients.push_back(MakeGrpcTransport());
+      clients.back()->Connect("127.0.0.1", server_->port());
+    }
+    std::vector<DataPacket> got(clients.size());
+    std::vector<std::thread> readers;
+    for (size_t k = 0; k < clients.size(); ++k)
+      readers.emplace_back([&, k] { got[k] = read(clients[k]); });
+    for (auto& t : readers) t.join();
+    for (const DataPacket& p : got) EXPECT_TRUE(SamePacket(p, sent)) << "base " << base;
+  }
 }
 
 TEST_F(GrpcTest, UnknownObjectAndMethodAnswerFailuresNamingThem) {
