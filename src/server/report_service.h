@@ -62,7 +62,8 @@ class ReportService {
 
 // The report object (kReportServerObject): GetRelatorio(code) and
 // ExecutaRelatorio(code, names, values).
-// With sessions, every call needs a live one.
+// With sessions, every call needs a live one, and a parameter naming a centre
+// or a branch (its name holds CDCENT or CDFIL) must name one of the caller's.
 void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service,
                           Sessions* sessions = nullptr);
 

@@ -173,5 +173,37 @@ TEST_F(ReportServerTest, TheShippedDefinitionIsInstalledOnceAndAChangedOneStays)
   EXPECT_EQ(def.title.rfind("Alterado ", 0), 0u) << def.title;
 }
 
+TEST_F(ReportServerTest, WithSessionsAReportNamesOnlyTheCallersCentresAndBranches) {
+  RegisterReportObject(registry_, *reports_, sessions_.get());  // replaces the one without
+  ImportTallied();
+  reports_->Save(R"({"code": "TST02", "title": "Teste", "params": ["P_CDFILIAP"],
+    "queries": [{"name": "itens", "role": "detail",
+                 "sql": "SELECT CDFILIAP FROM solicitacao WHERE CDFILIAP = :P_CDFILIAP"}],
+    "columns": [{"caption": "F", "field": "CDFILIAP"}]})");
+  LoginAs(Operator{"JOAO", "João", {"0001"}, {"0101"}, {}});
+
+  Value env =
+      Run("LIB050", {Value("P_NRAPURACAO"), Value("P_CDCENTITMAP")}, {Value("77"), Value("0002")});
+  ASSERT_FALSE(Ok(env));
+  EXPECT_EQ(Text(env), "ExecutaRelatorio: o operador JOAO não trabalha no centro de compras 0002.");
+  // Neither a name in other letter case nor the same name twice gets past.
+  env = Run("LIB050", {Value("p_cdcentitmap"), Value("P_NRAPURACAO"), Value("P_CDCENTITMAP")},
+            {Value("0002"), Value("77"), Value("0001")});
+  EXPECT_NE(Text(env).find("centro de compras 0002"), std::string::npos) << Text(env);
+  env = Run("TST02", {Value("P_CDFILIAP")}, {Value("0102")});
+  ASSERT_FALSE(Ok(env));
+  EXPECT_EQ(Text(env), "ExecutaRelatorio: o operador JOAO não trabalha na filial 0102.");
+
+  env =
+      Run("LIB050", {Value("P_NRAPURACAO"), Value("P_CDCENTITMAP")}, {Value("77"), Value("0001")});
+  ASSERT_TRUE(Ok(env)) << Text(env);
+  EXPECT_EQ(env.AsArray()[1].AsArray()[1].AsPacket().RowCount(), 3u);
+  env = Run("TST02", {Value("P_CDFILIAP")}, {Value("0101")});
+  ASSERT_TRUE(Ok(env)) << Text(env);
+  EXPECT_GT(env.AsArray()[1].AsArray()[0].AsPacket().RowCount(), 0u);
+  // The definition itself names no centre.
+  Call("GetRelatorio", {ByVal("LIB050")}, kReportServerObject);
+}
+
 }  // namespace
 }  // namespace apura::server::testing
