@@ -180,6 +180,11 @@ TEST_F(ReportServerTest, WithSessionsAReportNamesOnlyTheCallersCentresAndBranche
     "queries": [{"name": "itens", "role": "detail",
                  "sql": "SELECT CDFILIAP FROM solicitacao WHERE CDFILIAP = :P_CDFILIAP"}],
     "columns": [{"caption": "F", "field": "CDFILIAP"}]})");
+  reports_->Save(R"({"code": "TST03", "title": "Teste", "params": ["P_NRAPURACAO"],
+    "queries": [{"name": "itens", "role": "detail",
+                 "sql": "SELECT NRSEQAPUR FROM apuracao WHERE NRSEQAPUR = :P_NRAPURACAO"}],
+    "columns": [{"caption": "N", "field": "NRSEQAPUR"}]})");
+  service_->Import(SmallTally("88", "0002"));
   LoginAs(Operator{"JOAO", "João", {"0001"}, {"0101"}, {}});
 
   Value env =
@@ -193,6 +198,10 @@ TEST_F(ReportServerTest, WithSessionsAReportNamesOnlyTheCallersCentresAndBranche
   env = Run("TST02", {Value("P_CDFILIAP")}, {Value("0102")});
   ASSERT_FALSE(Ok(env));
   EXPECT_EQ(Text(env), "ExecutaRelatorio: o operador JOAO não trabalha na filial 0102.");
+  // A report that names only the tally: the tally's own centre is checked.
+  env = Run("TST03", {Value("P_NRAPURACAO")}, {Value("88")});
+  ASSERT_FALSE(Ok(env));
+  EXPECT_EQ(Text(env), "ExecutaRelatorio: o operador JOAO não trabalha no centro de compras 0002.");
 
   env =
       Run("LIB050", {Value("P_NRAPURACAO"), Value("P_CDCENTITMAP")}, {Value("77"), Value("0001")});
@@ -201,6 +210,11 @@ TEST_F(ReportServerTest, WithSessionsAReportNamesOnlyTheCallersCentresAndBranche
   env = Run("TST02", {Value("P_CDFILIAP")}, {Value("0101")});
   ASSERT_TRUE(Ok(env)) << Text(env);
   EXPECT_GT(env.AsArray()[1].AsArray()[0].AsPacket().RowCount(), 0u);
+  for (const char* tally : {"77", "99"}) {
+    env = Run("TST03", {Value("P_NRAPURACAO")}, {Value(tally)});
+    ASSERT_TRUE(Ok(env)) << Text(env);
+    EXPECT_EQ(env.AsArray()[1].AsArray()[0].AsPacket().RowCount(), tally[0] == '7' ? 1u : 0u);
+  }
   // The definition itself names no centre.
   Call("GetRelatorio", {ByVal("LIB050")}, kReportServerObject);
 }
