@@ -26,6 +26,8 @@ LoginDialog::LoginDialog(const std::string& operatorCode, Attempt attempt, QWidg
   form->addRow("Operador", operator_);
   form->addRow("Senha", password_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOk");
+  buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancelar");
   connect(buttons, &QDialogButtonBox::accepted, this, &LoginDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &LoginDialog::reject);
   auto* layout = new QVBoxLayout(this);

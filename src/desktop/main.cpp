@@ -17,6 +17,7 @@
 #include "desktop/main_window.h"
 #include "desktop/module_loader.h"
 #include "desktop/qt_host.h"
+#include "desktop/session_renewal.h"
 #include "desktop/settings.h"
 #include "framework/forms.h"
 #include "framework/netconnection.h"
@@ -86,23 +87,33 @@ int main(int argc, char** argv) {
   }
   rpc::GrpcClientOptions clientOptions;
   clientOptions.tlsCaFile = settings.tlsCaFile;
-  SetDefaultTransportFactory([clientOptions](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport(clientOptions);
+  // The login opens a session with a transport of its own; every later call
+  // carries the session's token.
+  LoginDialog::Attempt attempt = [&](const std::string& code,
+                                     const std::string& password) -> std::string {
+    auto transport = rpc::MakeGrpcTransport(clientOptions);
+    transport->Connect(settings.serverHost, settings.serverPort);
+    Value env =
+        transport->Invoke("Apura.Sessao", "Login", {ByVal(Value(code)), ByVal(Value(password))});
+    const ValueArray& parts = env.AsArray();
+    if (!parts[0].AsBoolean()) return parts[1].ToText();
+    rpc::SetClientSessionToken(parts[1].AsArray()[0].ToText());
+    return {};
+  };
+  // On screen, a session that runs out is opened again by the operator; the
+  // demo's is the program's own, and a batch report has nobody to ask.
+  const bool renews = !demo && settings.reportCode.empty();
+  SetDefaultTransportFactory([clientOptions, renews, attempt,
+                              &settings](const TNetConnection&) -> std::shared_ptr<ITransport> {
+    std::shared_ptr<ITransport> grpc = rpc::MakeGrpcTransport(clientOptions);
+    if (!renews) return grpc;
+    return std::make_shared<RenewingTransport>(
+        grpc, [attempt, &settings] { return LoginAgain(settings.operatorCode, attempt); });
   });
   if (!demo) {
     // Nothing reaches the server before the operator logged in; the logged-in
     // operator is the framework's Operador.
-    LoginDialog login(settings.operatorCode,
-                      [&](const std::string& code, const std::string& password) -> std::string {
-                        auto transport = rpc::MakeGrpcTransport(clientOptions);
-                        transport->Connect(settings.serverHost, settings.serverPort);
-                        Value env = transport->Invoke("Apura.Sessao", "Login",
-                                                      {ByVal(Value(code)), ByVal(Value(password))});
-                        const ValueArray& parts = env.AsArray();
-                        if (!parts[0].AsBoolean()) return parts[1].ToText();
-                        rpc::SetClientSessionToken(parts[1].AsArray()[0].ToText());
-                        return {};
-                      });
+    LoginDialog login(settings.operatorCode, attempt);
     if (login.exec() != QDialog::Accepted) return 0;
     settings.operatorCode = login.OperatorCode();
   }

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "server/packets.h"
+#include "server/server_objects.h"
 
 namespace apura::server {
 
@@ -158,7 +159,7 @@ DataPacket GetAFIncons(TallyService& service, const std::string& centre, const s
   return b.Build();
 }
 
-std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& s) {
+std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& s, Sessions* sessions) {
   auto t = std::make_shared<rpc::MethodTable>(kAfAnalysisObject);
   using Fn = DataPacket (*)(TallyService&, const std::string&, const std::string&);
   for (const auto& method : {std::pair<const char*, Fn>{"GetAutoForne", &GetAutoForne},
@@ -168,10 +169,13 @@ std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& s) {
     // compilers caught up (clang 14 refuses them).
     const char* name = method.first;
     Fn fn = method.second;
-    t->Add(name, [&s, name, fn](const Args& a) {
-      CountArgs(a, 2, name);
-      return Value(fn(s, TextArg(a, 0, "centro", name), TextArg(a, 1, "apuração", name)));
-    });
+    t->Add(name, rpc::MethodTable::ContextMethod(
+                     [&s, sessions, name, fn](const Args& a, const rpc::CallContext& ctx) {
+                       CountArgs(a, 2, name);
+                       const std::string centre = TextArg(a, 0, "centro", name);
+                       if (sessions) CheckCentre(Caller(*sessions, ctx), centre, name);
+                       return Value(fn(s, centre, TextArg(a, 1, "apuração", name)));
+                     }));
   }
   return t;
 }

@@ -10,6 +10,8 @@
 
 namespace apura::server {
 
+class Sessions;
+
 inline constexpr const char* kAfAnalysisObject = "Prq05100.rdmAnaliseAF";
 
 // Field lists of the three answers, in column order.
@@ -28,6 +30,9 @@ DataPacket GetAFIncons(TallyService& service, const std::string& centre, const s
 // "E" effective, "B" waiting for release, "I" inconsistent; the text shown.
 std::string AfStateText(const std::string& status);
 
-std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& service);
+// With sessions, the centre a call names must be one the caller works in;
+// without (tests of the object alone), nothing is checked.
+std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& service,
+                                                         Sessions* sessions = nullptr);
 
 }  // namespace apura::server

@@ -112,46 +112,58 @@ double Price(const Args& a, const char* m) {
   return price;
 }
 
-void AddReads(rpc::MethodTable& t, TallyService& s) {
-  t.Add("GetCotacao", [&s](const Args& a) {
-    Count(a, 7, "GetCotacao");
-    return Value(Cotacao(s, ReadKey(a, "GetCotacao")));
-  });
-  t.Add("GetEntregas", [&s](const Args& a) {
-    Count(a, 7, "GetEntregas");
-    return Value(Entregas(s, ReadKey(a, "GetEntregas")));
-  });
+using Ctx = rpc::CallContext;
+using CM = rpc::MethodTable::ContextMethod;
+
+// The line's key, its centre one the caller works in (with sessions; the
+// objects alone check nothing).
+Key CheckedKey(Sessions* sessions, const Ctx& ctx, const Args& a, const char* m,
+               size_t tallyAt = 6) {
+  Key k = ReadKey(a, m, tallyAt);
+  if (sessions) CheckCentre(Caller(*sessions, ctx), k.centre, m);
+  return k;
+}
+
+void AddReads(rpc::MethodTable& t, TallyService& s, Sessions* sessions) {
+  t.Add("GetCotacao", CM([&s, sessions](const Args& a, const Ctx& ctx) {
+          Count(a, 7, "GetCotacao");
+          return Value(Cotacao(s, CheckedKey(sessions, ctx, a, "GetCotacao")));
+        }));
+  t.Add("GetEntregas", CM([&s, sessions](const Args& a, const Ctx& ctx) {
+          Count(a, 7, "GetEntregas");
+          return Value(Entregas(s, CheckedKey(sessions, ctx, a, "GetEntregas")));
+        }));
 }
 
 }  // namespace
 
 void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& s, Sessions* sessions) {
   auto neg = std::make_shared<rpc::MethodTable>(kNegotiationObject);
-  AddReads(*neg, s);
-  neg->Add("SimulaPreco", [&s](const Args& a) {
-    const char* m = "SimulaPreco";
-    Count(a, 8, m);
-    const Key k = ReadKey(a, m, 7);
-    const double price = Price(a, m);
-    auto model = s.Model(k.centre, k.tally);
-    const QuoteLine& q = Find(*model, k);
-    const EconomicPrices e =
-        ComputeEconomicPrices(price, model->products[static_cast<size_t>(q.product)].VRFATOCONV,
-                              q.freightRate, q.paymentDays, model->centre.monthlyRate, q.taxRate);
-    return Value(ValueArray{Value(e.econ), Value(e.econPi)});
-  });
-  neg->Add("GravaPreco", [&s](const Args& a) {
-    const char* m = "GravaPreco";
-    Count(a, 8, m);
-    const Key k = ReadKey(a, m, 7);
-    const double price = Price(a, m);
-    return Value(s.AtuaPrecEco(k.centre, k.product, k.collection, k.supplier, k.brand, k.region,
-                               price, k.tally));
-  });
+  AddReads(*neg, s, sessions);
+  neg->Add("SimulaPreco", CM([&s, sessions](const Args& a, const Ctx& ctx) {
+             const char* m = "SimulaPreco";
+             Count(a, 8, m);
+             const Key k = CheckedKey(sessions, ctx, a, m, 7);
+             const double price = Price(a, m);
+             auto model = s.Model(k.centre, k.tally);
+             const QuoteLine& q = Find(*model, k);
+             const EconomicPrices e = ComputeEconomicPrices(
+                 price, model->products[static_cast<size_t>(q.product)].VRFATOCONV, q.freightRate,
+                 q.paymentDays, model->centre.monthlyRate, q.taxRate);
+             return Value(ValueArray{Value(e.econ), Value(e.econPi)});
+           }));
+  neg->Add("GravaPreco", CM([&s, sessions](const Args& a, const Ctx& ctx) {
+             const char* m = "GravaPreco";
+             Count(a, 8, m);
+             const Key k = CheckedKey(sessions, ctx, a, m, 7);
+             const double price = Price(a, m);
+             return Value(s.AtuaPrecEco(k.centre, k.product, k.collection, k.supplier, k.brand,
+                                        k.region, price, k.tally));
+           }));
   registry.Register(kNegotiationObject, RequiringSession(neg, sessions));
 
   auto sheet = std::make_shared<rpc::MethodTable>(kSpreadsheetObject);
-  AddReads(*sheet, s);
+  AddReads(*sheet, s, sessions);
   registry.Register(kSpreadsheetObject, RequiringSession(sheet, sessions));
 }
 

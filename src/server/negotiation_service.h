@@ -19,7 +19,8 @@ inline constexpr const char* kSpreadsheetObject = "Prq01803.rdmInfPlanilha";
 // brand); the negotiation object adds SimulaPreco and GravaPreco(centre,
 // collection, supplier, product, brand, region, unit price, tally), which
 // answer [PRECOECON, PRECOECONPI], GravaPreco storing the price.
-// With sessions, every call needs a live one.
+// With sessions, every call needs a live one whose operator works in the
+// centre the call names.
 void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& service,
                               Sessions* sessions = nullptr);
 

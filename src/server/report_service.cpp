@@ -273,6 +273,13 @@ ValueArray ReportService::ExecutaRelatorio(const std::string& code,
   return out;
 }
 
+std::string ReportService::CentreOfTally(const std::string& tally) {
+  std::lock_guard lock(mutex_);
+  sql::Stmt get(*db_, "SELECT CDCENTCMP FROM apuracao WHERE NRSEQAPUR = ?");
+  get.Bind(1, tally);
+  return get.Step() ? std::string(get.Text(0)) : std::string();
+}
+
 namespace {
 
 std::string TextArg(const std::vector<CallArg>& a, size_t i, const char* method, const char* name) {
@@ -306,6 +313,23 @@ void Count(const std::vector<CallArg>& a, size_t n, const char* method) {
                       " argumentos, recebeu " + std::to_string(a.size()) + ".");
 }
 
+// A report's parameters name centres, branches and tallies by their column
+// codes (P_CDCENTITMAP, P_CDFILIAP, P_NRAPURACAO): those must be the caller's,
+// or the report would read another centre's tallies.
+void CheckScope(ReportService& service, const Session& who, const std::vector<std::string>& names,
+                const std::vector<std::string>& values, const char* method) {
+  for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
+    const std::string name = FoldCase(names[i]);
+    if (name.find("cdcent") != std::string::npos) CheckCentre(who, values[i], method);
+    if (name.find("cdfil") != std::string::npos) CheckBranch(who, values[i], method);
+    if (name.find("nrapur") != std::string::npos || name.find("nrseqapur") != std::string::npos) {
+      // An unknown tally has no rows to show.
+      const std::string centre = service.CentreOfTally(values[i]);
+      if (!centre.empty()) CheckCentre(who, centre, method);
+    }
+  }
+}
+
 }  // namespace
 
 void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service,
@@ -315,13 +339,16 @@ void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service,
     Count(a, 1, "GetRelatorio");
     return Value(service.GetRelatorio(TextArg(a, 0, "GetRelatorio", "relatório")));
   });
-  t->Add("ExecutaRelatorio", [&service](const std::vector<CallArg>& a) {
-    const char* m = "ExecutaRelatorio";
-    Count(a, 3, m);
-    return Value(service.ExecutaRelatorio(TextArg(a, 0, m, "relatório"),
-                                          TextsArg(a, 1, m, "nomes dos parâmetros"),
-                                          TextsArg(a, 2, m, "valores dos parâmetros")));
-  });
+  t->Add("ExecutaRelatorio",
+         rpc::MethodTable::ContextMethod(
+             [&service, sessions](const std::vector<CallArg>& a, const rpc::CallContext& ctx) {
+               const char* m = "ExecutaRelatorio";
+               Count(a, 3, m);
+               const std::vector<std::string> names = TextsArg(a, 1, m, "nomes dos parâmetros");
+               const std::vector<std::string> values = TextsArg(a, 2, m, "valores dos parâmetros");
+               if (sessions) CheckScope(service, Caller(*sessions, ctx), names, values, m);
+               return Value(service.ExecutaRelatorio(TextArg(a, 0, m, "relatório"), names, values));
+             }));
   registry.Register(kReportServerObject, RequiringSession(t, sessions));
 }
 

@@ -53,6 +53,8 @@ class ReportService {
   // names must be given; the values are bound, never spliced into the text.
   ValueArray ExecutaRelatorio(const std::string& code, const std::vector<std::string>& names,
                               const std::vector<std::string>& values);
+  // The centre of a stored tally; empty when there is no such tally.
+  std::string CentreOfTally(const std::string& tally);
 
  private:
   StoredReport Load(const std::string& code);
@@ -62,7 +64,9 @@ class ReportService {
 
 // The report object (kReportServerObject): GetRelatorio(code) and
 // ExecutaRelatorio(code, names, values).
-// With sessions, every call needs a live one.
+// With sessions, every call needs a live one, and a parameter naming a centre
+// or a branch (its name holds CDCENT or CDFIL) must name one of the caller's;
+// one naming a tally (NRAPUR, NRSEQAPUR) a tally of one of the caller's centres.
 void RegisterReportObject(rpc::ServerRegistry& registry, ReportService& service,
                           Sessions* sessions = nullptr);
 

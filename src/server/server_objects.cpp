@@ -75,7 +75,8 @@ std::string Shown(const std::string& code) {
   return code.size() <= 40 ? code : code.substr(0, 40) + "…";
 }
 
-// The caller's session; every method but the login needs one.
+}  // namespace
+
 Session Caller(Sessions& sessions, const Ctx& ctx) {
   return sessions.Require(ctx.sessionToken);
 }
@@ -92,15 +93,12 @@ void CheckBranch(const Session& s, const std::string& branch, const char* method
                       " não trabalha na filial " + Shown(branch) + ".");
 }
 
-// The operator a call names is the logged-in one.
 void CheckOperator(const Session& s, const std::string& code, const char* method) {
   if (code != s.op.code)
     throw ServerError(std::string(method) + ": o operador " + Shown(code) +
                       " não é o operador da sessão (" + s.op.code + ").");
 }
 
-// The buyer a call names is the tally's own buyer, or the logged-in operator
-// buying for it; AFs are never issued in the name of anyone else.
 void CheckBuyer(TallyService& service, const Session& s, const std::string& buyer,
                 const std::string& tally, const char* method) {
   if (buyer == s.op.code) return;
@@ -109,6 +107,8 @@ void CheckBuyer(TallyService& service, const Session& s, const std::string& buye
   throw ServerError(std::string(method) + ": o comprador " + Shown(buyer) +
                     " não é o comprador da apuração nem o operador da sessão (" + s.op.code + ").");
 }
+
+namespace {
 
 // One-character flags take only their documented values.
 std::string Flag(const Args& a, size_t i, const char* name, const char* method) {
@@ -304,7 +304,8 @@ void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service,
   registry.Register(kSessionObject, MakeSessionObject(sessions));
   registry.Register(kWorksheetObject, MakeWorksheetObject(service, sessions));
   registry.Register(kPurchasingObject, MakePurchasingObject(service, sessions));
-  registry.Register(kAfAnalysisObject, RequiringSession(MakeAfAnalysisObject(service), &sessions));
+  registry.Register(kAfAnalysisObject,
+                    RequiringSession(MakeAfAnalysisObject(service, &sessions), &sessions));
   RegisterCompanionObjects(registry, service, &sessions);
 }
 

@@ -29,6 +29,19 @@ std::shared_ptr<rpc::IServerObject> MakeSessionObject(Sessions& sessions);
 std::shared_ptr<rpc::IServerObject> RequiringSession(std::shared_ptr<rpc::IServerObject> object,
                                                      Sessions* sessions);
 
+// The caller's session and the checks of what a call names against it, for
+// every object that serves a centre's tallies. Each refusal is a ServerError
+// that names the method and the code refused.
+Session Caller(Sessions& sessions, const rpc::CallContext& ctx);
+void CheckCentre(const Session& s, const std::string& centre, const char* method);
+void CheckBranch(const Session& s, const std::string& branch, const char* method);
+// The operator a call names is the logged-in one.
+void CheckOperator(const Session& s, const std::string& code, const char* method);
+// The buyer a call names is the tally's own buyer, or the logged-in operator
+// buying for it; AFs are never issued in the name of anyone else.
+void CheckBuyer(TallyService& service, const Session& s, const std::string& buyer,
+                const std::string& tally, const char* method);
+
 // The worksheet's, purchasing's, session and AF analysis' objects, registered
 // under their names.
 void RegisterServerObjects(rpc::ServerRegistry& registry, TallyService& service,

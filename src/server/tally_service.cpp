@@ -358,9 +358,14 @@ DataPacket TallyService::GetDados(const std::string& c, const std::string& t) {
   return Derived(*Model(c, t), DerivedCache::Dados, DadosPacket);
 }
 
-DataPacket TallyService::GetVd_EfetivaAF(const std::string& /*buyer*/,
-                                         const std::string& /*branch*/, const std::string& centre,
-                                         const std::string& tally, const std::string& /*op*/) {
+DataPacket TallyService::GetVd_EfetivaAF(const std::string& buyer, const std::string& branch,
+                                         const std::string& centre, const std::string& tally,
+                                         const std::string& op) {
+  // The server object checks them against the session; an operator of every
+  // branch would let an empty one through.
+  if (buyer.empty()) throw ServerError("Comprador não informado.");
+  if (branch.empty()) throw ServerError("Filial não informada.");
+  if (op.empty()) throw ServerError("Operador não informado.");
   auto s = storage_.OpenSession();
   TallyHeader h = RequireTally(*s, centre, tally);
   ColumnBuilder b(VdEfetivaAFFields(), 1);

@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "desktop/login_dialog.h"
+#include "desktop/session_renewal.h"
+#include "dialogs.h"
 
 namespace apura::desktop::test {
 
@@ -20,6 +22,43 @@ struct Attempts {
       return password == "certa" ? "" : "Operador ou senha inválidos.";
     };
   }
+};
+
+// A server whose sessions are tokens: a call in any but the live one is
+// answered as the guarded objects answer it.
+struct SessionServer : ITransport {
+  std::string live = "novo", sent = "velho";
+  bool forgetting = false;         // every session expires at once
+  std::vector<std::string> calls;  // token of each call
+  void Connect(const std::string&, int) override {}
+  void Disconnect() override {}
+  bool IsConnected() const override { return true; }
+  Value Invoke(const std::string& object, const std::string& method,
+               const std::vector<CallArg>&) override {
+    calls.push_back(sent);
+    if (sent != live || forgetting)
+      return ResultFailure(object + "." + method + ": " + kSessionExpiredText);
+    return ResultOk(Value("feito"));
+  }
+};
+
+// The transport the host makes, on that server; a login with "certa" makes the
+// live token the one sent.
+struct Renewal {
+  std::shared_ptr<SessionServer> server = std::make_shared<SessionServer>();
+  Attempts attempts;
+  int asked = 0;
+  RenewingTransport transport{
+      server, [this] {
+        ++asked;
+        auto tried = attempts.Fn();
+        return LoginAgain("MARIA", [this, tried](const std::string& code, const std::string& pw) {
+          std::string failure = tried(code, pw);
+          if (failure.empty()) server->sent = server->live;
+          return failure;
+        });
+      }};
+  Value Call() { return transport.Invoke("Prq05100.rdmAnaliseAF", "GetAutoForne", {}); }
 };
 
 }  // namespace
@@ -67,6 +106,58 @@ void LoginDialogTest::rightPasswordClosesItWithTheOperator() {
   QVERIFY(!dlg.isVisible());
   QCOMPARE(dlg.OperatorCode(), std::string("JOAO"));
   QCOMPARE(a.seen.back(), (std::pair<std::string, std::string>("JOAO", "certa")));
+}
+
+void LoginDialogTest::anExpiredSessionAsksAgainAndTheCallIsMadeInTheNewOne() {
+  Renewal r;
+  bool readOnly = false;
+  QString reason;
+  auto answer = AnswerNextDialog("btnOk", [&](QWidget* dialog) {
+    auto* login = qobject_cast<LoginDialog*>(dialog);
+    QVERIFY(login);
+    readOnly = login->OperatorEdit()->isReadOnly();
+    reason = login->Message()->text();
+    login->PasswordEdit()->setText("certa");
+  });
+  Value env = r.Call();
+  QVERIFY(answer->seen);
+  QCOMPARE(answer->text, QString("Apura - Login"));
+  QCOMPARE(reason, QString(kSessionExpiredText));
+  QVERIFY2(readOnly, "the screens open are the same operator's");
+  QCOMPARE(r.attempts.seen.back(), (std::pair<std::string, std::string>("MARIA", "certa")));
+  QVERIFY(env.AsArray()[0].AsBoolean());
+  QCOMPARE(env.AsArray()[1].ToText(), std::string("feito"));
+  QCOMPARE(r.server->calls, (std::vector<std::string>{"velho", "novo"}));
+
+  // In the live session nothing is asked.
+  QVERIFY(r.Call().AsArray()[0].AsBoolean());
+  QCOMPARE(r.asked, 1);
+  QCOMPARE(r.server->calls.size(), size_t(3));
+}
+
+void LoginDialogTest::aCancelledLoginLeavesTheExpiredAnswer() {
+  Renewal r;
+  auto answer = AnswerNextDialog("btnCancelar");
+  Value env = r.Call();
+  QVERIFY(answer->seen);
+  QVERIFY(!env.AsArray()[0].AsBoolean());
+  QCOMPARE(env.AsArray()[1].ToText(),
+           "Prq05100.rdmAnaliseAF.GetAutoForne: " + std::string(kSessionExpiredText));
+  QCOMPARE(r.server->calls.size(), size_t(1));
+  QVERIFY(r.attempts.seen.empty());
+
+  // A login the server takes but whose session is gone again by the time the
+  // call repeats: the call goes once more, not in a loop.
+  r.server->forgetting = true;
+  answer = AnswerNextDialog("btnOk", [](QWidget* dialog) {
+    qobject_cast<LoginDialog*>(dialog)->PasswordEdit()->setText("certa");
+  });
+  env = r.Call();
+  QVERIFY(answer->seen);
+  QCOMPARE(r.asked, 2);
+  QCOMPARE(r.server->calls.size(), size_t(3));
+  QVERIFY(!env.AsArray()[0].AsBoolean());
+  QVERIFY(IsSessionExpired(env));
 }
 
 }  // namespace apura::desktop::test

@@ -9,6 +9,8 @@ class LoginDialogTest : public QObject {
  private slots:
   void wrongPasswordKeepsTheDialogOpenWithTheServersText();
   void rightPasswordClosesItWithTheOperator();
+  void anExpiredSessionAsksAgainAndTheCallIsMadeInTheNewOne();
+  void aCancelledLoginLeavesTheExpiredAnswer();
 };
 
 }  // namespace apura::desktop::test

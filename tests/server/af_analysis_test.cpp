@@ -110,5 +110,24 @@ TEST_F(AfAnalysisTest, ArgumentsAreCheckedAndNamed) {
             std::string::npos);
 }
 
+TEST_F(AfAnalysisTest, OnlyTheSessionsCentresAreAnalysed) {
+  TallyDocument foreign = SmallTally("88", "0002");
+  AddQuote(foreign, "N1", "C1", "F1", "M1", 10);
+  service_->Import(foreign);
+  Effectuate();
+  LoginAs(Operator{"JOAO", "João", {"0001"}, {"*"}, {}});
+  for (const char* m : {"GetAutoForne", "GetItmAutoForne", "GetAFIncons"}) {
+    EXPECT_EQ(Failure(m, {ByRef(Value("0002")), ByRef(Value("88"))}, kAfAnalysisObject),
+              std::string(m) + ": o operador JOAO não trabalha no centro de compras 0002.");
+    // A tally of another centre named with the caller's centre is still not served.
+    EXPECT_NE(Failure(m, {ByRef(Value("0001")), ByRef(Value("88"))}, kAfAnalysisObject)
+                  .find("não pertence ao centro de compras 0001"),
+              std::string::npos);
+  }
+  EXPECT_EQ(Analysis("GetAutoForne").RowCount(), 3u);
+  EXPECT_EQ(Analysis("GetItmAutoForne").RowCount(), 4u);
+  EXPECT_EQ(Analysis("GetAFIncons").RowCount(), 1u);
+}
+
 }  // namespace
 }  // namespace apura::server::testing

@@ -584,6 +584,42 @@ TEST_F(EffectuationTest, EffectuationActsOnlyWithinTheSessionsCentresAndBranches
             kSuccess);
 }
 
+// The effectuation check names the same buyer, branch and centre Gera_AF
+// will, and the operator: each is the session's, or the check is refused.
+TEST_F(EffectuationTest, TheEffectuationCheckTakesOnlyTheSessionsBuyerBranchCentreAndOperator) {
+  service_->Import(Doc());
+  service_->Import(SmallTally("88", "0002"));
+  Call("Gera_AF", GeraArgs(Choose({{"F1", "0101", d5_}})));
+  auto check = [](const char* buyer, const char* branch, const char* centre, const char* tally,
+                  const char* op) {
+    return std::vector<CallArg>{ByRef(Value(buyer)), ByVal(Value(branch)), ByRef(Value(centre)),
+                                ByRef(Value(tally)), ByRef(Value(op))};
+  };
+  const char* m = "GetVd_EfetivaAF";
+  // An operator of every branch still names one.
+  EXPECT_EQ(Failure(m, check("COMP01", "", "0001", "77", "OPER")), "Filial não informada.");
+
+  LoginAs(Operator{"OPER", "Operador", {"0001"}, {"0101", "0102"}, {}});
+  EXPECT_EQ(Failure(m, check("COMP01", "0201", "0001", "77", "OPER")),
+            "GetVd_EfetivaAF: o operador OPER não trabalha na filial 0201.");
+  EXPECT_EQ(Failure(m, check("COMP01", "0101", "0002", "88", "OPER")),
+            "GetVd_EfetivaAF: o operador OPER não trabalha no centro de compras 0002.");
+  EXPECT_EQ(Failure(m, check("NOBODY", "0101", "0001", "77", "OPER")),
+            "GetVd_EfetivaAF: o comprador NOBODY não é o comprador da apuração nem o operador "
+            "da sessão (OPER).");
+  EXPECT_EQ(Failure(m, check("COMP01", "0101", "0001", "77", "COMP01")),
+            "GetVd_EfetivaAF: o operador COMP01 não é o operador da sessão (OPER).");
+
+  // The tally's buyer, or the operator buying for it, from any of the session's branches.
+  for (const char* buyer : {"COMP01", "OPER"}) {
+    for (const char* branch : {"0101", "0102"}) {
+      DataPacket p = Call(m, check(buyer, branch, "0001", "77", "OPER")).AsPacket();
+      ASSERT_EQ(p.RowCount(), 1u);
+      EXPECT_EQ(std::string(p.Text(0, 0)), "77") << buyer << " " << branch;
+    }
+  }
+}
+
 TEST_F(EffectuationTest, BlockFlagOtherThanSOrNIsRefused) {
   service_->Import(Doc());
   for (const char* flag : {"", "s", "X", "SS"}) {

@@ -84,5 +84,37 @@ TEST_F(NegotiationTest, DeliveriesListTheRequestsWithWhatTheLineCovers) {
   EXPECT_DOUBLE_EQ(Num(other, "QTACOMP", 0) + Num(other, "QTACOMP", 1), 0);
 }
 
+TEST_F(NegotiationTest, AnotherCentresLineIsNeitherReadNorPriced) {
+  TallyDocument foreign = SmallTally("88", "0002");
+  AddQuote(foreign, "N1", "C1", "F1", "M1", 12);
+  service_->Import(foreign);
+  std::vector<CallArg> theirs = Key();
+  theirs[0] = ByVal("0002");
+  theirs[6] = ByVal("88");
+  std::vector<CallArg> theirsPriced = theirs;
+  theirsPriced.insert(theirsPriced.begin() + 6, ByVal(Value(8.0)));
+
+  LoginAs(Operator{"JOAO", "João", {"0001"}, {"*"}, {}});
+  const std::string refused = ": o operador JOAO não trabalha no centro de compras 0002.";
+  for (const char* object : {kNegotiationObject, kSpreadsheetObject}) {
+    EXPECT_EQ(Failure("GetCotacao", theirs, object), "GetCotacao" + refused);
+    EXPECT_EQ(Failure("GetEntregas", theirs, object), "GetEntregas" + refused);
+  }
+  EXPECT_EQ(Failure("SimulaPreco", theirsPriced, kNegotiationObject), "SimulaPreco" + refused);
+  EXPECT_EQ(Failure("GravaPreco", theirsPriced, kNegotiationObject), "GravaPreco" + refused);
+
+  // Within the session's centre every method answers.
+  EXPECT_EQ(Call("GetEntregas", Key(), kSpreadsheetObject).AsPacket().RowCount(), 2u);
+  Call("SimulaPreco", Priced(Value(8.0)), kNegotiationObject);
+  Call("GravaPreco", Priced(Value(9.0)), kNegotiationObject);
+  EXPECT_DOUBLE_EQ(Num(Call("GetCotacao", Key(), kNegotiationObject).AsPacket(), "VRPRECUNIAP", 0),
+                   9.0);
+
+  LoginAs(TestOperator());
+  EXPECT_DOUBLE_EQ(Num(Call("GetCotacao", theirs, kNegotiationObject).AsPacket(), "VRPRECUNIAP", 0),
+                   12.0)
+      << "the refused price was not stored";
+}
+
 }  // namespace
 }  // namespace apura::server::testing

@@ -173,5 +173,51 @@ TEST_F(ReportServerTest, TheShippedDefinitionIsInstalledOnceAndAChangedOneStays)
   EXPECT_EQ(def.title.rfind("Alterado ", 0), 0u) << def.title;
 }
 
+TEST_F(ReportServerTest, WithSessionsAReportNamesOnlyTheCallersCentresAndBranches) {
+  RegisterReportObject(registry_, *reports_, sessions_.get());  // replaces the one without
+  ImportTallied();
+  reports_->Save(R"({"code": "TST02", "title": "Teste", "params": ["P_CDFILIAP"],
+    "queries": [{"name": "itens", "role": "detail",
+                 "sql": "SELECT CDFILIAP FROM solicitacao WHERE CDFILIAP = :P_CDFILIAP"}],
+    "columns": [{"caption": "F", "field": "CDFILIAP"}]})");
+  reports_->Save(R"({"code": "TST03", "title": "Teste", "params": ["P_NRAPURACAO"],
+    "queries": [{"name": "itens", "role": "detail",
+                 "sql": "SELECT NRSEQAPUR FROM apuracao WHERE NRSEQAPUR = :P_NRAPURACAO"}],
+    "columns": [{"caption": "N", "field": "NRSEQAPUR"}]})");
+  service_->Import(SmallTally("88", "0002"));
+  LoginAs(Operator{"JOAO", "João", {"0001"}, {"0101"}, {}});
+
+  Value env =
+      Run("LIB050", {Value("P_NRAPURACAO"), Value("P_CDCENTITMAP")}, {Value("77"), Value("0002")});
+  ASSERT_FALSE(Ok(env));
+  EXPECT_EQ(Text(env), "ExecutaRelatorio: o operador JOAO não trabalha no centro de compras 0002.");
+  // Neither a name in other letter case nor the same name twice gets past.
+  env = Run("LIB050", {Value("p_cdcentitmap"), Value("P_NRAPURACAO"), Value("P_CDCENTITMAP")},
+            {Value("0002"), Value("77"), Value("0001")});
+  EXPECT_NE(Text(env).find("centro de compras 0002"), std::string::npos) << Text(env);
+  env = Run("TST02", {Value("P_CDFILIAP")}, {Value("0102")});
+  ASSERT_FALSE(Ok(env));
+  EXPECT_EQ(Text(env), "ExecutaRelatorio: o operador JOAO não trabalha na filial 0102.");
+  // A report that names only the tally: the tally's own centre is checked.
+  env = Run("TST03", {Value("P_NRAPURACAO")}, {Value("88")});
+  ASSERT_FALSE(Ok(env));
+  EXPECT_EQ(Text(env), "ExecutaRelatorio: o operador JOAO não trabalha no centro de compras 0002.");
+
+  env =
+      Run("LIB050", {Value("P_NRAPURACAO"), Value("P_CDCENTITMAP")}, {Value("77"), Value("0001")});
+  ASSERT_TRUE(Ok(env)) << Text(env);
+  EXPECT_EQ(env.AsArray()[1].AsArray()[1].AsPacket().RowCount(), 3u);
+  env = Run("TST02", {Value("P_CDFILIAP")}, {Value("0101")});
+  ASSERT_TRUE(Ok(env)) << Text(env);
+  EXPECT_GT(env.AsArray()[1].AsArray()[0].AsPacket().RowCount(), 0u);
+  for (const char* tally : {"77", "99"}) {
+    env = Run("TST03", {Value("P_NRAPURACAO")}, {Value(tally)});
+    ASSERT_TRUE(Ok(env)) << Text(env);
+    EXPECT_EQ(env.AsArray()[1].AsArray()[0].AsPacket().RowCount(), tally[0] == '7' ? 1u : 0u);
+  }
+  // The definition itself names no centre.
+  Call("GetRelatorio", {ByVal("LIB050")}, kReportServerObject);
+}
+
 }  // namespace
 }  // namespace apura::server::testing
