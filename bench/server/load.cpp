@@ -152,8 +152,8 @@ struct QuoteKey {
   double price = 1;
 };
 
-std::vector<CallArg> GeraArgs() {
-  std::vector<CallArg> a{ByRef(Value()),
+std::vector<CallArg> GeraArgs(Value changes = Value()) {
+  std::vector<CallArg> a{ByRef(std::move(changes)),
                          ByRef(Value("COMP01")),
                          ByVal(Value(apura::DateTime::FromDate(2026, 12, 8))),
                          ByRef(Value("0001")),
@@ -166,6 +166,34 @@ std::vector<CallArg> GeraArgs() {
     a.push_back(ByVal(Value(t)));
   }
   return a;
+}
+
+// The worksheet's change packet of up to `rows` chosen delivery rows of cdsDados,
+// each with its quantity raised by `extra` over what was asked for.
+Value ChangePacket(const apura::DataPacket& dados, size_t rows, double extra) {
+  const char* keys[] = {"CDPRODITMAP", "CDREGITMAP",  "CDFILIAP",   "DTENTRAPUT",
+                        "NRCOLEITMAP", "CDFORNITMAP", "CDMARCITMAP"};
+  std::vector<apura::FieldDef> fields;
+  std::vector<size_t> cols;
+  for (const char* k : keys) {
+    cols.push_back(static_cast<size_t>(dados.FieldIndex(k)));
+    fields.push_back(dados.fields()[cols.back()]);
+  }
+  const auto qty = static_cast<size_t>(dados.FieldIndex("QTACOMP"));
+  const auto asked = static_cast<size_t>(dados.FieldIndex("QTSOLACOMP"));
+  const auto sel = static_cast<size_t>(dados.FieldIndex("IDITMSELAPUR"));
+  fields.push_back(dados.fields()[qty]);
+  apura::PacketBuilder b(fields);
+  size_t n = 0;
+  for (size_t r = 0; r < dados.RowCount() && n < rows; ++r) {
+    if (dados.Text(sel, r) != "S") continue;
+    std::vector<Value> row;
+    for (size_t c : cols) row.push_back(dados.Cell(c, r));
+    row.push_back(Value(dados.Number(asked, r) + extra));
+    b.Add(std::move(row)).Status(apura::RowStatus::Modified);
+    ++n;
+  }
+  return Value(b.Build());
 }
 
 // One call, timed; a failure envelope or a transport error counts as failed.
@@ -299,6 +327,17 @@ int main(int argc, char** argv) {
     for (int k = 0; k < 3; ++k) Timed(*setup, alone, "GetDados", tally);
     Timed(*setup, loaded, "MelhorCotacao",
           {ByRef(Value("0001")), ByRef(Value("1234")), ByRef(Value("PRQ")), ByRef(Value("F"))});
+    // The effectuations carry a change packet of 1,000 chosen rows, as a buyer's
+    // adjustments would; alone first, for the figure load is compared with.
+    Value dados = setup->Invoke(kGrid, "GetDados", tally);
+    if (!dados.AsArray()[0].AsBoolean()) throw std::runtime_error(dados.AsArray()[1].ToText());
+    const Value changes[2] = {ChangePacket(dados.AsArray()[1].AsPacket(), 1000, 1),
+                              ChangePacket(dados.AsArray()[1].AsPacket(), 1000, 0)};
+    dados = Value();
+    for (int k = 0; k < 3; ++k) {
+      Timed(*setup, alone, "Gera_AF", GeraArgs(changes[k % 2]));
+      Timed(*setup, alone, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
+    }
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> clients;
@@ -327,8 +366,8 @@ int main(int argc, char** argv) {
     }
     clients.emplace_back([&] {
       auto t = Connect(server.address());
-      while (!stop) {
-        Timed(*t, loaded, "Gera_AF", GeraArgs());
+      for (int k = 0; !stop; ++k) {
+        Timed(*t, loaded, "Gera_AF", GeraArgs(changes[k % 2]));
         Timed(*t, loaded, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
       }
     });
@@ -339,11 +378,16 @@ int main(int argc, char** argv) {
     double elapsed = std::chrono::duration<double>(Clock::now() - runStart).count();
 
     int total = 0, failed = 0;
+    for (auto& [method, text] : alone.firstFailure)
+      std::printf("first failure of %s alone: %s\n", method.c_str(), text.c_str());
     std::printf("%-16s %8s %8s %10s %10s %10s\n", "method", "calls", "failed", "calls/s", "p50 ms",
                 "p99 ms");
-    std::printf("%-16s %8zu %8d %10s %10.1f %10.1f\n", "GetDados alone",
-                alone.ms["GetDados"].size(), alone.failures["GetDados"], "-",
-                Percentile(alone.ms["GetDados"], 0.5), Percentile(alone.ms["GetDados"], 0.99));
+    for (const char* m : {"GetDados", "Gera_AF", "ExcluiAF"}) {
+      std::printf("%-16s %8zu %8d %10s %10.1f %10.1f\n", (std::string(m) + " alone").c_str(),
+                  alone.ms[m].size(), alone.failures[m], "-", Percentile(alone.ms[m], 0.5),
+                  Percentile(alone.ms[m], 0.99));
+      failed += alone.failures[m];
+    }
     for (auto& [method, v] : loaded.ms) {
       total += static_cast<int>(v.size());
       failed += loaded.failures[method];
