@@ -219,6 +219,9 @@ struct TallyModel {
   SharedList<RequestLine> requests;
   SharedList<Item> items;
   mutable DerivedCache derived;
+  // What no write changes, shared by every version of the tally loaded once:
+  // the delivery rows' keys (a price, a choice or an AF changes none of them).
+  std::shared_ptr<DerivedCache> stable = std::make_shared<DerivedCache>();
 };
 
 // --- Generated AFs ---------------------------------------------------------

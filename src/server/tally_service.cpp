@@ -89,10 +89,10 @@ size_t Utf8Length(std::string_view s) {
 
 using RowIndex = std::unordered_map<std::string, size_t>;
 
-// The delivery rows of one version of a tally by the key a change packet names
-// them with; built once per version, not once per call.
+// The delivery rows of a tally by the key a change packet names them with; built
+// once for all the versions of a loaded tally, since no write changes a key.
 const RowIndex& DeliveryRows(const TallyModel& m, std::shared_ptr<const RowIndex>& hold) {
-  hold = m.derived.Get<RowIndex>(DerivedCache::RowIndex, [&] {
+  hold = m.stable->Get<RowIndex>(DerivedCache::RowIndex, [&] {
     RowIndex index;
     index.reserve(m.items.size());
     for (size_t i = 0; i < m.items.size(); ++i) {
