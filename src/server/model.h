@@ -147,6 +147,14 @@ class DerivedCache {
     return *this;
   }
 
+  // The value in the slot when built already, else null; never builds.
+  template <class T>
+  std::shared_ptr<const T> Peek(Slot slot) const {
+    Entry& e = *entries_[slot];
+    std::lock_guard lock(e.mutex);
+    return std::static_pointer_cast<const T>(e.value);
+  }
+
   // The value in the slot, built by `build` (returning T) by the first caller;
   // callers at the same time wait for that one build. A build that throws
   // leaves the slot empty for the next caller.
@@ -222,6 +230,11 @@ struct TallyModel {
   // What no write changes, shared by every version of the tally loaded once:
   // the delivery rows' keys (a price, a choice or an AF changes none of them).
   std::shared_ptr<DerivedCache> stable = std::make_shared<DerivedCache>();
+  // Set when this version differs from `prior` only in the prices of the
+  // quotation line `repriced`: its packets are the prior ones with those
+  // prices rewritten, not built again.
+  std::weak_ptr<const TallyModel> prior;
+  int32_t repriced = -1;
 };
 
 // --- Generated AFs ---------------------------------------------------------

@@ -386,6 +386,24 @@ DataPacket DadosPacket(const TallyModel& m) {
   return DeliveryPacket(m, DadosFields());
 }
 
+DataPacket RepricedPacket(const DataPacket& before, const TallyModel& m, int32_t quote) {
+  DataPacket::Body b = before.body();
+  const QuoteLine& q = m.quotes[static_cast<size_t>(quote)];
+  const std::pair<const char*, double> prices[] = {{"VRPRECUNIAP", q.VRPRECUNIAP},
+                                                   {"VRPRECECOAP", q.PRECOECON},
+                                                   {"VRPRECONPIAP", q.PRECOECONPI}};
+  std::vector<std::pair<size_t, double>> cols;
+  for (const auto& [name, value] : prices) {
+    int c = before.FieldIndex(name);
+    if (c >= 0) cols.push_back({static_cast<size_t>(c), value});
+  }
+  for (size_t i = 0; i < m.items.size(); ++i) {
+    if (m.items[i].quote != quote) continue;
+    for (const auto& [c, value] : cols) b.columns[c].numbers[i] = value;
+  }
+  return DataPacket::FromBody(std::move(b));
+}
+
 DataPacket ParaSupriPacket(const CentreParams& c) {
   ColumnBuilder b(ParaSupriFields(), 1);
   b.Text(0, c.IDTIPOAPUR);

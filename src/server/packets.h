@@ -47,4 +47,8 @@ DataPacket ItmApurPrecPacket(const TallyModel& m);
 DataPacket DadosPacket(const TallyModel& m);
 DataPacket ParaSupriPacket(const CentreParams& c);
 
+// A delivery packet (cdsDados, the price items) of the version before a price
+// edit, with the prices of quotation line `quote` rewritten as `m` holds them.
+DataPacket RepricedPacket(const DataPacket& before, const TallyModel& m, int32_t quote);
+
 }  // namespace apura::server

@@ -264,14 +264,27 @@ std::shared_ptr<const TallyNames> Names(const TallyModel& m) {
 std::shared_ptr<TallyModel> NextVersion(const TallyModel& m) {
   auto next = std::make_shared<TallyModel>(m);
   next->header.version = m.header.version + 1;
+  next->prior.reset();
+  next->repriced = -1;
   return next;
 }
 
 // A packet of one version of a tally, built by its first reader and shared by
-// the others.
+// the others. After a price edit the delivery packets, which are large and
+// change only in the edited line's prices, come from the prior version's.
 DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
                    DataPacket (*build)(const TallyModel&)) {
-  return *m.derived.Get<DataPacket>(slot, [&] { return build(m); });
+  return *m.derived.Get<DataPacket>(slot, [&] {
+    if (m.repriced >= 0 && (slot == DerivedCache::Dados || slot == DerivedCache::ItmApurPrec)) {
+      if (auto prior = m.prior.lock()) {
+        if (prior->items.SameAs(m.items)) {
+          if (auto before = prior->derived.Peek<DataPacket>(slot))
+            return RepricedPacket(*before, m, m.repriced);
+        }
+      }
+    }
+    return build(m);
+  });
 }
 
 }  // namespace
@@ -479,7 +492,7 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, unitPrice, e.econ, e.econPi);
   s->BumpVersion(tally);
-  auto next = WithPrices(*m, q.id, unitPrice, e);
+  auto next = WithPrices(m, q.id, unitPrice, e);
   Publication pub(*this, tally, next->header.version);
   tx.Commit();
   pub.Keep(std::move(next));
@@ -506,22 +519,32 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, q.VRPRECUNIAP, e.econ, e.econPi);
   s->BumpVersion(tally);
-  auto next = WithPrices(*m, q.id, q.VRPRECUNIAP, e);
+  auto next = WithPrices(m, q.id, q.VRPRECUNIAP, e);
   Publication pub(*this, tally, next->header.version);
   tx.Commit();
   pub.Keep(std::move(next));
 }
 
 // The model after a price update, for the version that update commits.
-std::shared_ptr<const TallyModel> TallyService::WithPrices(const TallyModel& m, int64_t quoteId,
-                                                           double unitPrice,
-                                                           const EconomicPrices& e) {
-  auto next = NextVersion(m);
-  for (QuoteLine& q : next->quotes.Edit()) {
+std::shared_ptr<const TallyModel> TallyService::WithPrices(
+    const std::shared_ptr<const TallyModel>& m, int64_t quoteId, double unitPrice,
+    const EconomicPrices& e) {
+  auto next = NextVersion(*m);
+  std::vector<QuoteLine>& quotes = next->quotes.Edit();
+  int changed = 0;
+  for (size_t k = 0; k < quotes.size(); ++k) {
+    QuoteLine& q = quotes[k];
     if (q.id != quoteId) continue;
     q.VRPRECUNIAP = unitPrice;
     q.PRECOECON = e.econ;
     q.PRECOECONPI = e.econPi;
+    next->repriced = static_cast<int32_t>(k);
+    ++changed;
+  }
+  if (changed == 1) {
+    next->prior = m;
+  } else {
+    next->repriced = -1;
   }
   return next;
 }
