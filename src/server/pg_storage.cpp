@@ -653,6 +653,64 @@ class PgSession : public IStorageSession {
           date.Take(), qt.Take(), price.Take()});
   }
 
+  void InsertAfs(std::vector<AfRecord>& afs) override {
+    if (afs.empty()) return;
+    Result r = Exec(c_,
+                    "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', $1) "
+                    "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = sequencia.VRATUAL + $1 "
+                    "RETURNING VRATUAL",
+                    {P(static_cast<int64_t>(afs.size()))});
+    int64_t next = r.Int(0, 0) - static_cast<int64_t>(afs.size()) + 1;
+    ArrayText nr, tally, centre, dest, launch, supplier, buyer, date, total, qty, status, err,
+        error, web;
+    ArrayText lNr, lItemNr, lItem, lProd, lBrand, lCol, lDate, lQt, lPrice;
+    for (AfRecord& af : afs) {
+      af.number = std::to_string(next++);
+      nr.Add(af.number);
+      tally.Add(af.tally);
+      centre.Add(af.centre);
+      dest.Add(af.destBranch);
+      launch.Add(af.launchBranch);
+      supplier.Add(af.supplier);
+      buyer.Add(af.buyer);
+      date.Add(af.date);
+      total.Add(af.total);
+      qty.Add(af.quantity);
+      status.Add(af.status);
+      err.Add(std::string_view(Flag(af.inconsistent)));
+      error.Add(af.error);
+      web.Add(std::string_view(Flag(af.web)));
+      int64_t n = 0;
+      for (const AfLine& l : af.lines) {
+        lNr.Add(af.number);
+        lItemNr.Add(++n);
+        lItem.Add(l.item);
+        lProd.Add(l.product);
+        lBrand.Add(l.brand);
+        lCol.Add(l.collection);
+        lDate.Add(l.date);
+        lQt.Add(l.quantity);
+        lPrice.Add(l.unitPrice);
+      }
+    }
+    Exec(c_,
+         "INSERT INTO autorizacao (NRAUTOFORN, NRSEQAPUR, CDCENTCMP, CDFILDEST, CDFILLANC, "
+         "CDFORNECED, CDCOMPRADOR, DTAUTOFORN, VRTOTALAF, QTTOTALAF, IDSITUATUAAF, IDERRO, "
+         "DSERRO, IDAFPRODWEB) SELECT * FROM unnest($1::text[], $2::text[], $3::text[], "
+         "$4::text[], $5::text[], $6::text[], $7::text[], $8::float8[], $9::float8[], "
+         "$10::float8[], $11::text[], $12::text[], $13::text[], $14::text[])",
+         {nr.Take(), tally.Take(), centre.Take(), dest.Take(), launch.Take(), supplier.Take(),
+          buyer.Take(), date.Take(), total.Take(), qty.Take(), status.Take(), err.Take(),
+          error.Take(), web.Take()});
+    Exec(c_,
+         "INSERT INTO autorizacao_item (NRAUTOFORN, NRITEM, ID_ITEM, CDPRODITMAP, CDMARCA, "
+         "NRCOLEITMAP, DTENTRAPUT, QTACOMP, VRPRECUNIAP) SELECT * FROM "
+         "unnest($1::text[], $2::int[], $3::bigint[], $4::text[], $5::text[], $6::text[], "
+         "$7::float8[], $8::float8[], $9::float8[])",
+         {lNr.Take(), lItemNr.Take(), lItem.Take(), lProd.Take(), lBrand.Take(), lCol.Take(),
+          lDate.Take(), lQt.Take(), lPrice.Take()});
+  }
+
   int DeleteAfs(const std::string& tally, const std::string& branch) override {
     Exec(c_,
          "DELETE FROM autorizacao_item WHERE NRAUTOFORN IN "

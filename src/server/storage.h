@@ -33,6 +33,14 @@ class IStorageSession {
 
   virtual std::string NextAfNumber() = 0;
   virtual void InsertAf(const AfRecord& af) = 0;
+  // Numbers the AFs of one effectuation in order and stores them; a database
+  // a round trip away does it in a few statements.
+  virtual void InsertAfs(std::vector<AfRecord>& afs) {
+    for (AfRecord& af : afs) {
+      af.number = NextAfNumber();
+      InsertAf(af);
+    }
+  }
   // The AFs of the tally launched from the branch, with their items.
   virtual int DeleteAfs(const std::string& tally, const std::string& branch) = 0;
   virtual std::vector<AfRecord> Afs(const std::string& tally) = 0;

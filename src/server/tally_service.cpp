@@ -779,14 +779,8 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     return {Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
   }
 
-  for (AfRecord& af : kept) {
-    af.number = s->NextAfNumber();
-    s->InsertAf(af);
-  }
-  for (AfRecord& af : inconsistent) {
-    af.number = s->NextAfNumber();
-    s->InsertAf(af);
-  }
+  s->InsertAfs(kept);
+  s->InsertAfs(inconsistent);
 
   std::vector<std::string> warnings;
   if (overBudget) warnings.push_back(tx_.budgetPartial);
