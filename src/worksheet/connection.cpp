@@ -3,6 +3,8 @@
 
 #include <charconv>
 
+#include "framework/errors.h"
+#include "framework/netconnection.h"
 #include "worksheet/form.h"
 
 namespace apura::worksheet {
@@ -177,7 +179,30 @@ Value TfrmPlanApurNegGrid::Srv_Gera_AF() {
   for (const char* key : {"Dir_Vazio", "Dir_Inv", "N_GerAF_Orc", "AF_Ger_Sucesso", "N_GerAF_OrcN",
                           "N_GerAF", "Preco_Uni", "Preco_Utilizado", "Msg_FornExtra"})
     args.push_back(ByVal(msgPadrao.Msg(key)));
-  return ChamaServidor(netPlanApurNegGrid, "Gera_AF", std::move(args));
+  // An answer lost on the way back (a dropped connection, a server gone right
+  // after its commit) may hide AFs that exist. The server orders a delivery row
+  // at most once and answers a repeated call with the AFs that hold its rows,
+  // so asking once more turns a lost answer into the real outcome.
+  ConnectServer(netPlanApurNegGrid, true);
+  Value payload;
+  try {
+    Value answer;
+    try {
+      answer = netPlanApurNegGrid.call("Gera_AF", args);
+    } catch (const EServerFailure&) {
+      throw;
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception&) {
+      answer = netPlanApurNegGrid.call("Gera_AF", std::move(args));
+    }
+    payload = CheckResultServ(answer, true, 0);
+  } catch (...) {
+    ConnectServer(netPlanApurNegGrid, false);
+    throw;
+  }
+  ConnectServer(netPlanApurNegGrid, false);
+  return payload;
 }
 
 Value TfrmPlanApurNegGrid::Srv_ExcluiAF() {

@@ -1,6 +1,8 @@
 // Effectuation from the worksheet: the lock, the double-effectuation guard,
 // the arguments sent, and every path through the server's outcome.
 
+#include <algorithm>
+
 #include "worksheet/markers.h"
 #include "worksheet_fixture.h"
 
@@ -254,6 +256,52 @@ TEST_F(AfGenerationTest, NoOutcomeTextMeansNoAfAndTheLockStays) {
   EXPECT_FALSE(f.sbtGerarAF.Enabled());
   EXPECT_FALSE(f.Released());
   EXPECT_TRUE(host.loadBPLCalls.empty());
+}
+
+// The answer may be lost after the server committed; asked once more, the
+// server answers with the AFs that exist. A failure it reported is not asked
+// again, and neither is a second lost answer.
+TEST_F(AfGenerationTest, ALostAnswerIsAskedForOnceMore) {
+  const Value success = Outcome(Value(Incons(0)), "AF(s) efetivadas com sucesso.", false,
+                                "1 linha(s) de entrega escolhida(s) já constam de AF(s)", "");
+  int lost = 1;
+  server.Handle("Gera_AF", [&](const test::RecordedCall&) {
+    if (lost-- > 0) throw std::runtime_error("cannot reach the application server (Gera_AF)");
+    return ResultOk(success);
+  });
+  {
+    TfrmPlanApurNegGrid& f = Open();
+    EXPECT_TRUE(Efetivar(f));
+    ASSERT_EQ(server.CallCount("Gera_AF"), 2);
+    std::vector<std::string> args;
+    for (const test::RecordedCall& c : server.Calls())
+      if (c.method == "Gera_AF") args.push_back(c.ArgsText());
+    EXPECT_EQ(args[0], args[1]);
+    std::vector<std::string> seen = Seen();
+    EXPECT_NE(std::find(seen.begin(), seen.end(),
+                        "MessageBox(information): AF(s) efetivadas com sucesso."),
+              seen.end());
+    EXPECT_TRUE(host.exceptions.empty());
+  }
+  {
+    Application().DestroyForms();
+    lost = 2;
+    TfrmPlanApurNegGrid& f = Open();
+    EXPECT_FALSE(Efetivar(f));
+    EXPECT_EQ(server.CallCount("Gera_AF"), 2);
+    ASSERT_EQ(host.exceptions.size(), 1u);
+    EXPECT_NE(host.exceptions[0].find("cannot reach"), std::string::npos) << host.exceptions[0];
+    EXPECT_EQ(f.sbtGerarAF.Tag, kTagBloqueioAF);
+    ExpectConnectionsClosed(f);
+  }
+  {
+    Application().DestroyForms();
+    TfrmPlanApurNegGrid& f = Open();
+    server.ReplyFailure("Gera_AF", "Tempo esgotado esperando a vez de gravar.");
+    EXPECT_FALSE(Efetivar(f));
+    EXPECT_EQ(server.CallCount("Gera_AF"), 1);
+    ExpectConnectionsClosed(f);
+  }
 }
 
 TEST_F(AfGenerationTest, ServerFailuresAndBadOutcomesKeepTheLockAndCloseTheConnections) {
