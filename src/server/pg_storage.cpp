@@ -622,36 +622,7 @@ class PgSession : public IStorageSession {
     return std::to_string(r.Int(0, 0));
   }
 
-  void InsertAf(const AfRecord& af) override {
-    Exec(c_,
-         "INSERT INTO autorizacao (NRAUTOFORN, NRSEQAPUR, CDCENTCMP, CDFILDEST, CDFILLANC, "
-         "CDFORNECED, CDCOMPRADOR, DTAUTOFORN, VRTOTALAF, QTTOTALAF, IDSITUATUAAF, IDERRO, "
-         "DSERRO, IDAFPRODWEB) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13,$14)",
-         {P(af.number), P(af.tally), P(af.centre), P(af.destBranch), P(af.launchBranch),
-          P(af.supplier), P(af.buyer), P(af.date), P(af.total), P(af.quantity), P(af.status),
-          P(std::string_view(Flag(af.inconsistent))), P(af.error),
-          P(std::string_view(Flag(af.web)))});
-    if (af.lines.empty()) return;
-    ArrayText nrItem, item, prod, brand, col, date, qt, price;
-    int n = 0;
-    for (const AfLine& l : af.lines) {
-      nrItem.Add(static_cast<int64_t>(++n));
-      item.Add(l.item);
-      prod.Add(l.product);
-      brand.Add(l.brand);
-      col.Add(l.collection);
-      date.Add(l.date);
-      qt.Add(l.quantity);
-      price.Add(l.unitPrice);
-    }
-    Exec(c_,
-         "INSERT INTO autorizacao_item (NRAUTOFORN, NRITEM, ID_ITEM, CDPRODITMAP, CDMARCA, "
-         "NRCOLEITMAP, DTENTRAPUT, QTACOMP, VRPRECUNIAP) SELECT $1, * FROM "
-         "unnest($2::int[], $3::bigint[], $4::text[], $5::text[], $6::text[], $7::float8[], "
-         "$8::float8[], $9::float8[])",
-         {P(af.number), nrItem.Take(), item.Take(), prod.Take(), brand.Take(), col.Take(),
-          date.Take(), qt.Take(), price.Take()});
-  }
+  void InsertAf(const AfRecord& af) override { StoreAfs({&af}); }
 
   void InsertAfs(std::vector<AfRecord>& afs) override {
     if (afs.empty()) return;
@@ -661,11 +632,21 @@ class PgSession : public IStorageSession {
                     "RETURNING VRATUAL",
                     {P(static_cast<int64_t>(afs.size()))});
     int64_t next = r.Int(0, 0) - static_cast<int64_t>(afs.size()) + 1;
+    std::vector<const AfRecord*> all;
+    for (AfRecord& af : afs) {
+      af.number = std::to_string(next++);
+      all.push_back(&af);
+    }
+    StoreAfs(all);
+  }
+
+  // AFs with their numbers and lines, in two statements whatever their count.
+  void StoreAfs(const std::vector<const AfRecord*>& afs) {
     ArrayText nr, tally, centre, dest, launch, supplier, buyer, date, total, qty, status, err,
         error, web;
     ArrayText lNr, lItemNr, lItem, lProd, lBrand, lCol, lDate, lQt, lPrice;
-    for (AfRecord& af : afs) {
-      af.number = std::to_string(next++);
+    for (const AfRecord* a : afs) {
+      const AfRecord& af = *a;
       nr.Add(af.number);
       tally.Add(af.tally);
       centre.Add(af.centre);

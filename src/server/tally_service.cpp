@@ -259,6 +259,39 @@ std::shared_ptr<const TallyNames> Names(const TallyModel& m) {
   });
 }
 
+// A supplier's minimums over the quotation lines of one AF: only those it
+// refuses an AF below ("R") count.
+struct Limits {
+  double minValue = 0, minQuantity = 0;
+  void Add(const QuoteLine& q) {
+    if (q.IDVRMINFORN == "R") minValue = std::max(minValue, q.VRMINAUTFOR);
+    if (q.IDQTMINFORN == "R") minQuantity = std::max(minQuantity, q.QTMINAUTFOT);
+  }
+};
+
+// The outcome's table of the AFs refused as inconsistent, with their limits.
+DataPacket InconsistentPacket(const std::vector<std::pair<const AfRecord*, Limits>>& refused,
+                              const TallyNames& names) {
+  auto name = [](const std::map<std::string, std::string>& of, const std::string& code) {
+    auto n = of.find(code);
+    return n == of.end() ? std::string_view() : std::string_view(n->second);
+  };
+  ColumnBuilder b(RelInconsFields(), refused.size());
+  for (const auto& [af, lim] : refused) {
+    b.Text(0, af->number);
+    b.Text(1, af->destBranch);
+    b.Text(2, name(names.branch, af->destBranch));
+    b.Text(3, af->supplier);
+    b.Text(4, name(names.supplier, af->supplier));
+    b.Number(5, af->total);
+    b.Number(6, af->quantity);
+    b.Number(7, lim.minValue);
+    b.Number(8, lim.minQuantity);
+    b.Text(9, af->error);
+  }
+  return b.Build();
+}
+
 // The model of the version a write commits: shares every list the write does
 // not change.
 std::shared_ptr<TallyModel> NextVersion(const TallyModel& m) {
@@ -277,10 +310,8 @@ DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
   return *m.derived.Get<DataPacket>(slot, [&] {
     if (m.repriced >= 0 && (slot == DerivedCache::Dados || slot == DerivedCache::ItmApurPrec)) {
       if (auto prior = m.prior.lock()) {
-        if (prior->items.SameAs(m.items)) {
-          if (auto before = prior->derived.Peek<DataPacket>(slot))
-            return RepricedPacket(*before, m, m.repriced);
-        }
+        if (auto before = prior->derived.Peek<DataPacket>(slot))
+          return RepricedPacket(*before, m, m.repriced);
       }
     }
     return build(m);
@@ -486,13 +517,14 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
   Transaction tx(*s, true);
   TallyHeader h = RequireTally(*s, centre, tally);
   auto m = Cached(*s, h);
-  const QuoteLine& q = m->quotes[FindQuote(*m, product, collection, supplier, brand, region)];
+  const int qi = FindQuote(*m, product, collection, supplier, brand, region);
+  const QuoteLine& q = m->quotes[static_cast<size_t>(qi)];
   EconomicPrices e =
       ComputeEconomicPrices(unitPrice, m->products[q.product].VRFATOCONV, q.freightRate,
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, unitPrice, e.econ, e.econPi);
   s->BumpVersion(tally);
-  auto next = WithPrices(m, q.id, unitPrice, e);
+  auto next = WithPrices(m, qi, unitPrice, e);
   Publication pub(*this, tally, next->header.version);
   tx.Commit();
   pub.Keep(std::move(next));
@@ -513,13 +545,14 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
   Transaction tx(*s, true);
   TallyHeader h = RequireTally(*s, centre, tally);
   auto m = Cached(*s, h);
-  const QuoteLine& q = m->quotes[FindQuote(*m, product, collection, supplier, brand, region)];
+  const int qi = FindQuote(*m, product, collection, supplier, brand, region);
+  const QuoteLine& q = m->quotes[static_cast<size_t>(qi)];
   EconomicPrices e =
       ComputeEconomicPrices(q.VRPRECUNIAP, m->products[q.product].VRFATOCONV, q.freightRate,
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, q.VRPRECUNIAP, e.econ, e.econPi);
   s->BumpVersion(tally);
-  auto next = WithPrices(m, q.id, q.VRPRECUNIAP, e);
+  auto next = WithPrices(m, qi, q.VRPRECUNIAP, e);
   Publication pub(*this, tally, next->header.version);
   tx.Commit();
   pub.Keep(std::move(next));
@@ -527,25 +560,15 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
 
 // The model after a price update, for the version that update commits.
 std::shared_ptr<const TallyModel> TallyService::WithPrices(
-    const std::shared_ptr<const TallyModel>& m, int64_t quoteId, double unitPrice,
+    const std::shared_ptr<const TallyModel>& m, int quote, double unitPrice,
     const EconomicPrices& e) {
   auto next = NextVersion(*m);
-  std::vector<QuoteLine>& quotes = next->quotes.Edit();
-  int changed = 0;
-  for (size_t k = 0; k < quotes.size(); ++k) {
-    QuoteLine& q = quotes[k];
-    if (q.id != quoteId) continue;
-    q.VRPRECUNIAP = unitPrice;
-    q.PRECOECON = e.econ;
-    q.PRECOECONPI = e.econPi;
-    next->repriced = static_cast<int32_t>(k);
-    ++changed;
-  }
-  if (changed == 1) {
-    next->prior = m;
-  } else {
-    next->repriced = -1;
-  }
+  QuoteLine& q = next->quotes.Edit()[static_cast<size_t>(quote)];
+  q.VRPRECUNIAP = unitPrice;
+  q.PRECOECON = e.econ;
+  q.PRECOECONPI = e.econPi;
+  next->prior = m;
+  next->repriced = quote;
   return next;
 }
 
@@ -634,9 +657,6 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
 
   std::vector<AfRecord> consistent, inconsistent;
   std::vector<std::vector<size_t>> consistentRows;
-  struct Limits {
-    double minValue = 0, minQuantity = 0;
-  };
   std::vector<Limits> inconsistentLimits;
   for (const auto& [key, rows] : groups) {
     AfRecord af;
@@ -657,8 +677,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
       af.total += it.QTACOMP * q.VRPRECUNIAP;
       af.quantity += it.QTACOMP;
       af.web = af.web || m->products[q.product].web;
-      if (q.IDVRMINFORN == "R") lim.minValue = std::max(lim.minValue, q.VRMINAUTFOR);
-      if (q.IDQTMINFORN == "R") lim.minQuantity = std::max(lim.minQuantity, q.QTMINAUTFOT);
+      lim.Add(q);
     }
     if (af.total < lim.minValue) {
       af.error = "Valor da AF " + FormatMoney(af.total) + " abaixo do mínimo do fornecedor " +
@@ -687,10 +706,6 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
       ") e não foram pedidas de novo.";
 
   std::shared_ptr<const TallyNames> names = Names(*m);
-  auto name = [](const std::map<std::string, std::string>& of, const std::string& code) {
-    auto n = of.find(code);
-    return n == of.end() ? std::string_view() : std::string_view(n->second);
-  };
 
   if (groups.empty() && alreadyOrdered > 0) {
     // A retry after a lost answer, or a second worksheet on the same choice:
@@ -698,36 +713,22 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     // call's outcome, so a committed effectuation is never reported as lost.
     s->BumpVersion(rq.tally);
     commit(false);
-    std::vector<const AfRecord*> refused;
+    std::vector<std::pair<const AfRecord*, Limits>> refused;
     for (const AfRecord& af : storedAfs)
-      if (af.inconsistent && earlierAfs.count(af.number)) refused.push_back(&af);
+      if (af.inconsistent && earlierAfs.count(af.number)) refused.push_back({&af, {}});
     // The supplier's minimums of a refused AF, as its quotation lines say now.
-    std::unordered_map<int64_t, size_t> rowOf;
-    for (const AfRecord* af : refused)
-      for (const AfLine& l : af->lines) rowOf.emplace(l.item, 0);
-    for (size_t i = 0; i < m->items.size() && !rowOf.empty(); ++i)
-      if (auto r = rowOf.find(m->items[i].id); r != rowOf.end()) r->second = i;
-    ColumnBuilder b(RelInconsFields(), refused.size());
-    for (const AfRecord* af : refused) {
-      double minValue = 0, minQuantity = 0;
-      for (const AfLine& l : af->lines) {
-        const QuoteLine& q = m->quotes[m->items[rowOf[l.item]].quote];
-        if (q.IDVRMINFORN == "R") minValue = std::max(minValue, q.VRMINAUTFOR);
-        if (q.IDQTMINFORN == "R") minQuantity = std::max(minQuantity, q.QTMINAUTFOT);
-      }
-      b.Text(0, af->number);
-      b.Text(1, af->destBranch);
-      b.Text(2, name(names->branch, af->destBranch));
-      b.Text(3, af->supplier);
-      b.Text(4, name(names->supplier, af->supplier));
-      b.Number(5, af->total);
-      b.Number(6, af->quantity);
-      b.Number(7, minValue);
-      b.Number(8, minQuantity);
-      b.Text(9, af->error);
-    }
-    return {Value(b.Build()), Value(tx_.success), Value(false), Value(alreadyText),
-            Value(),          Value("")};
+    std::unordered_map<int64_t, Limits*> limitsOf;
+    for (auto& [af, lim] : refused)
+      for (const AfLine& l : af->lines) limitsOf.emplace(l.item, &lim);
+    for (size_t i = 0; i < m->items.size() && !limitsOf.empty(); ++i)
+      if (auto r = limitsOf.find(m->items[i].id); r != limitsOf.end())
+        r->second->Add(m->quotes[m->items[i].quote]);
+    return {Value(InconsistentPacket(refused, *names)),
+            Value(tx_.success),
+            Value(false),
+            Value(alreadyText),
+            Value(),
+            Value("")};
   }
 
   if (groups.empty()) {
@@ -755,21 +756,10 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   }
 
   auto inconsistentPacket = [&] {
-    ColumnBuilder b(RelInconsFields(), inconsistent.size());
-    for (size_t k = 0; k < inconsistent.size(); ++k) {
-      const AfRecord& af = inconsistent[k];
-      b.Text(0, af.number);
-      b.Text(1, af.destBranch);
-      b.Text(2, name(names->branch, af.destBranch));
-      b.Text(3, af.supplier);
-      b.Text(4, name(names->supplier, af.supplier));
-      b.Number(5, af.total);
-      b.Number(6, af.quantity);
-      b.Number(7, inconsistentLimits[k].minValue);
-      b.Number(8, inconsistentLimits[k].minQuantity);
-      b.Text(9, af.error);
-    }
-    return b.Build();
+    std::vector<std::pair<const AfRecord*, Limits>> refused;
+    for (size_t k = 0; k < inconsistent.size(); ++k)
+      refused.push_back({&inconsistent[k], inconsistentLimits[k]});
+    return InconsistentPacket(refused, *names);
   };
 
   if (kept.empty()) {

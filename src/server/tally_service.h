@@ -110,7 +110,7 @@ class TallyService {
   // The cached model of exactly that version, or null.
   std::shared_ptr<const TallyModel> CachedAt(const TallyHeader& h);
   static std::shared_ptr<const TallyModel> WithPrices(const std::shared_ptr<const TallyModel>& m,
-                                                      int64_t quoteId, double unitPrice,
+                                                      int quote, double unitPrice,
                                                       const EconomicPrices& e);
   int FindQuote(const TallyModel& m, const std::string& product, const std::string& collection,
                 const std::string& supplier, const std::string& brand,
