@@ -485,40 +485,64 @@ class SqliteSession : public IStorageSession {
   }
 
   void InsertAf(const AfRecord& af) override {
+    std::vector<AfRecord> one{af};
+    StoreAfs(one);
+  }
+
+  // One effectuation's AFs: their numbers in one step, and each statement
+  // prepared once however many AFs and lines there are.
+  void InsertAfs(std::vector<AfRecord>& afs) override {
+    if (afs.empty()) return;
+    sql::Stmt seq(*db_,
+                  "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', ?) "
+                  "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = VRATUAL + excluded.VRATUAL "
+                  "RETURNING VRATUAL");
+    const auto n = static_cast<int64_t>(afs.size());
+    seq.Bind(1, n);
+    if (!seq.Step()) throw std::runtime_error("SQL failed: no AF number returned");
+    int64_t next = seq.Int(0) - n + 1;
+    seq.Reset();
+    for (AfRecord& af : afs) af.number = std::to_string(next++);
+    StoreAfs(afs);
+  }
+
+  void StoreAfs(const std::vector<AfRecord>& afs) {
     sql::Stmt h(*db_,
                 "INSERT INTO autorizacao (NRAUTOFORN, NRSEQAPUR, CDCENTCMP, CDFILDEST, CDFILLANC, "
                 "CDFORNECED, CDCOMPRADOR, DTAUTOFORN, VRTOTALAF, QTTOTALAF, IDSITUATUAAF, IDERRO, "
                 "DSERRO, IDAFPRODWEB) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    h.Bind(1, af.number)
-        .Bind(2, af.tally)
-        .Bind(3, af.centre)
-        .Bind(4, af.destBranch)
-        .Bind(5, af.launchBranch)
-        .Bind(6, af.supplier)
-        .Bind(7, af.buyer)
-        .Bind(8, af.date)
-        .Bind(9, af.total)
-        .Bind(10, af.quantity)
-        .Bind(11, af.status)
-        .Bind(12, std::string_view(Flag(af.inconsistent)))
-        .Bind(13, af.error)
-        .Bind(14, std::string_view(Flag(af.web)))
-        .Run();
     sql::Stmt l(*db_,
                 "INSERT INTO autorizacao_item (NRAUTOFORN, NRITEM, ID_ITEM, CDPRODITMAP, CDMARCA, "
                 "NRCOLEITMAP, DTENTRAPUT, QTACOMP, VRPRECUNIAP) VALUES (?,?,?,?,?,?,?,?,?)");
-    int n = 0;
-    for (const AfLine& line : af.lines) {
-      l.Bind(1, af.number)
-          .Bind(2, ++n)
-          .Bind(3, line.item)
-          .Bind(4, line.product)
-          .Bind(5, line.brand)
-          .Bind(6, line.collection)
-          .Bind(7, line.date)
-          .Bind(8, line.quantity)
-          .Bind(9, line.unitPrice)
+    for (const AfRecord& af : afs) {
+      h.Bind(1, af.number)
+          .Bind(2, af.tally)
+          .Bind(3, af.centre)
+          .Bind(4, af.destBranch)
+          .Bind(5, af.launchBranch)
+          .Bind(6, af.supplier)
+          .Bind(7, af.buyer)
+          .Bind(8, af.date)
+          .Bind(9, af.total)
+          .Bind(10, af.quantity)
+          .Bind(11, af.status)
+          .Bind(12, std::string_view(Flag(af.inconsistent)))
+          .Bind(13, af.error)
+          .Bind(14, std::string_view(Flag(af.web)))
           .Run();
+      int n = 0;
+      for (const AfLine& line : af.lines) {
+        l.Bind(1, af.number)
+            .Bind(2, ++n)
+            .Bind(3, line.item)
+            .Bind(4, line.product)
+            .Bind(5, line.brand)
+            .Bind(6, line.collection)
+            .Bind(7, line.date)
+            .Bind(8, line.quantity)
+            .Bind(9, line.unitPrice)
+            .Run();
+      }
     }
   }
 

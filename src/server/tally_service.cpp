@@ -599,66 +599,62 @@ void TallyService::ExcluiAF(const std::string& branch, const std::string& tally)
 
 // --- AF generation -------------------------------------------------------------
 
-ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
-  const GeraAfTexts& tx_ = rq.texts;
-  if (!rq.changes.IsNull() && rq.changes.kind() != Value::Kind::Packet) {
-    throw ServerError("O pacote de alterações deve ser um pacote de dados ou nulo.");
-  }
-  auto s = storage_.OpenSession();
-  Transaction tx(*s, true);
-  TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
-  auto m = Cached(*s, h);
+namespace {
 
-  std::map<size_t, Item> changed;
-  if (!rq.changes.IsNull()) {
-    std::vector<ItemUpdate> updates = ApplyChanges(*m, rq.changes.AsPacket(), changed);
-    s->UpdateItems(updates);
-  }
-  auto item = [&](size_t i) -> const Item& {
-    if (changed.empty()) return m->items[i];
+// What an effectuation orders at one version of a tally, worked out before the
+// write lock is taken: every AF change bumps the version, so the plan holds for
+// as long as the stored version is the one it was made at.
+struct EffectuationPlan {
+  std::shared_ptr<const TallyModel> model;
+  std::map<size_t, Item> changed;  // delivery rows the change packet alters
+  std::vector<ItemUpdate> updates;
+  std::vector<AfRecord> storedAfs;
+  std::set<std::string> earlierAfs;  // AFs holding rows chosen again
+  size_t alreadyOrdered = 0;
+  bool nothingNew = true;  // no chosen row is left to order
+  std::vector<AfRecord> kept, inconsistent;
+  std::vector<Limits> inconsistentLimits;
+  std::vector<size_t> keptRows;  // delivery rows of the kept AFs
+  bool overBudget = false;
+
+  const Item& item(size_t i) const {
+    if (changed.empty()) return model->items[i];
     auto c = changed.find(i);
-    return c == changed.end() ? m->items[i] : c->second;
-  };
-  // Commits, and keeps the version committed: the loaded model with the
-  // changed rows, never a reload of the whole tally.
-  auto commit = [&](bool effectuated) {
-    Publication pub(*this, rq.tally, m->header.version + 1);
-    tx.Commit();
-    auto next = NextVersion(*m);
-    if (!changed.empty()) {
-      std::vector<Item>& items = next->items.Edit();
-      for (auto& [i, it] : changed) items[i] = it;
-    }
-    if (effectuated) next->header.effectuated = true;
-    pub.Keep(std::move(next));
-  };
+    return c == changed.end() ? model->items[i] : c->second;
+  }
+};
+
+EffectuationPlan PlanEffectuation(std::shared_ptr<const TallyModel> model, const GeraAfRequest& rq,
+                                  std::vector<AfRecord> storedAfs) {
+  EffectuationPlan p;
+  p.model = std::move(model);
+  const TallyModel& m = *p.model;
+  if (!rq.changes.IsNull()) p.updates = ApplyChanges(m, rq.changes.AsPacket(), p.changed);
+  p.storedAfs = std::move(storedAfs);
 
   // Rows already ordered by an earlier effectuation are not ordered twice.
-  std::map<int64_t, std::string> ordered;  // delivery row -> its AF
-  const std::vector<AfRecord> storedAfs = s->Afs(rq.tally);
-  for (const AfRecord& af : storedAfs) {
-    for (const AfLine& l : af.lines) ordered.emplace(l.item, af.number);
+  std::unordered_map<int64_t, const std::string*> ordered;  // delivery row -> its AF
+  for (const AfRecord& af : p.storedAfs) {
+    for (const AfLine& l : af.lines) ordered.emplace(l.item, &af.number);
   }
-  std::set<std::string> earlierAfs;
-  size_t alreadyOrdered = 0;
 
   // One AF per supplier and destination branch.
   std::map<std::pair<std::string, std::string>, std::vector<size_t>> groups;  // branch, supplier
-  for (size_t i = 0; i < m->items.size(); ++i) {
-    const Item& it = item(i);
+  for (size_t i = 0; i < m.items.size(); ++i) {
+    const Item& it = p.item(i);
     if (!it.selected || !(it.QTACOMP > 0)) continue;
     if (auto o = ordered.find(it.id); o != ordered.end()) {
-      ++alreadyOrdered;
-      earlierAfs.insert(o->second);
+      ++p.alreadyOrdered;
+      p.earlierAfs.insert(*o->second);
       continue;
     }
-    groups[{m->requests[it.request].CDFILIAP, m->quotes[it.quote].CDFORNITMAP}].push_back(i);
+    groups[{m.requests[it.request].CDFILIAP, m.quotes[it.quote].CDFORNITMAP}].push_back(i);
   }
+  p.nothingNew = groups.empty();
 
-  std::vector<AfRecord> consistent, inconsistent;
-  std::vector<std::vector<size_t>> consistentRows;
-  std::vector<Limits> inconsistentLimits;
-  for (const auto& [key, rows] : groups) {
+  // The centre's cash-flow budget: consistent AFs are taken in order while they fit.
+  double spent = 0;
+  for (auto& [key, rows] : groups) {
     AfRecord af;
     af.tally = rq.tally;
     af.centre = rq.centre;
@@ -667,16 +663,17 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     af.supplier = key.second;
     af.buyer = rq.buyer;
     af.date = rq.processingDate.days;
+    af.lines.reserve(rows.size());
     Limits lim;
     for (size_t i : rows) {
-      const Item& it = item(i);
-      const QuoteLine& q = m->quotes[it.quote];
-      const RequestLine& r = m->requests[it.request];
+      const Item& it = p.item(i);
+      const QuoteLine& q = m.quotes[it.quote];
+      const RequestLine& r = m.requests[it.request];
       af.lines.push_back({it.id, q.CDPRODITMAP, q.CDMARCITMAP, q.NRCOLEITMAP, r.DTENTRAPUT,
                           it.QTACOMP, q.VRPRECUNIAP});
       af.total += it.QTACOMP * q.VRPRECUNIAP;
       af.quantity += it.QTACOMP;
-      af.web = af.web || m->products[q.product].web;
+      af.web = af.web || m.products[q.product].web;
       lim.Add(q);
     }
     if (af.total < lim.minValue) {
@@ -689,33 +686,80 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     if (!af.error.empty()) {
       af.inconsistent = true;
       af.status = "I";
-      inconsistent.push_back(std::move(af));
-      inconsistentLimits.push_back(lim);
+      p.inconsistent.push_back(std::move(af));
+      p.inconsistentLimits.push_back(lim);
+    } else if (m.centre.budget && spent + af.total > *m.centre.budget) {
+      p.overBudget = true;
     } else {
       af.status = rq.blockAf == "S" ? "B" : "E";
-      consistent.push_back(std::move(af));
-      consistentRows.push_back(rows);
+      spent += af.total;
+      p.kept.push_back(std::move(af));
+      p.keptRows.insert(p.keptRows.end(), rows.begin(), rows.end());
     }
   }
+  return p;
+}
+
+}  // namespace
+
+ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
+  const GeraAfTexts& tx_ = rq.texts;
+  if (!rq.changes.IsNull() && rq.changes.kind() != Value::Kind::Packet) {
+    throw ServerError("O pacote de alterações deve ser um pacote de dados ou nulo.");
+  }
+  auto s = storage_.OpenSession();
+  // The plan is made on a snapshot, so the write lock is held only to store it;
+  // a write that commits in between has it made again, under the lock.
+  std::optional<EffectuationPlan> plan;
+  {
+    Transaction read(*s, false);
+    TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
+    plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
+    read.Commit();
+  }
+  Transaction tx(*s, true);
+  {
+    TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
+    const TallyHeader& planned = plan->model->header;
+    if (h.version != planned.version || h.effectuated != planned.effectuated)
+      plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
+  }
+  EffectuationPlan& p = *plan;
+  const std::shared_ptr<const TallyModel> m = p.model;
+  s->UpdateItems(p.updates);
+
+  // Commits, and keeps the version committed: the loaded model with the
+  // changed rows, never a reload of the whole tally.
+  auto commit = [&](bool effectuated) {
+    Publication pub(*this, rq.tally, m->header.version + 1);
+    tx.Commit();
+    auto next = NextVersion(*m);
+    if (!p.changed.empty()) {
+      std::vector<Item>& items = next->items.Edit();
+      for (auto& [i, it] : p.changed) items[i] = it;
+    }
+    if (effectuated) next->header.effectuated = true;
+    pub.Keep(std::move(next));
+  };
 
   std::string earlierList;
-  for (const std::string& n : earlierAfs) earlierList += (earlierList.empty() ? "" : ", ") + n;
+  for (const std::string& n : p.earlierAfs) earlierList += (earlierList.empty() ? "" : ", ") + n;
   const std::string alreadyText =
-      std::to_string(alreadyOrdered) +
+      std::to_string(p.alreadyOrdered) +
       " linha(s) de entrega escolhida(s) já constam de AF(s) gerada(s) antes (" + earlierList +
       ") e não foram pedidas de novo.";
 
   std::shared_ptr<const TallyNames> names = Names(*m);
 
-  if (groups.empty() && alreadyOrdered > 0) {
+  if (p.nothingNew && p.alreadyOrdered > 0) {
     // A retry after a lost answer, or a second worksheet on the same choice:
     // everything chosen is on order already. The AFs that hold it are this
     // call's outcome, so a committed effectuation is never reported as lost.
     s->BumpVersion(rq.tally);
     commit(false);
     std::vector<std::pair<const AfRecord*, Limits>> refused;
-    for (const AfRecord& af : storedAfs)
-      if (af.inconsistent && earlierAfs.count(af.number)) refused.push_back({&af, {}});
+    for (const AfRecord& af : p.storedAfs)
+      if (af.inconsistent && p.earlierAfs.count(af.number)) refused.push_back({&af, {}});
     // The supplier's minimums of a refused AF, as its quotation lines say now.
     std::unordered_map<int64_t, Limits*> limitsOf;
     for (auto& [af, lim] : refused)
@@ -731,7 +775,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
             Value("")};
   }
 
-  if (groups.empty()) {
+  if (p.nothingNew) {
     // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
     s->BumpVersion(rq.tally);
     commit(false);
@@ -739,51 +783,35 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     return {Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
   }
 
-  // The centre's cash-flow budget: AFs are taken in order while they fit.
-  std::vector<AfRecord> kept;
-  std::vector<size_t> keptRows;  // delivery rows of the kept AFs
-  bool overBudget = false;
-  double spent = 0;
-  for (size_t k = 0; k < consistent.size(); ++k) {
-    AfRecord& af = consistent[k];
-    if (m->centre.budget && spent + af.total > *m->centre.budget) {
-      overBudget = true;
-      continue;
-    }
-    spent += af.total;
-    kept.push_back(std::move(af));
-    keptRows.insert(keptRows.end(), consistentRows[k].begin(), consistentRows[k].end());
-  }
-
   auto inconsistentPacket = [&] {
     std::vector<std::pair<const AfRecord*, Limits>> refused;
-    for (size_t k = 0; k < inconsistent.size(); ++k)
-      refused.push_back({&inconsistent[k], inconsistentLimits[k]});
+    for (size_t k = 0; k < p.inconsistent.size(); ++k)
+      refused.push_back({&p.inconsistent[k], p.inconsistentLimits[k]});
     return InconsistentPacket(refused, *names);
   };
 
-  if (kept.empty()) {
+  if (p.kept.empty()) {
     // A refusal leaves nothing behind: neither AFs nor the applied changes.
-    std::string text = overBudget ? tx_.budgetNone : tx_.inconsistentRefused;
+    std::string text = p.overBudget ? tx_.budgetNone : tx_.inconsistentRefused;
     DataPacket incons = inconsistentPacket();
     return {Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
   }
 
-  s->InsertAfs(kept);
-  s->InsertAfs(inconsistent);
+  s->InsertAfs(p.kept);
+  s->InsertAfs(p.inconsistent);
 
   std::vector<std::string> warnings;
-  if (overBudget) warnings.push_back(tx_.budgetPartial);
-  if (alreadyOrdered > 0) warnings.push_back(alreadyText);
+  if (p.overBudget) warnings.push_back(tx_.budgetPartial);
+  if (p.alreadyOrdered > 0) warnings.push_back(alreadyText);
   // A price above the last one paid for the stock product deserves a look.
   std::set<int> warned;
-  for (size_t i : keptRows) {
-    const QuoteLine& q = m->quotes[item(i).quote];
-    const ProductInfo& p = m->products[q.product];
-    double perStock = q.VRPRECUNIAP / (p.VRFATOCONV > 0 ? p.VRFATOCONV : 1);
-    if (p.stockLastPrice > 0 && perStock > p.stockLastPrice && warned.insert(q.product).second) {
-      warnings.push_back(p.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
-                         tx_.priceUsed + FormatMoney(p.stockLastPrice));
+  for (size_t i : p.keptRows) {
+    const QuoteLine& q = m->quotes[p.item(i).quote];
+    const ProductInfo& pr = m->products[q.product];
+    double perStock = q.VRPRECUNIAP / (pr.VRFATOCONV > 0 ? pr.VRFATOCONV : 1);
+    if (pr.stockLastPrice > 0 && perStock > pr.stockLastPrice && warned.insert(q.product).second) {
+      warnings.push_back(pr.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
+                         tx_.priceUsed + FormatMoney(pr.stockLastPrice));
     }
   }
   std::string warning;
@@ -792,7 +820,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   // AFs of web products are also written as files for the suppliers' portal; a
   // missing directory is fatal and the worksheet deletes the AFs again.
   std::string fatal;
-  bool anyWeb = std::any_of(kept.begin(), kept.end(), [](const AfRecord& a) { return a.web; });
+  bool anyWeb = std::any_of(p.kept.begin(), p.kept.end(), [](const AfRecord& a) { return a.web; });
   std::error_code ec;
   if (anyWeb) {
     if (m->centre.afDirectory.empty()) {
@@ -807,7 +835,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   commit(true);
 
   if (anyWeb && fatal.empty()) {
-    for (const AfRecord& af : kept) {
+    for (const AfRecord& af : p.kept) {
       if (!af.web) continue;
       std::ofstream out(std::filesystem::path(m->centre.afDirectory) /
                         ("AF_" + af.number + ".txt"));
