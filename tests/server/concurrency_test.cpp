@@ -213,6 +213,35 @@ TEST_F(ConcurrencyTest, ReadersAskingAtOnceShareOneLoadOfEachVersion) {
   EXPECT_EQ(second->quotes[0].VRPRECUNIAP, 11);
 }
 
+TEST_F(ConcurrencyTest, AnEffectuationOrdersAtThePricesOfAWriteThatCommitsWhileItPlans) {
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  auto own = OpenAnotherStorage();
+  bool edited = false;
+  // The price edit lands after the effectuation has read the tally, before it writes.
+  HookedStorage racing(*own, [&](const char* call) {
+    if (std::string(call) != "Afs" || edited) return;
+    edited = true;
+    service_->AtuaPrecEco("0001", "N1", "C1", "F1", "M1", "001", 11, "77");
+  });
+  TallyService server(racing);
+  GeraAfRequest rq;
+  rq.buyer = "COMP01";
+  rq.processingDate = DateTime::FromDate(2026, 12, 10);
+  rq.centre = "0001";
+  rq.tally = "77";
+  rq.branch = "0101";
+  rq.blockAf = "N";
+  rq.texts.success = "ok";
+  ValueArray out = server.Gera_AF(rq);
+  ASSERT_TRUE(edited);
+  EXPECT_EQ(out[1].ToText(), "ok");
+  auto afs = OpenAnotherStorage()->OpenSession()->Afs("77");
+  ASSERT_FALSE(afs.empty());
+  for (const AfRecord& af : afs) {
+    for (const AfLine& l : af.lines) EXPECT_EQ(l.unitPrice, 11);
+  }
+}
+
 TEST(WriterQueueTest, WritersTakeTurnsInArrivalOrderAndOneOutOfTimeLeavesTheLine) {
   WriterQueue queue;
   auto far = Clock::now() + 30s;
