@@ -1,7 +1,7 @@
 // apura-server: the reference application server over gRPC.
 //
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
-//                [--tls-cert PEM --tls-key PEM]
+//                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N]
 //                [--demo] [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
 //                 [--authorisations LIST]]
@@ -14,13 +14,16 @@
 // SIGINT or SIGTERM. Beyond loopback it listens only with TLS. --add-operator
 // reads the password from the first line of standard input. --demo adds the demo
 // buyer as an operator when missing, with a new password it prints once.
+// A loaded tally nobody has read for --keep-idle-minutes (15) is let go.
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -51,7 +54,7 @@ int Usage(const char* why) {
   std::cerr << "usage: apura-server --db FILE|postgresql://... [--operators FILE]\n"
                "                    [--listen HOST:PORT] [--tls-cert PEM --tls-key PEM]\n"
                "                    [--demo] [--demo-rows N] [--import TALLY.json]\n"
-               "                    [--write-demo FILE.json]\n"
+               "                    [--write-demo FILE.json] [--keep-idle-minutes N]\n"
                "                    [--add-operator CODE --name NAME --centres LIST\n"
                "                     --branches LIST [--authorisations LIST]]\n"
                "  LIST: codes separated by commas, or * for all\n";
@@ -71,6 +74,7 @@ int main(int argc, char** argv) {
   };
   bool demo = false;
   size_t demoRows = 0;
+  long keepIdleMinutes = 15;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const char* name) -> std::string {
@@ -94,6 +98,12 @@ int main(int argc, char** argv) {
       demoRows = std::strtoull(text.c_str(), &end, 10);
       if (text.empty() || *end != '\0' || text[0] == '-')
         return Usage(("--demo-rows takes a whole number, not " + text).c_str());
+    } else if (a == "--keep-idle-minutes") {
+      std::string text = value("--keep-idle-minutes");
+      char* end = nullptr;
+      keepIdleMinutes = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || keepIdleMinutes < 0 || keepIdleMinutes > 100000)
+        return Usage(("--keep-idle-minutes takes a whole number of minutes, not " + text).c_str());
     } else if (a == "--import")
       importFile = value("--import");
     else if (a == "--write-demo")
@@ -139,7 +149,7 @@ int main(int argc, char** argv) {
     if (IsPostgresAddress(db) && operatorsDb.empty())
       return Usage("--operators FILE is required with a PostgreSQL --db");
     std::unique_ptr<IStorage> storage = OpenStorage(db);
-    TallyService service(*storage);
+    TallyService service(*storage, std::chrono::minutes(keepIdleMinutes));
     OperatorDirectory operators(operatorsDb.empty() ? db : operatorsDb);
     Sessions sessions(operators);
     if (newOperator) {
@@ -200,8 +210,23 @@ int main(int argc, char** argv) {
                 << std::endl;
       server.Shutdown();
     });
+    // Idle tallies are let go even when no call comes to do it.
+    std::mutex sweepMutex;
+    std::condition_variable sweepStop;
+    bool stopping = false;
+    std::thread sweeper([&] {
+      std::unique_lock lock(sweepMutex);
+      while (!sweepStop.wait_for(lock, std::chrono::minutes(1), [&] { return stopping; }))
+        service.ReleaseIdle();
+    });
     server.Wait();
     watcher.join();
+    {
+      std::lock_guard lock(sweepMutex);
+      stopping = true;
+    }
+    sweepStop.notify_all();
+    sweeper.join();
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "apura-server: " << e.what() << "\n";

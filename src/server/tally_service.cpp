@@ -1,5 +1,7 @@
 #include "server/tally_service.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -324,9 +326,54 @@ DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
 
 // One load per tally version however many callers want it at once: the others
 // wait for it, so a large tally is read and held once, not once per reader.
+namespace {
+
+// Models let go of: released, and their memory given back to the system, once
+// the cache's lock is no longer held. The allocator is tuned to keep freed
+// memory for the next large packet, so without the trim nothing would return.
+struct Released {
+  std::vector<std::shared_ptr<const TallyModel>> models;
+  ~Released() {
+    if (models.empty()) return;
+    models.clear();
+    malloc_trim(0);
+  }
+};
+
+}  // namespace
+
+TallyService::TallyService(IStorage& storage, std::chrono::seconds idle, Clock clock)
+    : storage_(storage), idle_(idle), clock_(std::move(clock)) {
+  if (!clock_) clock_ = [] { return std::chrono::steady_clock::now(); };
+}
+
+void TallyService::Touch(const std::string& tally,
+                         std::vector<std::shared_ptr<const TallyModel>>& dropped) {
+  const auto now = clock_();
+  if (!tally.empty()) used_[tally] = now;
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    auto u = used_.find(it->first);
+    if (it->first != tally && (u == used_.end() || now - u->second > idle_)) {
+      dropped.push_back(std::move(it->second));
+      if (u != used_.end()) used_.erase(u);
+      it = cache_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void TallyService::ReleaseIdle() {
+  Released released;
+  std::lock_guard lock(mutex_);
+  Touch({}, released.models);
+}
+
 std::shared_ptr<const TallyModel> TallyService::Cached(IStorageSession& s, const TallyHeader& h) {
   const std::pair<std::string, int64_t> key{h.number, h.version};
+  Released released;
   std::unique_lock lock(mutex_);
+  Touch(h.number, released.models);
   for (;;) {
     auto it = cache_.find(h.number);
     if (it != cache_.end() && it->second->header.version == h.version &&
@@ -356,8 +403,13 @@ std::shared_ptr<const TallyModel> TallyService::Cached(IStorageSession& s, const
 }
 
 void TallyService::Forget(const std::string& tally) {
+  Released released;
   std::lock_guard lock(mutex_);
-  cache_.erase(tally);
+  if (auto it = cache_.find(tally); it != cache_.end()) {
+    released.models.push_back(std::move(it->second));
+    cache_.erase(it);
+  }
+  used_.erase(tally);
 }
 
 std::shared_ptr<const TallyModel> TallyService::Model(const std::string& centre,
@@ -473,7 +525,9 @@ TallyService::Publication::~Publication() {
 }
 
 void TallyService::Publication::Keep(std::shared_ptr<const TallyModel> model) {
+  Released released;
   std::lock_guard lock(service_.mutex_);
+  service_.Touch(model->header.number, released.models);
   auto& slot = service_.cache_[model->header.number];
   if (!slot || slot->header.version <= model->header.version) slot = std::move(model);
   service_.loading_.erase(key_);
@@ -878,8 +932,12 @@ void TallyService::Import(const TallyDocument& doc) {
   }
   s->ImportTally(doc);
   tx.Commit();
+  Released released;
   std::lock_guard lock(mutex_);
-  cache_.clear();  // centre parameters may have changed for other tallies
+  // Centre parameters may have changed for other tallies.
+  for (auto& [number, model] : cache_) released.models.push_back(std::move(model));
+  cache_.clear();
+  used_.clear();
 }
 
 }  // namespace apura::server

@@ -3,7 +3,9 @@
 // methods do, over a storage. Failures throw ServerError with the text the
 // worksheet shows; the server objects turn them into failure envelopes.
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,7 +51,11 @@ struct GeraAfRequest {
 
 class TallyService {
  public:
-  explicit TallyService(IStorage& storage) : storage_(storage) {}
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  // A loaded tally nobody has asked for in `idle` is let go, and its memory
+  // given back, at the next call that comes.
+  explicit TallyService(IStorage& storage, std::chrono::seconds idle = std::chrono::minutes(15),
+                        Clock clock = {});
 
   DataPacket GetParamCmp(const std::string& centre, const std::string& system);
   DataPacket GetProduto(const std::string& centre, const std::string& tally);
@@ -88,6 +94,8 @@ class TallyService {
   std::shared_ptr<const TallyModel> Model(const std::string& centre, const std::string& tally);
 
   IStorage& storage() { return storage_; }
+  // Lets go of the tallies idle too long; for a server that may get no call.
+  void ReleaseIdle();
 
  private:
   std::shared_ptr<const TallyModel> Cached(IStorageSession& s, const TallyHeader& h);
@@ -116,9 +124,15 @@ class TallyService {
                 const std::string& supplier, const std::string& brand,
                 const std::string& region) const;
 
+  // Under mutex_: notes the tally as used now and lets go of those idle too long.
+  void Touch(const std::string& tally, std::vector<std::shared_ptr<const TallyModel>>& dropped);
+
   IStorage& storage_;
+  std::chrono::seconds idle_;
+  Clock clock_;
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<const TallyModel>> cache_;
+  std::map<std::string, std::chrono::steady_clock::time_point> used_;
   // Tally versions being loaded; callers wanting one of them wait on loaded_.
   std::set<std::pair<std::string, int64_t>> loading_;
   std::condition_variable loaded_;

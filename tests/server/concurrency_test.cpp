@@ -242,6 +242,34 @@ TEST_F(ConcurrencyTest, AnEffectuationOrdersAtThePricesOfAWriteThatCommitsWhileI
   }
 }
 
+TEST_F(ConcurrencyTest, ATallyNobodyReadsForTheIdleTimeIsLetGoAndLoadedAgainWhenAsked) {
+  TallyDocument other = SmallTally("78");
+  AddQuote(other, "N1", "C1", "F1", "M1", 10);
+  service_->Import(other);
+  auto own = OpenAnotherStorage();
+  int loads = 0;
+  HookedStorage counting(*own, [&](const char* call) { loads += std::string(call) == "LoadTally"; });
+  auto now = std::chrono::steady_clock::now();
+  TallyService server(counting, std::chrono::minutes(15), [&] { return now; });
+  server.Model("0001", "77");
+  auto held = server.Model("0001", "78");
+  EXPECT_EQ(loads, 2);
+  now += std::chrono::minutes(10);
+  server.Model("0001", "77");
+  server.Model("0001", "77");
+  EXPECT_EQ(loads, 2) << "both are kept within the idle time";
+  now += std::chrono::minutes(10);
+  server.Model("0001", "77");  // 78 unread for 20 minutes: let go
+  EXPECT_EQ(loads, 2);
+  EXPECT_EQ(held->quotes[0].VRPRECUNIAP, 10) << "a caller still holding it keeps it whole";
+  server.Model("0001", "78");
+  EXPECT_EQ(loads, 3);
+  now += std::chrono::minutes(20);
+  server.ReleaseIdle();
+  server.Model("0001", "77");
+  EXPECT_EQ(loads, 4);
+}
+
 TEST(WriterQueueTest, WritersTakeTurnsInArrivalOrderAndOneOutOfTimeLeavesTheLine) {
   WriterQueue queue;
   auto far = Clock::now() + 30s;
