@@ -243,6 +243,11 @@ std::string ClientSessionToken() {
 void TuneAllocatorForLargePackets() {
   mallopt(M_MMAP_THRESHOLD, 256 << 20);
   mallopt(M_TRIM_THRESHOLD, 512 << 20);
+  // A thread's own arena grows in heaps of at most 64 MiB, so a larger buffer
+  // allocated off the main thread is mapped afresh whatever the threshold says.
+  // One arena keeps every thread's large buffers in the reused heap; small
+  // allocations still come from each thread's own cache.
+  mallopt(M_ARENA_MAX, 1);
 }
 
 std::unique_ptr<ITransport> MakeGrpcTransport(GrpcClientOptions options) {

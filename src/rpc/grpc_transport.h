@@ -38,7 +38,7 @@ std::unique_ptr<ITransport> MakeGrpcTransport(GrpcClientOptions options = {});
 // Large packets allocate and free buffers of tens of megabytes per call; by
 // default the C library maps and unmaps each one, and the page faults cost more
 // than the copies (a 500,000-row fetch runs about twice as fast with this).
-// Keeps such buffers in the heap for reuse instead. Process-wide: call once at
+// Keeps such buffers in the heap for reuse instead, on every thread. Process-wide: call once at
 // start from main (the programs here do; a host may).
 void TuneAllocatorForLargePackets();
 

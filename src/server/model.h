@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/packet.h"
 #include "framework/value.h"
 
 namespace apura::server {
@@ -109,6 +110,12 @@ class SharedList {
   typename std::vector<T>::const_iterator end() const { return p_->cend(); }
   // Whether two models share this list (no write changed it in between).
   bool SameAs(const SharedList& o) const { return p_ == o.p_; }
+  // Names the list without keeping it alive; Is tells whether this is it.
+  std::weak_ptr<const void> Id() const { return p_; }
+  bool Is(const std::weak_ptr<const void>& id) const {
+    auto held = id.lock();
+    return held && held.get() == p_.get();
+  }
 
   // The list to change: copied first when another version holds it too. Only
   // the one building a model may call this, before the model is shared.
@@ -217,6 +224,21 @@ struct Item {  // one tally price item: a quotation line for a branch request li
   std::string IDMOTIVPRESC, TXOBESCMANAP;
 };
 
+// Only price edits change quotation lines, and only their prices; every other
+// write that touches a delivery packet's content copies the items it changes.
+// So a packet built from the same delivery rows, requests and products differs
+// from a later version's only where a line's prices do.
+struct BuiltPackets {
+  struct Entry {
+    DataPacket packet;
+    int64_t version = -1;
+    std::weak_ptr<const void> items, requests, products;
+    SharedList<QuoteLine> quotes;  // small: kept to see which prices changed
+  };
+  std::mutex mutex;
+  Entry dados, itmApurPrec;
+};
+
 struct TallyModel {
   TallyHeader header;
   CentreParams centre;
@@ -230,11 +252,10 @@ struct TallyModel {
   // What no write changes, shared by every version of the tally loaded once:
   // the delivery rows' keys (a price, a choice or an AF changes none of them).
   std::shared_ptr<DerivedCache> stable = std::make_shared<DerivedCache>();
-  // Set when this version differs from `prior` only in the prices of the
-  // quotation line `repriced`: its packets are the prior ones with those
-  // prices rewritten, not built again.
-  std::weak_ptr<const TallyModel> prior;
-  int32_t repriced = -1;
+  // The newest delivery packets built for any version of the tally: a later
+  // version with the same delivery rows is such a packet with the prices of
+  // the quotation lines that differ rewritten, not built again.
+  std::shared_ptr<BuiltPackets> built = std::make_shared<BuiltPackets>();
 };
 
 // --- Generated AFs ---------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "server/packets.h"
 
+#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -386,20 +387,33 @@ DataPacket DadosPacket(const TallyModel& m) {
   return DeliveryPacket(m, DadosFields());
 }
 
-DataPacket RepricedPacket(const DataPacket& before, const TallyModel& m, int32_t quote) {
+DataPacket RepricedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
+                          const TallyModel& m) {
+  std::vector<char> changed(m.quotes.size(), 0);
+  bool any = false;
+  for (size_t q = 0; q < m.quotes.size(); ++q) {
+    const QuoteLine &now = m.quotes[q], &then = beforeQuotes[q];
+    // Bitwise, so that a NaN price compares equal to itself.
+    auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    changed[q] = !same(now.VRPRECUNIAP, then.VRPRECUNIAP) || !same(now.PRECOECON, then.PRECOECON) ||
+                 !same(now.PRECOECONPI, then.PRECOECONPI);
+    any = any || changed[q];
+  }
+  if (!any) return before;
   DataPacket::Body b = before.body();
-  const QuoteLine& q = m.quotes[static_cast<size_t>(quote)];
-  const std::pair<const char*, double> prices[] = {{"VRPRECUNIAP", q.VRPRECUNIAP},
-                                                   {"VRPRECECOAP", q.PRECOECON},
-                                                   {"VRPRECONPIAP", q.PRECOECONPI}};
-  std::vector<std::pair<size_t, double>> cols;
-  for (const auto& [name, value] : prices) {
+  const std::pair<const char*, double QuoteLine::*> prices[] = {
+      {"VRPRECUNIAP", &QuoteLine::VRPRECUNIAP},
+      {"VRPRECECOAP", &QuoteLine::PRECOECON},
+      {"VRPRECONPIAP", &QuoteLine::PRECOECONPI}};
+  std::vector<std::pair<size_t, double QuoteLine::*>> cols;
+  for (const auto& [name, field] : prices) {
     int c = before.FieldIndex(name);
-    if (c >= 0) cols.push_back({static_cast<size_t>(c), value});
+    if (c >= 0) cols.push_back({static_cast<size_t>(c), field});
   }
   for (size_t i = 0; i < m.items.size(); ++i) {
-    if (m.items[i].quote != quote) continue;
-    for (const auto& [c, value] : cols) b.columns[c].numbers[i] = value;
+    const auto q = static_cast<size_t>(m.items[i].quote);
+    if (!changed[q]) continue;
+    for (const auto& [c, field] : cols) b.columns[c].numbers[i] = m.quotes[q].*field;
   }
   return DataPacket::FromBody(std::move(b));
 }

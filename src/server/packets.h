@@ -47,8 +47,10 @@ DataPacket ItmApurPrecPacket(const TallyModel& m);
 DataPacket DadosPacket(const TallyModel& m);
 DataPacket ParaSupriPacket(const CentreParams& c);
 
-// A delivery packet (cdsDados, the price items) of the version before a price
-// edit, with the prices of quotation line `quote` rewritten as `m` holds them.
-DataPacket RepricedPacket(const DataPacket& before, const TallyModel& m, int32_t quote);
+// A delivery packet (cdsDados, the price items) built from the same delivery
+// rows as `m` when the quotation lines were `beforeQuotes`, with the prices of
+// the lines that differ rewritten as `m` holds them; `before` itself when none do.
+DataPacket RepricedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
+                          const TallyModel& m);
 
 }  // namespace apura::server

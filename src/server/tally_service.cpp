@@ -299,24 +299,40 @@ DataPacket InconsistentPacket(const std::vector<std::pair<const AfRecord*, Limit
 std::shared_ptr<TallyModel> NextVersion(const TallyModel& m) {
   auto next = std::make_shared<TallyModel>(m);
   next->header.version = m.header.version + 1;
-  next->prior.reset();
-  next->repriced = -1;
   return next;
 }
 
 // A packet of one version of a tally, built by its first reader and shared by
-// the others. After a price edit the delivery packets, which are large and
-// change only in the edited line's prices, come from the prior version's.
+// the others. The delivery packets, which are large and after a price edit
+// differ only in the edited lines' prices, come from the newest one built for
+// the same delivery rows when there is one.
 DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
                    DataPacket (*build)(const TallyModel&)) {
   return *m.derived.Get<DataPacket>(slot, [&] {
-    if (m.repriced >= 0 && (slot == DerivedCache::Dados || slot == DerivedCache::ItmApurPrec)) {
-      if (auto prior = m.prior.lock()) {
-        if (auto before = prior->derived.Peek<DataPacket>(slot))
-          return RepricedPacket(*before, m, m.repriced);
+    if (slot != DerivedCache::Dados && slot != DerivedCache::ItmApurPrec) return build(m);
+    BuiltPackets& built = *m.built;
+    BuiltPackets::Entry& entry = slot == DerivedCache::Dados ? built.dados : built.itmApurPrec;
+    DataPacket before;
+    SharedList<QuoteLine> beforeQuotes;
+    {
+      std::lock_guard lock(built.mutex);
+      if (!entry.packet.empty() && m.items.Is(entry.items) && m.requests.Is(entry.requests) &&
+          m.products.Is(entry.products) && entry.quotes.size() == m.quotes.size()) {
+        before = entry.packet;
+        beforeQuotes = entry.quotes;
       }
     }
-    return build(m);
+    DataPacket packet = before.empty() ? build(m) : RepricedPacket(before, beforeQuotes, m);
+    std::lock_guard lock(built.mutex);
+    if (m.header.version >= entry.version) {
+      entry.packet = packet;
+      entry.version = m.header.version;
+      entry.items = m.items.Id();
+      entry.requests = m.requests.Id();
+      entry.products = m.products.Id();
+      entry.quotes = m.quotes;
+    }
+    return packet;
   });
 }
 
@@ -375,9 +391,14 @@ std::shared_ptr<const TallyModel> TallyService::Cached(IStorageSession& s, const
   std::unique_lock lock(mutex_);
   Touch(h.number, released.models);
   for (;;) {
+    // A kept model newer than the caller's snapshot is committed too (models
+    // are kept only after their commit): a reader whose snapshot began before
+    // a write is answered as if it had begun after, instead of loading an old
+    // version again. A writer's snapshot is never older than what is kept.
     auto it = cache_.find(h.number);
-    if (it != cache_.end() && it->second->header.version == h.version &&
-        it->second->header.effectuated == h.effectuated) {
+    if (it != cache_.end() && (it->second->header.version > h.version ||
+                               (it->second->header.version == h.version &&
+                                it->second->header.effectuated == h.effectuated))) {
       return it->second;
     }
     if (!loading_.count(key)) break;
@@ -621,8 +642,6 @@ std::shared_ptr<const TallyModel> TallyService::WithPrices(
   q.VRPRECUNIAP = unitPrice;
   q.PRECOECON = e.econ;
   q.PRECOECONPI = e.econPi;
-  next->prior = m;
-  next->repriced = quote;
   return next;
 }
 
@@ -764,18 +783,21 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   auto s = storage_.OpenSession();
   // The plan is made on a snapshot, so the write lock is held only to store it;
   // a write that commits in between has it made again, under the lock.
+  // The snapshot's version, not the model's, says what the plan holds for: the
+  // kept model may be newer than the snapshot the stored AFs were read in.
   std::optional<EffectuationPlan> plan;
+  TallyHeader planned;
   {
     Transaction read(*s, false);
-    TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
-    plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
+    planned = RequireTally(*s, rq.centre, rq.tally);
+    plan = PlanEffectuation(Cached(*s, planned), rq, s->Afs(rq.tally));
     read.Commit();
   }
   Transaction tx(*s, true);
   {
     TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
-    const TallyHeader& planned = plan->model->header;
-    if (h.version != planned.version || h.effectuated != planned.effectuated)
+    if (h.version != planned.version || h.effectuated != planned.effectuated ||
+        plan->model->header.version != h.version)
       plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
   }
   EffectuationPlan& p = *plan;

@@ -248,7 +248,8 @@ TEST_F(ConcurrencyTest, ATallyNobodyReadsForTheIdleTimeIsLetGoAndLoadedAgainWhen
   service_->Import(other);
   auto own = OpenAnotherStorage();
   int loads = 0;
-  HookedStorage counting(*own, [&](const char* call) { loads += std::string(call) == "LoadTally"; });
+  HookedStorage counting(*own,
+                         [&](const char* call) { loads += std::string(call) == "LoadTally"; });
   auto now = std::chrono::steady_clock::now();
   TallyService server(counting, std::chrono::minutes(15), [&] { return now; });
   server.Model("0001", "77");

@@ -675,6 +675,18 @@ TEST_F(EffectuationTest, AfterEveryWriteTheKeptTallyAnswersWhatStorageHolds) {
   EXPECT_EQ(after->header.version, before->header.version + 1);
   EXPECT_TRUE(after->items.SameAs(before->items));
   EXPECT_FALSE(after->quotes.SameAs(before->quotes));
+  // Edits of two lines that nobody reads in between, and one that changes no price.
+  auto price = [&](const char* supplier, double value) {
+    Call("AtuaPrecEco",
+         {ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")), ByVal(Value(supplier)),
+          ByVal(Value("M1")), ByVal(Value("001")), ByVal(Value(value)), ByVal(Value("77"))});
+  };
+  price("F1", 10.25);
+  price("F2", 9.75);
+  same("two price edits read together");
+  const DataPacket unchanged = Get("GetDados");
+  price("F2", 9.75);
+  EXPECT_EQ(&Get("GetDados").body(), &unchanged.body()) << "the same prices, the same packet";
 
   Value changes = Choose({{"F2", "0101", d5_}, {"F1", "0103", d5_}});
   ASSERT_EQ(Call("Gera_AF", GeraArgs(changes)).AsArray()[1].ToText(), kSuccess);
