@@ -689,6 +689,9 @@ struct EffectuationPlan {
   std::vector<Limits> inconsistentLimits;
   std::vector<size_t> keptRows;  // delivery rows of the kept AFs
   bool overBudget = false;
+  // The model of the version the effectuation commits, but for its state; made
+  // with the plan, so that callers waiting for that version don't wait for it.
+  std::shared_ptr<TallyModel> next;
 
   const Item& item(size_t i) const {
     if (changed.empty()) return model->items[i];
@@ -770,6 +773,11 @@ EffectuationPlan PlanEffectuation(std::shared_ptr<const TallyModel> model, const
       p.keptRows.insert(p.keptRows.end(), rows.begin(), rows.end());
     }
   }
+  p.next = NextVersion(m);
+  if (!p.changed.empty()) {
+    std::vector<Item>& items = p.next->items.Edit();
+    for (auto& [i, it] : p.changed) items[i] = it;
+  }
   return p;
 }
 
@@ -809,13 +817,8 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   auto commit = [&](bool effectuated) {
     Publication pub(*this, rq.tally, m->header.version + 1);
     tx.Commit();
-    auto next = NextVersion(*m);
-    if (!p.changed.empty()) {
-      std::vector<Item>& items = next->items.Edit();
-      for (auto& [i, it] : p.changed) items[i] = it;
-    }
-    if (effectuated) next->header.effectuated = true;
-    pub.Keep(std::move(next));
+    if (effectuated) p.next->header.effectuated = true;
+    pub.Keep(std::move(p.next));
   };
 
   std::string earlierList;
