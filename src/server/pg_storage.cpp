@@ -912,6 +912,9 @@ void PgSession::ImportTally(const TallyDocument& doc) {
     }
   }
   copy.Finish();
+  // The planner's statistics still describe the tables before the load; with
+  // them a write of a thousand rows of a tally this size scans the whole table.
+  Exec(c_, "ANALYZE cotacao, solicitacao, item_apuracao");
 }
 
 bool IsPostgresAddress(const std::string& db) {
