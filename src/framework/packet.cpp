@@ -1,6 +1,7 @@
 #include "framework/packet.h"
 #include "framework/names.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <unordered_map>
@@ -105,10 +106,19 @@ DataPacket DataPacket::FromBody(Body body) {
         bad("dictionary offsets do not span its bytes");
       for (size_t k = 1; k < c.dictOffsets.size(); ++k)
         if (c.dictOffsets[k] < c.dictOffsets[k - 1]) bad("dictionary offsets go backwards");
+      // The bounds first, in a loop the compiler can vectorise: packets of
+      // half a million rows pass here on every load and every derived copy.
       const auto dictSize = static_cast<int64_t>(c.DictSize());
-      for (int32_t code : c.codes)
-        if (code < -1 || code >= dictSize)
-          bad("text code " + std::to_string(code) + " outside its dictionary");
+      int32_t lo = -1, hi = -1;
+      for (int32_t code : c.codes) {
+        lo = std::min(lo, code);
+        hi = std::max(hi, code);
+      }
+      if (lo < -1 || hi >= dictSize) {
+        for (int32_t code : c.codes)
+          if (code < -1 || code >= dictSize)
+            bad("text code " + std::to_string(code) + " outside its dictionary");
+      }
     } else {
       if (c.numbers.size() != n)
         bad("has " + std::to_string(c.numbers.size()) + " rows, expected " + std::to_string(n));
