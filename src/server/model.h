@@ -154,14 +154,6 @@ class DerivedCache {
     return *this;
   }
 
-  // The value in the slot when built already, else null; never builds.
-  template <class T>
-  std::shared_ptr<const T> Peek(Slot slot) const {
-    Entry& e = *entries_[slot];
-    std::lock_guard lock(e.mutex);
-    return std::static_pointer_cast<const T>(e.value);
-  }
-
   // The value in the slot, built by `build` (returning T) by the first caller;
   // callers at the same time wait for that one build. A build that throws
   // leaves the slot empty for the next caller.
