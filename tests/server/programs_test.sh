@@ -25,6 +25,12 @@ grep -q "bad.json: JSON line" "$dir/err" || fail "bad JSON error does not say wh
 # Options that are not numbers are refused, not read as something else.
 if "$server" --db "$dir/x.db" --demo-rows abc 2>"$dir/err"; then fail "--demo-rows abc accepted"; fi
 grep -q "demo-rows" "$dir/err" || fail "--demo-rows refusal does not name the option"
+for idle in abc -1 ""; do
+  if "$server" --db "$dir/x.db" --keep-idle-minutes "$idle" 2>"$dir/err"; then
+    fail "--keep-idle-minutes '$idle' accepted"
+  fi
+  grep -q "keep-idle-minutes" "$dir/err" || fail "--keep-idle-minutes refusal does not name the option"
+done
 for t in inf 1e30 abc 0; do
   if "$call" --timeout "$t" 127.0.0.1:1 Cmp.rdmCompras GetParamCmp 2>"$dir/err"; then
     fail "--timeout $t accepted"
