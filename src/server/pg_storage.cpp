@@ -912,8 +912,8 @@ void PgSession::ImportTally(const TallyDocument& doc) {
     }
   }
   copy.Finish();
-  // The planner's statistics still describe the tables before the load; with
-  // them a write of a thousand rows of a tally this size scans the whole table.
+  // Until autovacuum gets to them, the planner's statistics describe the tables
+  // before the load; the writes that follow an import are planned for its size.
   Exec(c_, "ANALYZE cotacao, solicitacao, item_apuracao");
 }
 
