@@ -570,11 +570,14 @@ class PgSession : public IStorageSession {
     return m;
   }
 
+  // Rows cleared already are left alone: most of a tally's rows are, and
+  // rewriting them all is most of a tally's first choice on a large one.
   void ClearSelections(const std::string& tally) override {
     Exec(c_,
          "UPDATE item_apuracao i SET IDITMSELAPUR = 'N', IDMOTIVPRESC = '', "
          "QTACOMP = r.QTSOLACOMP FROM solicitacao r "
-         "WHERE r.ID = i.ID_SOLICITACAO AND i.NRSEQAPUR = $1",
+         "WHERE r.ID = i.ID_SOLICITACAO AND i.NRSEQAPUR = $1 AND (i.IDITMSELAPUR <> 'N' "
+         "OR i.IDMOTIVPRESC <> '' OR i.QTACOMP IS DISTINCT FROM r.QTSOLACOMP)",
          {P(tally)});
   }
 

@@ -431,11 +431,14 @@ class SqliteSession : public IStorageSession {
     return m;
   }
 
+  // Rows cleared already are left alone: most of a tally's rows are.
   void ClearSelections(const std::string& tally) override {
-    sql::Stmt s(*db_,
-                "UPDATE item_apuracao SET IDITMSELAPUR = 'N', IDMOTIVPRESC = '', "
-                "QTACOMP = (SELECT QTSOLACOMP FROM solicitacao r WHERE r.ID = ID_SOLICITACAO) "
-                "WHERE NRSEQAPUR = ?");
+    sql::Stmt s(
+        *db_,
+        "UPDATE item_apuracao SET IDITMSELAPUR = 'N', IDMOTIVPRESC = '', "
+        "QTACOMP = (SELECT QTSOLACOMP FROM solicitacao r WHERE r.ID = ID_SOLICITACAO) "
+        "WHERE NRSEQAPUR = ? AND (IDITMSELAPUR <> 'N' OR IDMOTIVPRESC <> '' OR "
+        "QTACOMP IS NOT (SELECT QTSOLACOMP FROM solicitacao r WHERE r.ID = ID_SOLICITACAO))");
     s.Bind(1, tally).Run();
   }
 

@@ -697,6 +697,10 @@ TEST_F(EffectuationTest, AfterEveryWriteTheKeptTallyAnswersWhatStorageHolds) {
   same("ExcluiAF");
   ASSERT_EQ(Call("Gera_AF", GeraArgs(Value())).AsArray()[1].ToText(), kSuccess);
   same("Gera_AF without changes");
+  // A new tally over the buyer's own choices and edited prices clears them first.
+  Call("ExcluiAF", {ByVal(Value("0101")), ByRef(Value("77"))});
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  same("MelhorCotacao over manual choices");
 }
 
 // Readers of one version share one packet: a large tally is built and held
