@@ -705,6 +705,11 @@ class PgSession : public IStorageSession {
     return static_cast<int>(r.Affected());
   }
 
+  bool HasAfs(const std::string& tally) override {
+    return Exec(c_, "SELECT 1 FROM autorizacao WHERE NRSEQAPUR = $1 LIMIT 1", {P(tally)}).Rows() >
+           0;
+  }
+
   std::vector<AfRecord> Afs(const std::string& tally) override {
     std::vector<AfRecord> out;
     Result h = Exec(c_,

@@ -559,6 +559,12 @@ class SqliteSession : public IStorageSession {
     return sqlite3_changes(db_->get());
   }
 
+  bool HasAfs(const std::string& tally) override {
+    sql::Stmt s(*db_, "SELECT 1 FROM autorizacao WHERE NRSEQAPUR = ? LIMIT 1");
+    s.Bind(1, tally);
+    return s.Step();
+  }
+
   std::vector<AfRecord> Afs(const std::string& tally) override {
     std::vector<AfRecord> out;
     sql::Stmt h(*db_,

@@ -44,6 +44,8 @@ class IStorageSession {
   // The AFs of the tally launched from the branch, with their items.
   virtual int DeleteAfs(const std::string& tally, const std::string& branch) = 0;
   virtual std::vector<AfRecord> Afs(const std::string& tally) = 0;
+  // Whether any AF of the tally is stored, without reading them.
+  virtual bool HasAfs(const std::string& tally) { return !Afs(tally).empty(); }
 
   // Master data is merged (inserted or replaced); the tally must be new.
   virtual void ImportTally(const TallyDocument& doc) = 0;

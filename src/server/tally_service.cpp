@@ -655,7 +655,7 @@ void TallyService::ExcluiAF(const std::string& branch, const std::string& tally)
   // Only the AFs this branch launched for this tally; another branch's stay,
   // and with them the tally's effectuated state.
   s->DeleteAfs(tally, branch);
-  const bool left = !s->Afs(tally).empty();
+  const bool left = s->HasAfs(tally);
   if (!left) s->SetEffectuated(tally, false, 0);
   s->BumpVersion(tally);
   Publication pub(*this, tally, h->version + 1);
