@@ -389,12 +389,12 @@ DataPacket DadosPacket(const TallyModel& m) {
 
 DataPacket RepricedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
                           const TallyModel& m) {
+  // Bitwise, so that a NaN price compares equal to itself.
+  auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
   std::vector<char> changed(m.quotes.size(), 0);
   bool any = false;
   for (size_t q = 0; q < m.quotes.size(); ++q) {
     const QuoteLine &now = m.quotes[q], &then = beforeQuotes[q];
-    // Bitwise, so that a NaN price compares equal to itself.
-    auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     changed[q] = !same(now.VRPRECUNIAP, then.VRPRECUNIAP) || !same(now.PRECOECON, then.PRECOECON) ||
                  !same(now.PRECOECONPI, then.PRECOECONPI);
     any = any || changed[q];

@@ -617,24 +617,23 @@ class PgSession : public IStorageSession {
     Exec(c_, "UPDATE apuracao SET NRVERSAO = NRVERSAO + 1 WHERE NRSEQAPUR = $1", {P(tally)});
   }
 
-  std::string NextAfNumber() override {
+  std::string NextAfNumber() override { return std::to_string(ReserveAfNumbers(1)); }
+
+  // The first of `n` consecutive AF numbers, taken in one statement.
+  int64_t ReserveAfNumbers(int64_t n) {
     Result r = Exec(c_,
-                    "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', 1) "
-                    "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = sequencia.VRATUAL + 1 "
-                    "RETURNING VRATUAL");
-    return std::to_string(r.Int(0, 0));
+                    "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', $1) "
+                    "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = sequencia.VRATUAL + $1 "
+                    "RETURNING VRATUAL",
+                    {P(n)});
+    return r.Int(0, 0) - n + 1;
   }
 
   void InsertAf(const AfRecord& af) override { StoreAfs({&af}); }
 
   void InsertAfs(std::vector<AfRecord>& afs) override {
     if (afs.empty()) return;
-    Result r = Exec(c_,
-                    "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', $1) "
-                    "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = sequencia.VRATUAL + $1 "
-                    "RETURNING VRATUAL",
-                    {P(static_cast<int64_t>(afs.size()))});
-    int64_t next = r.Int(0, 0) - static_cast<int64_t>(afs.size()) + 1;
+    int64_t next = ReserveAfNumbers(static_cast<int64_t>(afs.size()));
     std::vector<const AfRecord*> all;
     for (AfRecord& af : afs) {
       af.number = std::to_string(next++);

@@ -478,13 +478,19 @@ class SqliteSession : public IStorageSession {
     s.Bind(1, tally).Run();
   }
 
-  std::string NextAfNumber() override {
-    db_->Exec(
-        "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', 1) "
-        "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = VRATUAL + 1");
-    sql::Stmt s(*db_, "SELECT VRATUAL FROM sequencia WHERE NMSEQUENCIA = 'AF'");
-    s.Step();
-    return std::to_string(s.Int(0));
+  std::string NextAfNumber() override { return std::to_string(ReserveAfNumbers(1)); }
+
+  // The first of `n` consecutive AF numbers, taken in one statement.
+  int64_t ReserveAfNumbers(int64_t n) {
+    sql::Stmt seq(*db_,
+                  "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', ?) "
+                  "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = VRATUAL + excluded.VRATUAL "
+                  "RETURNING VRATUAL");
+    seq.Bind(1, n);
+    if (!seq.Step()) throw std::runtime_error("SQL failed: no AF number returned");
+    const int64_t last = seq.Int(0);
+    seq.Reset();
+    return last - n + 1;
   }
 
   void InsertAf(const AfRecord& af) override {
@@ -496,15 +502,7 @@ class SqliteSession : public IStorageSession {
   // prepared once however many AFs and lines there are.
   void InsertAfs(std::vector<AfRecord>& afs) override {
     if (afs.empty()) return;
-    sql::Stmt seq(*db_,
-                  "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', ?) "
-                  "ON CONFLICT (NMSEQUENCIA) DO UPDATE SET VRATUAL = VRATUAL + excluded.VRATUAL "
-                  "RETURNING VRATUAL");
-    const auto n = static_cast<int64_t>(afs.size());
-    seq.Bind(1, n);
-    if (!seq.Step()) throw std::runtime_error("SQL failed: no AF number returned");
-    int64_t next = seq.Int(0) - n + 1;
-    seq.Reset();
+    int64_t next = ReserveAfNumbers(static_cast<int64_t>(afs.size()));
     for (AfRecord& af : afs) af.number = std::to_string(next++);
     StoreAfs(afs);
   }

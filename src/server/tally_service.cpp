@@ -804,8 +804,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   Transaction tx(*s, true);
   {
     TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
-    if (h.version != planned.version || h.effectuated != planned.effectuated ||
-        plan->model->header.version != h.version)
+    if (h.version != planned.version || h.effectuated != planned.effectuated)
       plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
   }
   EffectuationPlan& p = *plan;

@@ -224,15 +224,7 @@ TEST_F(ConcurrencyTest, AnEffectuationOrdersAtThePricesOfAWriteThatCommitsWhileI
     service_->AtuaPrecEco("0001", "N1", "C1", "F1", "M1", "001", 11, "77");
   });
   TallyService server(racing);
-  GeraAfRequest rq;
-  rq.buyer = "COMP01";
-  rq.processingDate = DateTime::FromDate(2026, 12, 10);
-  rq.centre = "0001";
-  rq.tally = "77";
-  rq.branch = "0101";
-  rq.blockAf = "N";
-  rq.texts.success = "ok";
-  ValueArray out = server.Gera_AF(rq);
+  ValueArray out = server.Gera_AF(SmallTallyEffectuation());
   ASSERT_TRUE(edited);
   EXPECT_EQ(out[1].ToText(), "ok");
   auto afs = OpenAnotherStorage()->OpenSession()->Afs("77");

@@ -73,17 +73,7 @@ class CrashTest : public ServerTest {
     return seen;
   }
 
-  static GeraAfRequest Effectuation() {
-    GeraAfRequest rq;
-    rq.buyer = "COMP01";
-    rq.processingDate = DateTime::FromDate(2026, 12, 10);
-    rq.centre = "0001";
-    rq.tally = "77";
-    rq.branch = "0101";
-    rq.blockAf = "N";
-    rq.texts.success = "ok";
-    return rq;
-  }
+  static GeraAfRequest Effectuation() { return SmallTallyEffectuation(); }
 };
 
 TEST_F(CrashTest, AnEffectuationAndItsUndoingAreWholeOrAbsentAfterAKill) {

@@ -45,6 +45,19 @@ inline TallyDocument SmallTally(const std::string& number = "77",
   return d;
 }
 
+// Gera_AF of SmallTally's tally by its buyer from branch 0101, unblocked.
+inline GeraAfRequest SmallTallyEffectuation(const std::string& success = "ok") {
+  GeraAfRequest rq;
+  rq.buyer = "COMP01";
+  rq.processingDate = DateTime::FromDate(2026, 12, 10);
+  rq.centre = "0001";
+  rq.tally = "77";
+  rq.branch = "0101";
+  rq.blockAf = "N";
+  rq.texts.success = success;
+  return rq;
+}
+
 inline QuoteDoc& AddQuote(TallyDocument& d, const std::string& product,
                           const std::string& collection, const std::string& supplier,
                           const std::string& brand, double price,

@@ -38,15 +38,7 @@ class SeveralServersTest : public ::testing::Test {
     if (cluster_) cluster_->DropDatabase(db_);
   }
   static GeraAfRequest Effectuation() {
-    GeraAfRequest rq;
-    rq.buyer = "COMP01";
-    rq.processingDate = DateTime::FromDate(2026, 12, 10);
-    rq.centre = "0001";
-    rq.tally = "77";
-    rq.branch = "0101";
-    rq.blockAf = "N";
-    rq.texts.success = "AF(s) efetivadas com sucesso.";
-    return rq;
+    return SmallTallyEffectuation("AF(s) efetivadas com sucesso.");
   }
   static size_t Selected(const TallyModel& m) {
     size_t n = 0;
