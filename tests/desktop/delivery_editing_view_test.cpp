@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "demo_host.h"
 #include "desktop/demo.h"
 #include "desktop/form_view.h"
 #include "desktop/grid_view.h"
@@ -65,16 +66,7 @@ DeliveryEditingViewTest::~DeliveryEditingViewTest() = default;
 
 void DeliveryEditingViewTest::initTestCase() {
   QVERIFY(dir_.isValid());
-  CurrentFormat().decimalSeparator = ',';
-  CurrentFormat().thousandSeparator = '.';
-  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
-  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
-  rpc::SetClientSessionToken(demo_->SessionToken());
-  HostSettings settings;
-  settings.decimalSeparator = ',';
-  settings.shortDateFormat = "dd/mm/yyyy";
-  settings.activeModule = 34;
-  demo_->Configure(settings);
+  HostSettings settings = StartDemoHost(dir_, demo_);
   {
     // The best quotations chosen, as after the buyer's first tally; the
     // demo's server reads the change from the shared database file.
@@ -83,10 +75,6 @@ void DeliveryEditingViewTest::initTestCase() {
     const std::vector<std::string> launch = demo_->LaunchValues();
     service.MelhorCotacao(launch[0], launch[5], "PRQ", "F");
   }
-  SetDefaultDatabase(std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath()));
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
-  });
   host_ = std::make_unique<QtHost>(settings);
   loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
   host_->SetModuleLoader(loader_.get());
@@ -106,9 +94,7 @@ void DeliveryEditingViewTest::cleanupTestCase() {
   window_.reset();
   Application().DestroyForms();
   host_.reset();
-  SetDefaultDatabase(nullptr);
-  SetDefaultTransportFactory(nullptr);
-  demo_.reset();
+  StopDemoHost(demo_);
 }
 
 GridView* DeliveryEditingViewTest::Grid(const char* name) const {

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "demo_host.h"
 #include "desktop/demo.h"
 #include "desktop/form_view.h"
 #include "desktop/grid_view.h"
@@ -74,21 +75,7 @@ EffectuationViewTest::~EffectuationViewTest() = default;
 
 void EffectuationViewTest::initTestCase() {
   QVERIFY(dir_.isValid());
-  CurrentFormat().decimalSeparator = ',';
-  CurrentFormat().thousandSeparator = '.';
-  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
-  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
-  rpc::SetClientSessionToken(demo_->SessionToken());
-  HostSettings settings;
-  settings.decimalSeparator = ',';
-  settings.shortDateFormat = "dd/mm/yyyy";
-  settings.activeModule = 34;
-  demo_->Configure(settings);
-  auto local = std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath());
-  SetDefaultDatabase(local);
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
-  });
+  HostSettings settings = StartDemoHost(dir_, demo_);
   launch_ = *settings.launchValues;
 
   // The best quotations chosen on the server, as after the buyer's tally.
@@ -115,9 +102,7 @@ void EffectuationViewTest::cleanupTestCase() {
   window_.reset();
   Application().DestroyForms();
   host_.reset();
-  SetDefaultDatabase(nullptr);
-  SetDefaultTransportFactory(nullptr);
-  demo_.reset();
+  StopDemoHost(demo_);
 }
 
 void EffectuationViewTest::efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNewAfs() {

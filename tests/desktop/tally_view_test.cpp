@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "demo_host.h"
 #include "desktop/demo.h"
 #include "desktop/form_view.h"
 #include "desktop/grid_view.h"
@@ -84,21 +85,8 @@ TallyViewTest::~TallyViewTest() = default;
 
 void TallyViewTest::initTestCase() {
   QVERIFY(dir_.isValid());
-  CurrentFormat().decimalSeparator = ',';
-  CurrentFormat().thousandSeparator = '.';
-  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
-  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
-  rpc::SetClientSessionToken(demo_->SessionToken());
-  HostSettings settings;
-  settings.decimalSeparator = ',';
-  settings.shortDateFormat = "dd/mm/yyyy";
-  settings.activeModule = 34;
+  HostSettings settings = StartDemoHost(dir_, demo_);
   settings.screenHeight = 480;
-  demo_->Configure(settings);
-  SetDefaultDatabase(std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath()));
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
-  });
   host_ = std::make_unique<QtHost>(settings);
   loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
   host_->SetModuleLoader(loader_.get());
@@ -118,9 +106,7 @@ void TallyViewTest::cleanupTestCase() {
   window_.reset();
   Application().DestroyForms();
   host_.reset();
-  SetDefaultDatabase(nullptr);
-  SetDefaultTransportFactory(nullptr);
-  demo_.reset();
+  StopDemoHost(demo_);
 }
 
 GridView* TallyViewTest::Grid(const char* name) const {

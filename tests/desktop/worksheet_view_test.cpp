@@ -11,6 +11,7 @@
 #include <QTest>
 #include <set>
 
+#include "demo_host.h"
 #include "desktop/demo.h"
 #include "desktop/form_view.h"
 #include "desktop/grid_view.h"
@@ -59,22 +60,8 @@ WorksheetViewTest::~WorksheetViewTest() = default;
 
 void WorksheetViewTest::initTestCase() {
   QVERIFY(dir_.isValid());
-  CurrentFormat().decimalSeparator = ',';
-  CurrentFormat().thousandSeparator = '.';
-  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
-  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
-  HostSettings settings;
-  settings.decimalSeparator = ',';
-  settings.shortDateFormat = "dd/mm/yyyy";
-  settings.activeModule = 34;
+  HostSettings settings = StartDemoHost(dir_, demo_);
   settings.screenHeight = 480;
-  demo_->Configure(settings);
-  rpc::SetClientSessionToken(demo_->SessionToken());
-  auto local = std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath());
-  SetDefaultDatabase(local);
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
-  });
   host_ = std::make_unique<QtHost>(settings);
   loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
   host_->SetModuleLoader(loader_.get());
@@ -97,9 +84,7 @@ void WorksheetViewTest::cleanupTestCase() {
   window_.reset();
   Application().DestroyForms();
   host_.reset();
-  SetDefaultDatabase(nullptr);
-  SetDefaultTransportFactory(nullptr);
-  demo_.reset();
+  StopDemoHost(demo_);
 }
 
 GridView* WorksheetViewTest::Grid(const char* name) const {
