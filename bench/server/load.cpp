@@ -3,7 +3,13 @@
 // failures and p50/p99 per method, and the server's peak memory.
 //
 //   bench_server_load [--rows N] [--seconds S] [--db postgresql://...]
-//                     [--readers N] [--writers N] [--server PATH]
+//                     [--readers N] [--writers N] [--think-ms T] [--server PATH]
+//
+// Without --think-ms every client calls again as soon as it has its answer: the
+// server is saturated, and a call's time is mostly its turn among the others.
+// With it, each client pauses a random time of mean T between calls, as a buyer
+// reading the screen would; the figures then say what a call costs under a
+// team's load rather than how long the queue is.
 //
 // Without --db the server gets a fresh SQLite file in a temporary folder. The
 // smoke run of every benchmark program (--benchmark_list_tests / _filter) runs the
@@ -47,6 +53,27 @@ struct Options {
   double seconds = 40;
   std::string db, server;
   int readers = 12, writers = 4;
+  double thinkMs = 0;
+};
+
+// A buyer's pause between two calls: exponential around the mean, so that the
+// clients do not fall into step with one another.
+class Pause {
+ public:
+  Pause(double meanMs, unsigned seed) : mean_(meanMs), rng_(seed) {}
+  void operator()(const std::atomic<bool>& stop) {
+    if (!(mean_ > 0)) return;
+    auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double, std::milli>(
+                                        std::exponential_distribution<double>(1 / mean_)(rng_)));
+    while (!stop && Clock::now() < until)
+      std::this_thread::sleep_for(
+          std::min<Clock::duration>(std::chrono::milliseconds(50), until - Clock::now()));
+  }
+
+ private:
+  double mean_;
+  std::mt19937 rng_;
 };
 
 struct Stats {
@@ -230,7 +257,8 @@ double Percentile(std::vector<double> v, double p) {
 int Usage(const char* why) {
   if (why) std::cerr << "bench_server_load: " << why << "\n";
   std::cerr << "usage: bench_server_load [--rows N] [--seconds S] [--db postgresql://...]\n"
-               "                         [--readers N] [--writers N] [--server PATH]\n";
+               "                         [--readers N] [--writers N] [--think-ms T]\n"
+               "                         [--server PATH]\n";
   return 2;
 }
 
@@ -266,14 +294,19 @@ int main(int argc, char** argv) {
       o.readers = std::atoi(value().c_str());
     } else if (a == "--writers") {
       o.writers = std::atoi(value().c_str());
+    } else if (a == "--think-ms") {
+      o.thinkMs = std::strtod(value().c_str(), nullptr);
     } else if (a == "--server") {
       o.server = value();
     } else {
       return Usage(("unknown option " + a).c_str());
     }
   }
-  if (o.rows == 0 || !(o.seconds > 0) || o.seconds > 3600 || o.readers < 0 || o.writers < 0) {
-    return Usage("--rows, --seconds (at most 3600), --readers and --writers take positive numbers");
+  if (o.rows == 0 || !(o.seconds > 0) || o.seconds > 3600 || o.readers < 0 || o.writers < 0 ||
+      !(o.thinkMs >= 0) || o.thinkMs > 600000) {
+    return Usage(
+        "--rows, --seconds (at most 3600), --readers, --writers and --think-ms (at most 600000) "
+        "take positive numbers");
   }
   apura::rpc::TuneAllocatorForLargePackets();
 
@@ -294,7 +327,11 @@ int main(int argc, char** argv) {
     ServerProcess server(o, db, operatorsDb);
     std::cout << "server " << server.address() << " on " << (o.db.empty() ? "SQLite" : "PostgreSQL")
               << ", " << o.rows << " rows, ready in "
-              << std::chrono::duration<double>(Clock::now() - loadStart).count() << " s\n";
+              << std::chrono::duration<double>(Clock::now() - loadStart).count() << " s; "
+              << o.readers << " readers, " << o.writers << " price writers, 1 effectuation writer, "
+              << (o.thinkMs > 0 ? "pausing " + std::to_string(static_cast<int>(o.thinkMs)) +
+                                      " ms on average between calls\n"
+                                : "calling back to back\n");
 
     if (server.password().empty())
       throw std::runtime_error("apura-server printed no demo operator's password");
@@ -344,8 +381,10 @@ int main(int argc, char** argv) {
     for (int r = 0; r < o.readers; ++r) {
       clients.emplace_back([&, r] {
         auto t = Connect(server.address());
+        Pause pause(o.thinkMs, static_cast<unsigned>(100 + r));
         for (int k = r; !stop; ++k) {
           Timed(*t, loaded, k % 2 ? "GetItmApurPrec" : "GetDados", tally);
+          pause(stop);
         }
       });
     }
@@ -353,6 +392,7 @@ int main(int argc, char** argv) {
       clients.emplace_back([&, w] {
         auto t = Connect(server.address());
         std::mt19937 rng(static_cast<unsigned>(w + 1));
+        Pause pause(o.thinkMs, static_cast<unsigned>(200 + w));
         while (!stop) {
           const QuoteKey& q = quotes[rng() % quotes.size()];
           double price =
@@ -361,14 +401,18 @@ int main(int argc, char** argv) {
                 {ByVal(Value("0001")), ByVal(Value(q.product)), ByVal(Value(q.collection)),
                  ByVal(Value(q.supplier)), ByVal(Value(q.brand)), ByVal(Value(q.region)),
                  ByVal(Value(price)), ByVal(Value("1234"))});
+          pause(stop);
         }
       });
     }
     clients.emplace_back([&] {
       auto t = Connect(server.address());
+      Pause pause(o.thinkMs, 300);
       for (int k = 0; !stop; ++k) {
         Timed(*t, loaded, "Gera_AF", GeraArgs(changes[k % 2]));
+        pause(stop);
         Timed(*t, loaded, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
+        pause(stop);
       }
     });
     auto runStart = Clock::now();

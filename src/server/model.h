@@ -180,7 +180,8 @@ struct TallyHeader {
   std::string number, centre, buyer;
   DateTime start, end;
   bool effectuated = false;
-  int64_t version = 0;  // raised by every write to the tally
+  int64_t version = 0;        // raised by every write to the tally
+  int64_t choiceVersion = 0;  // raised by those that change choices (Change::Choices)
 };
 
 struct ProductInfo {  // a negotiated product with its stock product

@@ -69,7 +69,8 @@ CREATE TABLE IF NOT EXISTS apuracao (
   DTFINAL      DOUBLE PRECISION NOT NULL,
   IDEFETIVADA  TEXT NOT NULL DEFAULT 'N',
   DTEFETIVACAO DOUBLE PRECISION,
-  NRVERSAO     BIGINT NOT NULL DEFAULT 0);
+  NRVERSAO     BIGINT NOT NULL DEFAULT 0,
+  NRVERSAOESCOLHA BIGINT NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS regra_escolha (
   NRSEQAPUR   TEXT NOT NULL REFERENCES apuracao,
   CDPRODITMAP TEXT NOT NULL,
@@ -225,9 +226,16 @@ Result Check(PGconn* c, PGresult* r, std::string_view sql) {
   std::string msg = r ? PQresultErrorMessage(r) : PQerrorMessage(c);
   const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
   bool timeout = IsLockWaitTimeout(state);
+  // A delivery row another transaction ordered first, or a deadlock broken.
+  const char* constraint = r ? PQresultErrorField(r, PG_DIAG_CONSTRAINT_NAME) : nullptr;
+  bool conflict = state && ((std::strcmp(state, "23505") == 0 && constraint &&
+                             std::strcmp(constraint, "autorizacao_item_once") == 0) ||
+                            std::strcmp(state, "40P01") == 0);
   PQclear(r);
   if (timeout) throw StorageBusy();
   while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' ')) msg.pop_back();
+  if (conflict)
+    throw StorageConflict("SQL conflict (" + std::string(sql.substr(0, 60)) + "): " + msg);
   throw PgError("SQL failed (" + std::string(sql.substr(0, 60)) + "): " + msg);
 }
 
@@ -414,12 +422,17 @@ class PgSession : public IStorageSession {
   std::optional<TallyHeader> Tally(const std::string& number) override {
     // In a write, the row lock makes writes to one tally take turns across
     // servers: the second effectuation reads the AFs the first one committed.
+    return ReadTally(number, write_ && inTransaction_);
+  }
+  std::optional<TallyHeader> PeekTally(const std::string& number) override {
+    return ReadTally(number, false);
+  }
+  std::optional<TallyHeader> ReadTally(const std::string& number, bool lock) {
     Result r = Exec(c_,
-                    write_ && inTransaction_
-                        ? "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, "
-                          "NRVERSAO FROM apuracao WHERE NRSEQAPUR = $1 FOR UPDATE"
-                        : "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, "
-                          "NRVERSAO FROM apuracao WHERE NRSEQAPUR = $1",
+                    lock ? "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, "
+                           "NRVERSAO, NRVERSAOESCOLHA FROM apuracao WHERE NRSEQAPUR = $1 FOR UPDATE"
+                         : "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, "
+                           "NRVERSAO, NRVERSAOESCOLHA FROM apuracao WHERE NRSEQAPUR = $1",
                     {P(number)});
     if (r.Rows() == 0) return std::nullopt;
     TallyHeader h;
@@ -430,6 +443,7 @@ class PgSession : public IStorageSession {
     h.end = DateTime{r.Double(0, 3)};
     h.effectuated = r.Text(0, 4) == "S";
     h.version = r.Int(0, 5);
+    h.choiceVersion = r.Int(0, 6);
     return h;
   }
 
@@ -613,8 +627,13 @@ class PgSession : public IStorageSession {
          {P(std::string_view(Flag(effectuated))), effectuated ? P(date) : Param{}, P(tally)});
   }
 
-  void BumpVersion(const std::string& tally) override {
-    Exec(c_, "UPDATE apuracao SET NRVERSAO = NRVERSAO + 1 WHERE NRSEQAPUR = $1", {P(tally)});
+  void BumpVersion(const std::string& tally, Change what) override {
+    Exec(c_,
+         what == Change::Choices
+             ? "UPDATE apuracao SET NRVERSAO = NRVERSAO + 1, "
+               "NRVERSAOESCOLHA = NRVERSAOESCOLHA + 1 WHERE NRSEQAPUR = $1"
+             : "UPDATE apuracao SET NRVERSAO = NRVERSAO + 1 WHERE NRSEQAPUR = $1",
+         {P(tally)});
   }
 
   std::string NextAfNumber() override { return std::to_string(ReserveAfNumbers(1)); }
@@ -934,6 +953,14 @@ PgStorage::PgStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {
     Exec(c, "BEGIN");
     Exec(c, kSchemaLock);
     Exec(c, kSchema);
+    // A database made before tallies counted their changes of choice gets the
+    // counter. Altering takes the table from every other server's transactions,
+    // so only when the column is missing.
+    if (Exec(c,
+             "SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema() "
+             "AND table_name = 'apuracao' AND column_name = 'nrversaoescolha'")
+            .Rows() == 0)
+      Exec(c, "ALTER TABLE apuracao ADD COLUMN NRVERSAOESCOLHA BIGINT NOT NULL DEFAULT 0");
     Exec(c, "COMMIT");
   } catch (const std::exception& e) {
     PQfinish(c);

@@ -61,7 +61,8 @@ CREATE TABLE IF NOT EXISTS apuracao (
   DTFINAL      REAL NOT NULL,
   IDEFETIVADA  TEXT NOT NULL DEFAULT 'N',
   DTEFETIVACAO REAL,
-  NRVERSAO     INTEGER NOT NULL DEFAULT 0);
+  NRVERSAO     INTEGER NOT NULL DEFAULT 0,
+  NRVERSAOESCOLHA INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS regra_escolha (
   NRSEQAPUR   TEXT NOT NULL REFERENCES apuracao,
   CDPRODITMAP TEXT NOT NULL,
@@ -271,8 +272,8 @@ class SqliteSession : public IStorageSession {
 
   std::optional<TallyHeader> Tally(const std::string& number) override {
     sql::Stmt s(*db_,
-                "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, NRVERSAO "
-                "FROM apuracao WHERE NRSEQAPUR = ?");
+                "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, NRVERSAO, "
+                "NRVERSAOESCOLHA FROM apuracao WHERE NRSEQAPUR = ?");
     s.Bind(1, number);
     if (!s.Step()) return std::nullopt;
     TallyHeader h;
@@ -283,6 +284,7 @@ class SqliteSession : public IStorageSession {
     h.end = DateTime{s.Double(3)};
     h.effectuated = s.Text(4) == "S";
     h.version = s.Int(5);
+    h.choiceVersion = s.Int(6);
     return h;
   }
 
@@ -473,8 +475,11 @@ class SqliteSession : public IStorageSession {
     s.Bind(3, tally).Run();
   }
 
-  void BumpVersion(const std::string& tally) override {
-    sql::Stmt s(*db_, "UPDATE apuracao SET NRVERSAO = NRVERSAO + 1 WHERE NRSEQAPUR = ?");
+  void BumpVersion(const std::string& tally, Change what) override {
+    sql::Stmt s(*db_, what == Change::Choices
+                          ? "UPDATE apuracao SET NRVERSAO = NRVERSAO + 1, "
+                            "NRVERSAOESCOLHA = NRVERSAOESCOLHA + 1 WHERE NRSEQAPUR = ?"
+                          : "UPDATE apuracao SET NRVERSAO = NRVERSAO + 1 WHERE NRSEQAPUR = ?");
     s.Bind(1, tally).Run();
   }
 
@@ -787,6 +792,12 @@ SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
     db->Exec("PRAGMA journal_mode = WAL");
     Configure(*db);
     db->Exec(kSchema);
+    // A database made before tallies counted their changes of choice gets the
+    // counter; its tallies start from nothing changed.
+    sql::Stmt has(*db,
+                  "SELECT 1 FROM pragma_table_info('apuracao') WHERE name = 'NRVERSAOESCOLHA'");
+    if (!has.Step())
+      db->Exec("ALTER TABLE apuracao ADD COLUMN NRVERSAOESCOLHA INTEGER NOT NULL DEFAULT 0");
   } catch (const sql::Error& e) {
     throw sql::Error("database " + path_ + ": " + e.what());
   }

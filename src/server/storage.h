@@ -5,12 +5,26 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "server/model.h"
 
 namespace apura::server {
+
+// What a write to a tally changed. Prices are only quotation lines' prices; an
+// effectuation made before a price edit still holds after it, and is kept as
+// if it had come first. Choices are what is chosen, ordered or effectuated.
+enum class Change { Prices, Choices };
+
+// A write another one took first, seen only at the database (two servers'
+// effectuations ordering one delivery row); nothing of it is left, and the
+// write is worked out again from what is stored now.
+class StorageConflict : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class IStorageSession {
  public:
@@ -22,14 +36,18 @@ class IStorageSession {
   virtual void Rollback() = 0;
 
   virtual std::optional<CentreParams> Centre(const std::string& code) = 0;
+  // In a write, takes the tally's lock: writes to one tally take turns.
   virtual std::optional<TallyHeader> Tally(const std::string& number) = 0;
+  // The tally as last committed, without taking its lock: a write can do its
+  // long part first and take its turn only to check and finish.
+  virtual std::optional<TallyHeader> PeekTally(const std::string& number) { return Tally(number); }
   virtual TallyModel LoadTally(const TallyHeader& header) = 0;
 
   virtual void ClearSelections(const std::string& tally) = 0;
   virtual void UpdateItems(const std::vector<ItemUpdate>& updates) = 0;
   virtual void UpdateQuotePrices(int64_t quoteId, double unitPrice, double econ, double econPi) = 0;
   virtual void SetEffectuated(const std::string& tally, bool effectuated, double date) = 0;
-  virtual void BumpVersion(const std::string& tally) = 0;
+  virtual void BumpVersion(const std::string& tally, Change what) = 0;
 
   virtual std::string NextAfNumber() = 0;
   virtual void InsertAf(const AfRecord& af) = 0;

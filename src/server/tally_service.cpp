@@ -296,9 +296,10 @@ DataPacket InconsistentPacket(const std::vector<std::pair<const AfRecord*, Limit
 
 // The model of the version a write commits: shares every list the write does
 // not change.
-std::shared_ptr<TallyModel> NextVersion(const TallyModel& m) {
+std::shared_ptr<TallyModel> NextVersion(const TallyModel& m, Change what) {
   auto next = std::make_shared<TallyModel>(m);
   next->header.version = m.header.version + 1;
+  if (what == Change::Choices) ++next->header.choiceVersion;
   return next;
 }
 
@@ -509,11 +510,11 @@ void TallyService::MelhorCotacao(const std::string& centre, const std::string& t
   BestQuoteChoice choice = ChooseBestQuotes(*m);
   s->ClearSelections(tally);
   s->UpdateItems(choice.selected);
-  s->BumpVersion(tally);
+  s->BumpVersion(tally, Change::Choices);
 
   // The worksheet reloads its tables right after; the model already knows the
   // new state, so it is kept instead of being read back from storage.
-  auto next = NextVersion(*m);
+  auto next = NextVersion(*m, Change::Choices);
   for (Item& it : next->items.Edit()) {
     it.selected = false;
     it.QTACOMP = next->requests[it.request].QTSOLACOMP;
@@ -598,7 +599,7 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
       ComputeEconomicPrices(unitPrice, m->products[q.product].VRFATOCONV, q.freightRate,
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, unitPrice, e.econ, e.econPi);
-  s->BumpVersion(tally);
+  s->BumpVersion(tally, Change::Prices);
   auto next = WithPrices(m, qi, unitPrice, e);
   Publication pub(*this, tally, next->header.version);
   tx.Commit();
@@ -626,7 +627,7 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
       ComputeEconomicPrices(q.VRPRECUNIAP, m->products[q.product].VRFATOCONV, q.freightRate,
                             q.paymentDays, m->centre.monthlyRate, q.taxRate);
   s->UpdateQuotePrices(q.id, q.VRPRECUNIAP, e.econ, e.econPi);
-  s->BumpVersion(tally);
+  s->BumpVersion(tally, Change::Prices);
   auto next = WithPrices(m, qi, q.VRPRECUNIAP, e);
   Publication pub(*this, tally, next->header.version);
   tx.Commit();
@@ -637,7 +638,7 @@ void TallyService::Atualiza_PrecoEco(const std::string& centre, const std::strin
 std::shared_ptr<const TallyModel> TallyService::WithPrices(
     const std::shared_ptr<const TallyModel>& m, int quote, double unitPrice,
     const EconomicPrices& e) {
-  auto next = NextVersion(*m);
+  auto next = NextVersion(*m, Change::Prices);
   QuoteLine& q = next->quotes.Edit()[static_cast<size_t>(quote)];
   q.VRPRECUNIAP = unitPrice;
   q.PRECOECON = e.econ;
@@ -657,12 +658,12 @@ void TallyService::ExcluiAF(const std::string& branch, const std::string& tally)
   s->DeleteAfs(tally, branch);
   const bool left = s->HasAfs(tally);
   if (!left) s->SetEffectuated(tally, false, 0);
-  s->BumpVersion(tally);
+  s->BumpVersion(tally, Change::Choices);
   Publication pub(*this, tally, h->version + 1);
   tx.Commit();
   // The delivery rows are as they were: the loaded model only changes its state.
   if (auto m = CachedAt(*h)) {
-    auto next = NextVersion(*m);
+    auto next = NextVersion(*m, Change::Choices);
     next->header.effectuated = left && h->effectuated;
     pub.Keep(std::move(next));
   } else {
@@ -773,7 +774,7 @@ EffectuationPlan PlanEffectuation(std::shared_ptr<const TallyModel> model, const
       p.keptRows.insert(p.keptRows.end(), rows.begin(), rows.end());
     }
   }
-  p.next = NextVersion(m);
+  p.next = NextVersion(m, Change::Choices);
   if (!p.changed.empty()) {
     std::vector<Item>& items = p.next->items.Edit();
     for (auto& [i, it] : p.changed) items[i] = it;
@@ -789,10 +790,11 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     throw ServerError("O pacote de alterações deve ser um pacote de dados ou nulo.");
   }
   auto s = storage_.OpenSession();
-  // The plan is made on a snapshot, so the write lock is held only to store it;
-  // a write that commits in between has it made again, under the lock.
-  // The snapshot's version, not the model's, says what the plan holds for: the
-  // kept model may be newer than the snapshot the stored AFs were read in.
+  // The plan is made on a snapshot, so the write lock is held only to store it.
+  // It holds while nothing chosen or ordered changes: a price edit committed in
+  // between comes after the effectuation, which orders at the prices it was
+  // asked at. The snapshot's versions, not the model's, say what the plan holds
+  // for: the kept model may be newer than the snapshot the AFs were read in.
   std::optional<EffectuationPlan> plan;
   TallyHeader planned;
   {
@@ -801,138 +803,180 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
     plan = PlanEffectuation(Cached(*s, planned), rq, s->Afs(rq.tally));
     read.Commit();
   }
-  Transaction tx(*s, true);
-  {
-    TallyHeader h = RequireTally(*s, rq.centre, rq.tally);
-    if (h.version != planned.version || h.effectuated != planned.effectuated)
-      plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
-  }
-  EffectuationPlan& p = *plan;
-  const std::shared_ptr<const TallyModel> m = p.model;
-  s->UpdateItems(p.updates);
-
-  // Commits, and keeps the version committed: the loaded model with the
-  // changed rows, never a reload of the whole tally.
-  auto commit = [&](bool effectuated) {
-    Publication pub(*this, rq.tally, m->header.version + 1);
-    tx.Commit();
-    if (effectuated) p.next->header.effectuated = true;
-    pub.Keep(std::move(p.next));
+  auto holds = [&](const TallyHeader& h) {
+    return h.choiceVersion == planned.choiceVersion && h.effectuated == planned.effectuated;
+  };
+  auto replan = [&](const TallyHeader& h) {
+    planned = h;
+    plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
   };
 
-  std::string earlierList;
-  for (const std::string& n : p.earlierAfs) earlierList += (earlierList.empty() ? "" : ", ") + n;
-  const std::string alreadyText =
-      std::to_string(p.alreadyOrdered) +
-      " linha(s) de entrega escolhida(s) já constam de AF(s) gerada(s) antes (" + earlierList +
-      ") e não foram pedidas de novo.";
+  // Where the database locks rows (several servers on one database), the AFs
+  // are stored before the tally's lock is taken, so that price edits of the
+  // tally go on meanwhile; a write that changed choices first, or another
+  // server's effectuation of the same rows, has the whole done again. After a
+  // few such turns the lock is taken first, and the turn is sure.
+  constexpr int kAttempts = 6, kUnlockedAttempts = 3;
+  for (int attempt = 0;; ++attempt) {
+    const bool lockFirst = attempt >= kUnlockedAttempts;
+    Transaction tx(*s, true);
+    TallyHeader now = lockFirst ? RequireTally(*s, rq.centre, rq.tally) : [&] {
+      auto h = s->PeekTally(rq.tally);
+      if (!h) throw ServerError("Apuração " + rq.tally + " não encontrada.");
+      return *h;
+    }();
+    if (!holds(now)) replan(now);
+    EffectuationPlan& p = *plan;
+    const std::shared_ptr<const TallyModel> m = p.model;
 
-  std::shared_ptr<const TallyNames> names = Names(*m);
+    std::string earlierList;
+    for (const std::string& n : p.earlierAfs) earlierList += (earlierList.empty() ? "" : ", ") + n;
+    const std::string alreadyText =
+        std::to_string(p.alreadyOrdered) +
+        " linha(s) de entrega escolhida(s) já constam de AF(s) gerada(s) antes (" + earlierList +
+        ") e não foram pedidas de novo.";
 
-  if (p.nothingNew && p.alreadyOrdered > 0) {
-    // A retry after a lost answer, or a second worksheet on the same choice:
-    // everything chosen is on order already. The AFs that hold it are this
-    // call's outcome, so a committed effectuation is never reported as lost.
-    s->BumpVersion(rq.tally);
-    commit(false);
-    std::vector<std::pair<const AfRecord*, Limits>> refused;
-    for (const AfRecord& af : p.storedAfs)
-      if (af.inconsistent && p.earlierAfs.count(af.number)) refused.push_back({&af, {}});
-    // The supplier's minimums of a refused AF, as its quotation lines say now.
-    std::unordered_map<int64_t, Limits*> limitsOf;
-    for (auto& [af, lim] : refused)
-      for (const AfLine& l : af->lines) limitsOf.emplace(l.item, &lim);
-    for (size_t i = 0; i < m->items.size() && !limitsOf.empty(); ++i)
-      if (auto r = limitsOf.find(m->items[i].id); r != limitsOf.end())
-        r->second->Add(m->quotes[m->items[i].quote]);
-    return {Value(InconsistentPacket(refused, *names)),
+    std::shared_ptr<const TallyNames> names = Names(*m);
+    auto inconsistentPacket = [&] {
+      std::vector<std::pair<const AfRecord*, Limits>> refused;
+      for (size_t k = 0; k < p.inconsistent.size(); ++k)
+        refused.push_back({&p.inconsistent[k], p.inconsistentLimits[k]});
+      return InconsistentPacket(refused, *names);
+    };
+    if (!p.nothingNew && p.kept.empty()) {
+      // A refusal leaves nothing behind: neither AFs nor the applied changes.
+      std::string text = p.overBudget ? tx_.budgetNone : tx_.inconsistentRefused;
+      DataPacket incons = inconsistentPacket();
+      return {Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
+    }
+
+    try {
+      if (!p.nothingNew) {
+        s->InsertAfs(p.kept);
+        s->InsertAfs(p.inconsistent);
+      }
+    } catch (const StorageConflict&) {
+      if (attempt + 1 >= kAttempts) throw;
+      continue;
+    }
+    const TallyHeader h = lockFirst ? now : RequireTally(*s, rq.centre, rq.tally);
+    if (!holds(h)) {
+      if (attempt + 1 >= kAttempts)
+        throw ServerError("A apuração " + rq.tally +
+                          " mudou durante a efetivação; nada foi gravado. Tente de novo.");
+      continue;
+    }
+    s->UpdateItems(p.updates);
+
+    // Commits, and keeps the version committed: the planned model with the
+    // changed rows, or when prices were edited in between, the model of the
+    // edits with them; never a reload of the whole tally.
+    auto commit = [&](bool effectuated) {
+      if (effectuated) s->SetEffectuated(rq.tally, true, rq.processingDate.days);
+      s->BumpVersion(rq.tally, Change::Choices);
+      Publication pub(*this, rq.tally, h.version + 1);
+      tx.Commit();
+      std::shared_ptr<TallyModel> next;
+      if (p.next->header.version == h.version + 1) {
+        next = std::move(p.next);
+      } else if (auto current = CachedAt(h)) {
+        next = NextVersion(*current, Change::Choices);
+        if (!p.changed.empty()) {
+          std::vector<Item>& items = next->items.Edit();
+          for (auto& [i, it] : p.changed) items[i] = it;
+        }
+      }
+      if (!next) return Forget(rq.tally);
+      if (effectuated) next->header.effectuated = true;
+      pub.Keep(std::move(next));
+    };
+
+    if (p.nothingNew && p.alreadyOrdered > 0) {
+      // A retry after a lost answer, or a second worksheet on the same choice:
+      // everything chosen is on order already. The AFs that hold it are this
+      // call's outcome, so a committed effectuation is never reported as lost.
+      commit(false);
+      std::vector<std::pair<const AfRecord*, Limits>> refused;
+      for (const AfRecord& af : p.storedAfs)
+        if (af.inconsistent && p.earlierAfs.count(af.number)) refused.push_back({&af, {}});
+      // The supplier's minimums of a refused AF, as its quotation lines say now.
+      std::unordered_map<int64_t, Limits*> limitsOf;
+      for (auto& [af, lim] : refused)
+        for (const AfLine& l : af->lines) limitsOf.emplace(l.item, &lim);
+      for (size_t i = 0; i < m->items.size() && !limitsOf.empty(); ++i)
+        if (auto r = limitsOf.find(m->items[i].id); r != limitsOf.end())
+          r->second->Add(m->quotes[m->items[i].quote]);
+      return {Value(InconsistentPacket(refused, *names)),
+              Value(tx_.success),
+              Value(false),
+              Value(alreadyText),
+              Value(),
+              Value("")};
+    }
+
+    if (p.nothingNew) {
+      // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
+      commit(false);
+      ColumnBuilder empty(RelInconsFields(), 0);
+      return {Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
+    }
+
+    std::vector<std::string> warnings;
+    if (p.overBudget) warnings.push_back(tx_.budgetPartial);
+    if (p.alreadyOrdered > 0) warnings.push_back(alreadyText);
+    // A price above the last one paid for the stock product deserves a look.
+    std::set<int> warned;
+    for (size_t i : p.keptRows) {
+      const QuoteLine& q = m->quotes[p.item(i).quote];
+      const ProductInfo& pr = m->products[q.product];
+      double perStock = q.VRPRECUNIAP / (pr.VRFATOCONV > 0 ? pr.VRFATOCONV : 1);
+      if (pr.stockLastPrice > 0 && perStock > pr.stockLastPrice &&
+          warned.insert(q.product).second) {
+        warnings.push_back(pr.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
+                           tx_.priceUsed + FormatMoney(pr.stockLastPrice));
+      }
+    }
+    std::string warning;
+    for (const std::string& w : warnings) warning += (warning.empty() ? "" : "\r\n") + w;
+
+    // AFs of web products are also written as files for the suppliers' portal; a
+    // missing directory is fatal and the worksheet deletes the AFs again.
+    std::string fatal;
+    bool anyWeb =
+        std::any_of(p.kept.begin(), p.kept.end(), [](const AfRecord& a) { return a.web; });
+    std::error_code ec;
+    if (anyWeb) {
+      if (m->centre.afDirectory.empty()) {
+        fatal = tx_.dirEmpty;
+      } else if (!std::filesystem::is_directory(m->centre.afDirectory, ec)) {
+        fatal = tx_.dirInvalid;
+      }
+    }
+
+    commit(true);
+
+    if (anyWeb && fatal.empty()) {
+      for (const AfRecord& af : p.kept) {
+        if (!af.web) continue;
+        std::ofstream out(std::filesystem::path(m->centre.afDirectory) /
+                          ("AF_" + af.number + ".txt"));
+        out << "AF;" << af.number << ";" << af.destBranch << ";" << af.supplier << ";"
+            << FloatToText(af.total) << "\r\n";
+        for (const AfLine& l : af.lines) {
+          out << "ITEM;" << l.product << ";" << l.brand << ";" << l.collection << ";"
+              << DateTimeToText(DateTime{l.date}) << ";" << FloatToText(l.quantity) << ";"
+              << FloatToText(l.unitPrice) << "\r\n";
+        }
+        if (!out) fatal = tx_.dirInvalid;
+      }
+    }
+    return {Value(inconsistentPacket()),
             Value(tx_.success),
             Value(false),
-            Value(alreadyText),
+            Value(warning),
             Value(),
-            Value("")};
+            Value(fatal)};
   }
-
-  if (p.nothingNew) {
-    // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
-    s->BumpVersion(rq.tally);
-    commit(false);
-    ColumnBuilder empty(RelInconsFields(), 0);
-    return {Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
-  }
-
-  auto inconsistentPacket = [&] {
-    std::vector<std::pair<const AfRecord*, Limits>> refused;
-    for (size_t k = 0; k < p.inconsistent.size(); ++k)
-      refused.push_back({&p.inconsistent[k], p.inconsistentLimits[k]});
-    return InconsistentPacket(refused, *names);
-  };
-
-  if (p.kept.empty()) {
-    // A refusal leaves nothing behind: neither AFs nor the applied changes.
-    std::string text = p.overBudget ? tx_.budgetNone : tx_.inconsistentRefused;
-    DataPacket incons = inconsistentPacket();
-    return {Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
-  }
-
-  s->InsertAfs(p.kept);
-  s->InsertAfs(p.inconsistent);
-
-  std::vector<std::string> warnings;
-  if (p.overBudget) warnings.push_back(tx_.budgetPartial);
-  if (p.alreadyOrdered > 0) warnings.push_back(alreadyText);
-  // A price above the last one paid for the stock product deserves a look.
-  std::set<int> warned;
-  for (size_t i : p.keptRows) {
-    const QuoteLine& q = m->quotes[p.item(i).quote];
-    const ProductInfo& pr = m->products[q.product];
-    double perStock = q.VRPRECUNIAP / (pr.VRFATOCONV > 0 ? pr.VRFATOCONV : 1);
-    if (pr.stockLastPrice > 0 && perStock > pr.stockLastPrice && warned.insert(q.product).second) {
-      warnings.push_back(pr.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
-                         tx_.priceUsed + FormatMoney(pr.stockLastPrice));
-    }
-  }
-  std::string warning;
-  for (const std::string& w : warnings) warning += (warning.empty() ? "" : "\r\n") + w;
-
-  // AFs of web products are also written as files for the suppliers' portal; a
-  // missing directory is fatal and the worksheet deletes the AFs again.
-  std::string fatal;
-  bool anyWeb = std::any_of(p.kept.begin(), p.kept.end(), [](const AfRecord& a) { return a.web; });
-  std::error_code ec;
-  if (anyWeb) {
-    if (m->centre.afDirectory.empty()) {
-      fatal = tx_.dirEmpty;
-    } else if (!std::filesystem::is_directory(m->centre.afDirectory, ec)) {
-      fatal = tx_.dirInvalid;
-    }
-  }
-
-  s->SetEffectuated(rq.tally, true, rq.processingDate.days);
-  s->BumpVersion(rq.tally);
-  commit(true);
-
-  if (anyWeb && fatal.empty()) {
-    for (const AfRecord& af : p.kept) {
-      if (!af.web) continue;
-      std::ofstream out(std::filesystem::path(m->centre.afDirectory) /
-                        ("AF_" + af.number + ".txt"));
-      out << "AF;" << af.number << ";" << af.destBranch << ";" << af.supplier << ";"
-          << FloatToText(af.total) << "\r\n";
-      for (const AfLine& l : af.lines) {
-        out << "ITEM;" << l.product << ";" << l.brand << ";" << l.collection << ";"
-            << DateTimeToText(DateTime{l.date}) << ";" << FloatToText(l.quantity) << ";"
-            << FloatToText(l.unitPrice) << "\r\n";
-      }
-      if (!out) fatal = tx_.dirInvalid;
-    }
-  }
-  return {Value(inconsistentPacket()),
-          Value(tx_.success),
-          Value(false),
-          Value(warning),
-          Value(),
-          Value(fatal)};
 }
 
 // --- Import ------------------------------------------------------------------

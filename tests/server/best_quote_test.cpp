@@ -139,7 +139,7 @@ TEST_F(BestQuoteTest, EarlierSelectionsAreClearedFirst) {
     auto s = storage_->OpenSession();
     Transaction tx(*s, true);
     s->UpdateItems(manual);
-    s->BumpVersion("77");
+    s->BumpVersion("77", Change::Choices);
     tx.Commit();
   }
   EXPECT_EQ(Chosen("N1"), "C1/F2/M1");

@@ -71,7 +71,7 @@ TEST_F(ConcurrencyTest, AQueuedWriteRunsWhenTheOneAheadCommitsAndLosesNothing) {
   auto hold = HoldTally();
   int64_t second = service_->Model("0001", "77")->quotes[1].id;
   hold->UpdateQuotePrices(second, 13, 13, 13);
-  hold->BumpVersion("77");
+  hold->BumpVersion("77", Change::Prices);
   std::string failure;
   std::thread writer([&] {
     rpc::CallDeadlineScope deadline(Clock::now() + 20s);
@@ -116,7 +116,7 @@ TEST_F(ConcurrencyTest, ReadersDoNotWaitForAWriterAndSeeOnlyWhatIsCommitted) {
   int64_t first = service_->Model("0001", "77")->quotes[0].id;
   auto hold = HoldTally();
   hold->UpdateQuotePrices(first, 99, 99, 99);
-  hold->BumpVersion("77");
+  hold->BumpVersion("77", Change::Prices);
   auto other = OpenAnotherStorage();
   TallyService reader(*other);
   {
@@ -151,7 +151,7 @@ TEST_F(ConcurrencyTest, EveryReadSeesAWriteWholeOrNotAtAll) {
         std::vector<ItemUpdate> updates;
         for (const Item& it : items) updates.push_back({it.id, select, it.QTACOMP, "", ""});
         s->UpdateItems(updates);
-        s->BumpVersion("77");
+        s->BumpVersion("77", Change::Choices);
         tx.Commit();
       }
     } catch (const std::exception& e) {
@@ -213,24 +213,86 @@ TEST_F(ConcurrencyTest, ReadersAskingAtOnceShareOneLoadOfEachVersion) {
   EXPECT_EQ(second->quotes[0].VRPRECUNIAP, 11);
 }
 
-TEST_F(ConcurrencyTest, AnEffectuationOrdersAtThePricesOfAWriteThatCommitsWhileItPlans) {
+// Price edits and an effectuation that overlap are kept as if the effectuation
+// had come first: its AFs at the prices it was asked at, the edit standing after.
+TEST_F(ConcurrencyTest, APriceEditCommittedWhileAnEffectuationPlansComesAfterItAndBothStand) {
   service_->MelhorCotacao("0001", "77", "PRQ", "F");
   auto own = OpenAnotherStorage();
   bool edited = false;
-  // The price edit lands after the effectuation has read the tally, before it writes.
+  int loads = 0;
+  std::unique_ptr<TallyService> server;
+  // The price edit, through the same server, lands after the effectuation has
+  // planned (the first commit is its read's), before it writes.
   HookedStorage racing(*own, [&](const char* call) {
-    if (std::string(call) != "Afs" || edited) return;
+    loads += std::string(call) == "LoadTally";
+    if (std::string(call) != "Commit" || edited) return;
     edited = true;
-    service_->AtuaPrecEco("0001", "N1", "C1", "F1", "M1", "001", 11, "77");
+    server->AtuaPrecEco("0001", "N1", "C1", "F1", "M1", "001", 11, "77");
   });
-  TallyService server(racing);
-  ValueArray out = server.Gera_AF(SmallTallyEffectuation());
+  server = std::make_unique<TallyService>(racing);
+  ValueArray out = server->Gera_AF(SmallTallyEffectuation());
   ASSERT_TRUE(edited);
   EXPECT_EQ(out[1].ToText(), "ok");
   auto afs = OpenAnotherStorage()->OpenSession()->Afs("77");
   ASSERT_FALSE(afs.empty());
   for (const AfRecord& af : afs) {
-    for (const AfLine& l : af.lines) EXPECT_EQ(l.unitPrice, 11);
+    for (const AfLine& l : af.lines) EXPECT_EQ(l.unitPrice, 10);
+  }
+  EXPECT_EQ(StoredPrices().first, 11);
+  // The kept tally has both writes, without loading it again.
+  auto m = server->Model("0001", "77");
+  EXPECT_EQ(m->quotes[0].VRPRECUNIAP, 11);
+  EXPECT_TRUE(m->header.effectuated);
+  EXPECT_EQ(loads, 1);
+}
+
+TEST_F(ConcurrencyTest, AChoiceChangedWhileAnEffectuationPlansHasItPlannedAgain) {
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  auto own = OpenAnotherStorage();
+  bool unchosen = false;
+  // Another server lets go of every chosen row after the effectuation read them.
+  HookedStorage racing(*own, [&](const char* call) {
+    if (std::string(call) != "Afs" || unchosen) return;
+    unchosen = true;
+    auto s = storage_->OpenSession();
+    Transaction tx(*s, true);
+    s->Tally("77");
+    s->ClearSelections("77");
+    s->BumpVersion("77", Change::Choices);
+    tx.Commit();
+  });
+  TallyService server(racing);
+  ValueArray out = server.Gera_AF(SmallTallyEffectuation());
+  ASSERT_TRUE(unchosen);
+  EXPECT_EQ(out[1].ToText(), "") << "nothing is left chosen to order";
+  EXPECT_TRUE(OpenAnotherStorage()->OpenSession()->Afs("77").empty());
+}
+
+// Where the database locks rows, an effectuation storing its AFs holds back no
+// price edit of its tally; SQLite has one writer at a time.
+TEST_F(ConcurrencyTest, APriceEditGoesThroughWhileAnEffectuationStoresItsAfs) {
+  if (!OnPostgres()) GTEST_SKIP() << "SQLite takes writes one at a time";
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  auto own = OpenAnotherStorage();
+  std::string editFailure = "not tried";
+  HookedStorage storing(*own, [&](const char* call) {
+    if (std::string(call) != "InsertAf" || editFailure != "not tried") return;
+    std::thread edit([&] {
+      rpc::CallDeadlineScope deadline(Clock::now() + 3s);
+      Value env = Envelope("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+      editFailure = env.AsArray()[0].AsBoolean() ? "" : env.AsArray()[1].ToText();
+    });
+    edit.join();
+  });
+  TallyService server(storing);
+  ValueArray out = server.Gera_AF(SmallTallyEffectuation());
+  EXPECT_EQ(editFailure, "");
+  EXPECT_EQ(out[1].ToText(), "ok");
+  EXPECT_EQ(StoredPrices().first, 11);
+  auto afs = OpenAnotherStorage()->OpenSession()->Afs("77");
+  ASSERT_FALSE(afs.empty());
+  for (const AfRecord& af : afs) {
+    for (const AfLine& l : af.lines) EXPECT_EQ(l.unitPrice, 10);
   }
 }
 

@@ -42,7 +42,8 @@ class FailingStorage : public IStorage {
     void SetEffectuated(const std::string& t, bool e, double d) override {
       in->SetEffectuated(t, e, d);
     }
-    void BumpVersion(const std::string& t) override { in->BumpVersion(t); }
+    std::optional<TallyHeader> PeekTally(const std::string& n) override { return in->PeekTally(n); }
+    void BumpVersion(const std::string& t, Change w) override { in->BumpVersion(t, w); }
     std::string NextAfNumber() override { return in->NextAfNumber(); }
     void InsertAf(const AfRecord& af) override {
       if (++owner.inserts_ == owner.failAt_) throw std::runtime_error("disk full");

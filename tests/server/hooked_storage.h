@@ -47,7 +47,12 @@ class HookedStorage : public IStorage {
     void SetEffectuated(const std::string& t, bool e, double d) override {
       hook("SetEffectuated"), in->SetEffectuated(t, e, d);
     }
-    void BumpVersion(const std::string& t) override { hook("BumpVersion"), in->BumpVersion(t); }
+    std::optional<TallyHeader> PeekTally(const std::string& n) override {
+      return hook("PeekTally"), in->PeekTally(n);
+    }
+    void BumpVersion(const std::string& t, Change w) override {
+      hook("BumpVersion"), in->BumpVersion(t, w);
+    }
     std::string NextAfNumber() override { return hook("NextAfNumber"), in->NextAfNumber(); }
     void InsertAf(const AfRecord& af) override { hook("InsertAf"), in->InsertAf(af); }
     int DeleteAfs(const std::string& t, const std::string& b) override {
