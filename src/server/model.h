@@ -217,15 +217,15 @@ struct Item {  // one tally price item: a quotation line for a branch request li
   std::string IDMOTIVPRESC, TXOBESCMANAP;
 };
 
-// Only price edits change quotation lines, and only their prices; every other
-// write that touches a delivery packet's content copies the items it changes.
-// So a packet built from the same delivery rows, requests and products differs
-// from a later version's only where a line's prices do.
+// No write adds or removes a delivery row or moves it to another quotation or
+// request line: prices change quotation lines, choices change the rows' choice,
+// quantity, reason and justification. So a packet built for one version of a
+// loaded tally is a later version's with those cells rewritten.
 struct BuiltPackets {
   struct Entry {
     DataPacket packet;
     int64_t version = -1;
-    std::weak_ptr<const void> items, requests, products;
+    std::weak_ptr<const void> requests, products;
     SharedList<QuoteLine> quotes;  // small: kept to see which prices changed
   };
   std::mutex mutex;
@@ -246,8 +246,7 @@ struct TallyModel {
   // the delivery rows' keys (a price, a choice or an AF changes none of them).
   std::shared_ptr<DerivedCache> stable = std::make_shared<DerivedCache>();
   // The newest delivery packets built for any version of the tally: a later
-  // version with the same delivery rows is such a packet with the prices of
-  // the quotation lines that differ rewritten, not built again.
+  // version's is such a packet with what differs rewritten, not built again.
   std::shared_ptr<BuiltPackets> built = std::make_shared<BuiltPackets>();
 };
 

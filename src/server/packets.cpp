@@ -3,7 +3,9 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
+#include <unordered_map>
 
 namespace apura::server {
 
@@ -387,33 +389,97 @@ DataPacket DadosPacket(const TallyModel& m) {
   return DeliveryPacket(m, DadosFields());
 }
 
-DataPacket RepricedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
-                          const TallyModel& m) {
-  // Bitwise, so that a NaN price compares equal to itself.
+namespace {
+
+// A text column of a copied packet whose rows are being rewritten: codes of
+// texts, adding to its dictionary those it lacks.
+class TextColumn {
+ public:
+  explicit TextColumn(ColumnData& c) : c_(c) {}
+  void Set(size_t row, std::string_view text) { c_.codes[row] = Code(text); }
+
+ private:
+  int32_t Code(std::string_view text) {
+    if (index_.empty()) {
+      for (size_t k = 0; k < c_.DictSize(); ++k)
+        index_.emplace(std::string(c_.DictEntry(static_cast<int32_t>(k))),
+                       static_cast<int32_t>(k));
+    }
+    auto [it, added] = index_.emplace(std::string(text), static_cast<int32_t>(c_.DictSize()));
+    if (added) {
+      c_.dictBytes.append(text);
+      c_.dictOffsets.push_back(static_cast<uint32_t>(c_.dictBytes.size()));
+    }
+    return it->second;
+  }
+  ColumnData& c_;
+  std::unordered_map<std::string, int32_t> index_;
+};
+
+}  // namespace
+
+DataPacket UpdatedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
+                         const TallyModel& m) {
+  // Bitwise, so that a NaN compares equal to itself.
   auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
-  std::vector<char> changed(m.quotes.size(), 0);
-  bool any = false;
+  std::vector<char> repriced(m.quotes.size(), 0);
+  bool anyPrice = false;
   for (size_t q = 0; q < m.quotes.size(); ++q) {
     const QuoteLine &now = m.quotes[q], &then = beforeQuotes[q];
-    changed[q] = !same(now.VRPRECUNIAP, then.VRPRECUNIAP) || !same(now.PRECOECON, then.PRECOECON) ||
-                 !same(now.PRECOECONPI, then.PRECOECONPI);
-    any = any || changed[q];
+    repriced[q] = !same(now.VRPRECUNIAP, then.VRPRECUNIAP) ||
+                  !same(now.PRECOECON, then.PRECOECON) || !same(now.PRECOECONPI, then.PRECOECONPI);
+    anyPrice = anyPrice || repriced[q];
   }
-  if (!any) return before;
-  DataPacket::Body b = before.body();
-  const std::pair<const char*, double QuoteLine::*> prices[] = {
-      {"VRPRECUNIAP", &QuoteLine::VRPRECUNIAP},
-      {"VRPRECECOAP", &QuoteLine::PRECOECON},
-      {"VRPRECONPIAP", &QuoteLine::PRECOECONPI}};
-  std::vector<std::pair<size_t, double QuoteLine::*>> cols;
-  for (const auto& [name, field] : prices) {
-    int c = before.FieldIndex(name);
-    if (c >= 0) cols.push_back({static_cast<size_t>(c), field});
-  }
+  auto col = [&](const char* name) { return before.FieldIndex(name); };
+  const int cQty = col("QTACOMP"), cSel = col("IDITMSELAPUR"), cReason = col("IDMOTIVPRESC"),
+            cJust = col("TXOBESCMANAP");
+  // The rows whose choice differs, found on the packet itself: a price edit,
+  // the most frequent write, changes none, and the packet is not copied for it.
+  const DataPacket::Body& was = before.body();
+  auto text = [&](int c, size_t i, std::string_view t) {
+    const ColumnData& d = was.columns[static_cast<size_t>(c)];
+    return d.codes[i] >= 0 && d.DictEntry(d.codes[i]) == t;
+  };
+  std::vector<size_t> rechosen;
   for (size_t i = 0; i < m.items.size(); ++i) {
-    const auto q = static_cast<size_t>(m.items[i].quote);
-    if (!changed[q]) continue;
-    for (const auto& [c, field] : cols) b.columns[c].numbers[i] = m.quotes[q].*field;
+    const Item& it = m.items[i];
+    if ((cQty >= 0 && !same(was.columns[static_cast<size_t>(cQty)].numbers[i], it.QTACOMP)) ||
+        (cSel >= 0 && !text(cSel, i, it.selected ? "S" : "N")) ||
+        (cReason >= 0 && !text(cReason, i, it.IDMOTIVPRESC)) ||
+        (cJust >= 0 && !text(cJust, i, it.TXOBESCMANAP)))
+      rechosen.push_back(i);
+  }
+  if (!anyPrice && rechosen.empty()) return before;
+
+  DataPacket::Body b = was;
+  if (anyPrice) {
+    const std::pair<const char*, double QuoteLine::*> prices[] = {
+        {"VRPRECUNIAP", &QuoteLine::VRPRECUNIAP},
+        {"VRPRECECOAP", &QuoteLine::PRECOECON},
+        {"VRPRECONPIAP", &QuoteLine::PRECOECONPI}};
+    std::vector<std::pair<size_t, double QuoteLine::*>> cols;
+    for (const auto& [name, field] : prices) {
+      int c = before.FieldIndex(name);
+      if (c >= 0) cols.push_back({static_cast<size_t>(c), field});
+    }
+    for (size_t i = 0; i < m.items.size(); ++i) {
+      const auto q = static_cast<size_t>(m.items[i].quote);
+      if (!repriced[q]) continue;
+      for (const auto& [c, field] : cols) b.columns[c].numbers[i] = m.quotes[q].*field;
+    }
+  }
+  if (!rechosen.empty()) {
+    std::optional<TextColumn> sel, reason, just;
+    if (cSel >= 0) sel.emplace(b.columns[static_cast<size_t>(cSel)]);
+    if (cReason >= 0) reason.emplace(b.columns[static_cast<size_t>(cReason)]);
+    if (cJust >= 0) just.emplace(b.columns[static_cast<size_t>(cJust)]);
+    for (size_t i : rechosen) {
+      const Item& it = m.items[i];
+      if (cQty >= 0) b.columns[static_cast<size_t>(cQty)].numbers[i] = it.QTACOMP;
+      if (sel) sel->Set(i, it.selected ? "S" : "N");
+      if (reason) reason->Set(i, it.IDMOTIVPRESC);
+      if (just) just->Set(i, it.TXOBESCMANAP);
+    }
   }
   return DataPacket::FromBody(std::move(b));
 }

@@ -47,10 +47,12 @@ DataPacket ItmApurPrecPacket(const TallyModel& m);
 DataPacket DadosPacket(const TallyModel& m);
 DataPacket ParaSupriPacket(const CentreParams& c);
 
-// A delivery packet (cdsDados, the price items) built from the same delivery
-// rows as `m` when the quotation lines were `beforeQuotes`, with the prices of
-// the lines that differ rewritten as `m` holds them; `before` itself when none do.
-DataPacket RepricedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
+// A delivery packet (cdsDados, the price items) built from an earlier version of
+// the same loaded tally as `m`, when the quotation lines were `beforeQuotes`,
+// with what differs rewritten as `m` holds it: the prices of the lines that
+// changed, and each delivery row's choice, quantity, reason and justification.
+// `before` itself when nothing does.
+DataPacket UpdatedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
                           const TallyModel& m);
 
 }  // namespace apura::server

@@ -304,9 +304,9 @@ std::shared_ptr<TallyModel> NextVersion(const TallyModel& m, Change what) {
 }
 
 // A packet of one version of a tally, built by its first reader and shared by
-// the others. The delivery packets, which are large and after a price edit
-// differ only in the edited lines' prices, come from the newest one built for
-// the same delivery rows when there is one.
+// the others. The delivery packets, which are large and from one version to the
+// next differ in a few rows' prices or choices, come from the newest one built
+// for the loaded tally when there is one.
 DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
                    DataPacket (*build)(const TallyModel&)) {
   return *m.derived.Get<DataPacket>(slot, [&] {
@@ -317,18 +317,18 @@ DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
     SharedList<QuoteLine> beforeQuotes;
     {
       std::lock_guard lock(built.mutex);
-      if (!entry.packet.empty() && m.items.Is(entry.items) && m.requests.Is(entry.requests) &&
-          m.products.Is(entry.products) && entry.quotes.size() == m.quotes.size()) {
+      if (!entry.packet.empty() && m.requests.Is(entry.requests) &&
+          m.products.Is(entry.products) && entry.quotes.size() == m.quotes.size() &&
+          entry.packet.RowCount() == m.items.size()) {
         before = entry.packet;
         beforeQuotes = entry.quotes;
       }
     }
-    DataPacket packet = before.empty() ? build(m) : RepricedPacket(before, beforeQuotes, m);
+    DataPacket packet = before.empty() ? build(m) : UpdatedPacket(before, beforeQuotes, m);
     std::lock_guard lock(built.mutex);
     if (m.header.version >= entry.version) {
       entry.packet = packet;
       entry.version = m.header.version;
-      entry.items = m.items.Id();
       entry.requests = m.requests.Id();
       entry.products = m.products.Id();
       entry.quotes = m.quotes;
