@@ -223,9 +223,10 @@ Value ChangePacket(const apura::DataPacket& dados, size_t rows, double extra) {
   return Value(b.Build());
 }
 
-// One call, timed; a failure envelope or a transport error counts as failed.
+// One call, timed; a failure envelope or a transport error counts as failed. The
+// figure is kept under `label` when given, else under the method's name.
 void Timed(apura::ITransport& t, Stats& stats, const std::string& method,
-           const std::vector<CallArg>& args) {
+           const std::vector<CallArg>& args, const std::string& label = "") {
   auto start = Clock::now();
   std::string failure;
   try {
@@ -235,8 +236,26 @@ void Timed(apura::ITransport& t, Stats& stats, const std::string& method,
     failure = e.what();
   }
   double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  stats.Add(method, ms, failure);
+  stats.Add(label.empty() ? method : label, ms, failure);
 }
+
+// What a packet's columns take in memory: the size the server's memory is
+// measured against.
+double PacketMiB(const apura::DataPacket& p) {
+  size_t bytes = 0;
+  for (size_t c = 0; c < p.fields().size(); ++c) {
+    const apura::ColumnData& d = p.column(c);
+    bytes += d.dictBytes.size() + d.dictOffsets.size() * sizeof(uint32_t) +
+             d.codes.size() * sizeof(int32_t) + d.numbers.size() * sizeof(double) +
+             d.nullBits.size() * sizeof(uint64_t);
+  }
+  return static_cast<double>(bytes) / (1 << 20);
+}
+
+// The effectuation writer's round: an effectuation ordering every chosen row
+// with a change packet of 1,000 of them; the other change packet applied while
+// everything is on order already, which writes only its rows; the AFs undone.
+constexpr const char* kChangeOnly = "change 1000 rows";
 
 std::unique_ptr<apura::ITransport> Connect(const std::string& address) {
   apura::rpc::GrpcClientOptions o;
@@ -361,7 +380,7 @@ int main(int argc, char** argv) {
 
     Stats alone, loaded;
     // GetDados alone first: the figure load is compared with.
-    for (int k = 0; k < 3; ++k) Timed(*setup, alone, "GetDados", tally);
+    for (int k = 0; k < 5; ++k) Timed(*setup, alone, "GetDados", tally);
     Timed(*setup, loaded, "MelhorCotacao",
           {ByRef(Value("0001")), ByRef(Value("1234")), ByRef(Value("PRQ")), ByRef(Value("F"))});
     // The effectuations carry a change packet of 1,000 chosen rows, as a buyer's
@@ -370,9 +389,11 @@ int main(int argc, char** argv) {
     if (!dados.AsArray()[0].AsBoolean()) throw std::runtime_error(dados.AsArray()[1].ToText());
     const Value changes[2] = {ChangePacket(dados.AsArray()[1].AsPacket(), 1000, 1),
                               ChangePacket(dados.AsArray()[1].AsPacket(), 1000, 0)};
+    const double packetMiB = PacketMiB(dados.AsArray()[1].AsPacket());
     dados = Value();
     for (int k = 0; k < 3; ++k) {
       Timed(*setup, alone, "Gera_AF", GeraArgs(changes[k % 2]));
+      Timed(*setup, alone, "Gera_AF", GeraArgs(changes[(k + 1) % 2]), kChangeOnly);
       Timed(*setup, alone, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
     }
 
@@ -382,6 +403,7 @@ int main(int argc, char** argv) {
       clients.emplace_back([&, r] {
         auto t = Connect(server.address());
         Pause pause(o.thinkMs, static_cast<unsigned>(100 + r));
+        pause(stop);  // buyers do not all start in the same instant
         for (int k = r; !stop; ++k) {
           Timed(*t, loaded, k % 2 ? "GetItmApurPrec" : "GetDados", tally);
           pause(stop);
@@ -393,6 +415,7 @@ int main(int argc, char** argv) {
         auto t = Connect(server.address());
         std::mt19937 rng(static_cast<unsigned>(w + 1));
         Pause pause(o.thinkMs, static_cast<unsigned>(200 + w));
+        pause(stop);
         while (!stop) {
           const QuoteKey& q = quotes[rng() % quotes.size()];
           double price =
@@ -408,8 +431,11 @@ int main(int argc, char** argv) {
     clients.emplace_back([&] {
       auto t = Connect(server.address());
       Pause pause(o.thinkMs, 300);
+      pause(stop);
       for (int k = 0; !stop; ++k) {
         Timed(*t, loaded, "Gera_AF", GeraArgs(changes[k % 2]));
+        pause(stop);
+        Timed(*t, loaded, "Gera_AF", GeraArgs(changes[(k + 1) % 2]), kChangeOnly);
         pause(stop);
         Timed(*t, loaded, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
         pause(stop);
@@ -424,10 +450,10 @@ int main(int argc, char** argv) {
     int total = 0, failed = 0;
     for (auto& [method, text] : alone.firstFailure)
       std::printf("first failure of %s alone: %s\n", method.c_str(), text.c_str());
-    std::printf("%-16s %8s %8s %10s %10s %10s\n", "method", "calls", "failed", "calls/s", "p50 ms",
+    std::printf("%-24s %8s %8s %10s %10s %10s\n", "method", "calls", "failed", "calls/s", "p50 ms",
                 "p99 ms");
-    for (const char* m : {"GetDados", "Gera_AF", "ExcluiAF"}) {
-      std::printf("%-16s %8zu %8d %10s %10.1f %10.1f\n", (std::string(m) + " alone").c_str(),
+    for (const char* m : {"GetDados", "Gera_AF", kChangeOnly, "ExcluiAF"}) {
+      std::printf("%-24s %8zu %8d %10s %10.1f %10.1f\n", (std::string(m) + " alone").c_str(),
                   alone.ms[m].size(), alone.failures[m], "-", Percentile(alone.ms[m], 0.5),
                   Percentile(alone.ms[m], 0.99));
       failed += alone.failures[m];
@@ -435,12 +461,15 @@ int main(int argc, char** argv) {
     for (auto& [method, v] : loaded.ms) {
       total += static_cast<int>(v.size());
       failed += loaded.failures[method];
-      std::printf("%-16s %8zu %8d %10.1f %10.1f %10.1f\n", method.c_str(), v.size(),
+      std::printf("%-24s %8zu %8d %10.1f %10.1f %10.1f\n", method.c_str(), v.size(),
                   loaded.failures[method], static_cast<double>(v.size()) / elapsed,
                   Percentile(v, 0.5), Percentile(v, 0.99));
     }
-    std::printf("all: %.1f calls/s, %d failed; server peak memory %.0f MiB\n",
-                static_cast<double>(total) / elapsed, failed, server.PeakMiB());
+    const double peak = server.PeakMiB();
+    std::printf(
+        "all: %.1f calls/s, %d failed; server peak memory %.0f MiB, %.1f times the delivery "
+        "packet's %.0f MiB\n",
+        static_cast<double>(total) / elapsed, failed, peak, peak / packetMiB, packetMiB);
     for (auto& [method, text] : loaded.firstFailure) {
       std::printf("first failure of %s: %s\n", method.c_str(), text.c_str());
     }
