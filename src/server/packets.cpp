@@ -402,8 +402,7 @@ class TextColumn {
   int32_t Code(std::string_view text) {
     if (index_.empty()) {
       for (size_t k = 0; k < c_.DictSize(); ++k)
-        index_.emplace(std::string(c_.DictEntry(static_cast<int32_t>(k))),
-                       static_cast<int32_t>(k));
+        index_.emplace(std::string(c_.DictEntry(static_cast<int32_t>(k))), static_cast<int32_t>(k));
     }
     auto [it, added] = index_.emplace(std::string(text), static_cast<int32_t>(c_.DictSize()));
     if (added) {

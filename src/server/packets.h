@@ -53,6 +53,6 @@ DataPacket ParaSupriPacket(const CentreParams& c);
 // changed, and each delivery row's choice, quantity, reason and justification.
 // `before` itself when nothing does.
 DataPacket UpdatedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
-                          const TallyModel& m);
+                         const TallyModel& m);
 
 }  // namespace apura::server

@@ -317,9 +317,8 @@ DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
     SharedList<QuoteLine> beforeQuotes;
     {
       std::lock_guard lock(built.mutex);
-      if (!entry.packet.empty() && m.requests.Is(entry.requests) &&
-          m.products.Is(entry.products) && entry.quotes.size() == m.quotes.size() &&
-          entry.packet.RowCount() == m.items.size()) {
+      if (!entry.packet.empty() && m.requests.Is(entry.requests) && m.products.Is(entry.products) &&
+          entry.quotes.size() == m.quotes.size() && entry.packet.RowCount() == m.items.size()) {
         before = entry.packet;
         beforeQuotes = entry.quotes;
       }
@@ -650,24 +649,47 @@ void TallyService::ExcluiAF(const std::string& branch, const std::string& tally)
   RequireTallyNumber(tally);
   if (branch.empty()) throw ServerError("Filial não informada.");
   auto s = storage_.OpenSession();
-  Transaction tx(*s, true);
-  std::optional<TallyHeader> h = s->Tally(tally);
-  if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
-  // Only the AFs this branch launched for this tally; another branch's stay,
-  // and with them the tally's effectuated state.
-  s->DeleteAfs(tally, branch);
-  const bool left = s->HasAfs(tally);
-  if (!left) s->SetEffectuated(tally, false, 0);
-  s->BumpVersion(tally, Change::Choices);
-  Publication pub(*this, tally, h->version + 1);
-  tx.Commit();
-  // The delivery rows are as they were: the loaded model only changes its state.
-  if (auto m = CachedAt(*h)) {
-    auto next = NextVersion(*m, Change::Choices);
-    next->header.effectuated = left && h->effectuated;
-    pub.Keep(std::move(next));
-  } else {
-    Forget(tally);
+  // As an effectuation stores its AFs, this deletes them before taking the
+  // tally's lock where the database locks rows. An effectuation or deletion
+  // committed in between may have left AFs this one did not see: then it is
+  // done again, and after a few turns with the lock taken first.
+  constexpr int kAttempts = 6, kUnlockedAttempts = 3;
+  for (int attempt = 0;; ++attempt) {
+    const bool lockFirst = attempt >= kUnlockedAttempts;
+    Transaction tx(*s, true);
+    std::optional<TallyHeader> seen = lockFirst ? s->Tally(tally) : s->PeekTally(tally);
+    if (!seen) throw ServerError("Apuração " + tally + " não encontrada.");
+    // Only the AFs this branch launched for this tally; another branch's stay,
+    // and with them the tally's effectuated state.
+    std::optional<TallyHeader> h;
+    bool stands = false;
+    try {
+      s->DeleteAfs(tally, branch);
+      h = lockFirst ? seen : s->Tally(tally);
+      if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
+      stands = h->choiceVersion == seen->choiceVersion;
+    } catch (const StorageConflict&) {
+    }
+    if (!stands) {
+      if (attempt + 1 >= kAttempts)
+        throw ServerError("A apuração " + tally +
+                          " mudou durante a exclusão das AFs; nada foi excluído. Tente de novo.");
+      continue;
+    }
+    const bool left = s->HasAfs(tally);
+    if (!left) s->SetEffectuated(tally, false, 0);
+    s->BumpVersion(tally, Change::Choices);
+    Publication pub(*this, tally, h->version + 1);
+    tx.Commit();
+    // The delivery rows are as they were: the loaded model only changes its state.
+    if (auto m = CachedAt(*h)) {
+      auto next = NextVersion(*m, Change::Choices);
+      next->header.effectuated = left && h->effectuated;
+      pub.Keep(std::move(next));
+    } else {
+      Forget(tally);
+    }
+    return;
   }
 }
 
@@ -850,23 +872,26 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
       return {Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
     }
 
+    // A deadlock the database broke, or a delivery row another server ordered
+    // first, undoes the transaction: then it is all done again.
+    TallyHeader h;
+    bool stands = false;
     try {
       if (!p.nothingNew) {
         s->InsertAfs(p.kept);
         s->InsertAfs(p.inconsistent);
       }
+      h = lockFirst ? now : RequireTally(*s, rq.centre, rq.tally);
+      stands = holds(h);
+      if (stands) s->UpdateItems(p.updates);
     } catch (const StorageConflict&) {
-      if (attempt + 1 >= kAttempts) throw;
-      continue;
     }
-    const TallyHeader h = lockFirst ? now : RequireTally(*s, rq.centre, rq.tally);
-    if (!holds(h)) {
+    if (!stands) {
       if (attempt + 1 >= kAttempts)
         throw ServerError("A apuração " + rq.tally +
                           " mudou durante a efetivação; nada foi gravado. Tente de novo.");
       continue;
     }
-    s->UpdateItems(p.updates);
 
     // Commits, and keeps the version committed: the planned model with the
     // changed rows, or when prices were edited in between, the model of the

@@ -296,6 +296,42 @@ TEST_F(ConcurrencyTest, APriceEditGoesThroughWhileAnEffectuationStoresItsAfs) {
   }
 }
 
+// The same for undoing an effectuation; and an effectuation committed while the
+// AFs are being deleted has the deletion done again, so that none is left.
+TEST_F(ConcurrencyTest, ExcluiAFHoldsBackNoPriceEditAndLeavesNoAfCommittedMeanwhile) {
+  if (!OnPostgres()) GTEST_SKIP() << "SQLite takes writes one at a time";
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  ASSERT_EQ(service_->Gera_AF(SmallTallyEffectuation())[1].ToText(), "ok");
+  auto own = OpenAnotherStorage();
+  int deletions = 0;
+  std::string editFailure = "not tried", again;
+  HookedStorage deleting(*own, [&](const char* call) {
+    if (std::string(call) != "DeleteAfs" || deletions++ > 0) return;
+    std::thread other([&] {
+      rpc::CallDeadlineScope deadline(Clock::now() + 3s);
+      Value env = Envelope("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+      editFailure = env.AsArray()[0].AsBoolean() ? "" : env.AsArray()[1].ToText();
+      // Another worksheet undoes and effectuates again before this deletion runs.
+      auto s = storage_->OpenSession();
+      Transaction tx(*s, true);
+      s->Tally("77");
+      s->DeleteAfs("77", "0101");
+      s->BumpVersion("77", Change::Choices);
+      tx.Commit();
+      again = service_->Gera_AF(SmallTallyEffectuation())[1].ToText();
+    });
+    other.join();
+  });
+  TallyService server(deleting);
+  server.ExcluiAF("0101", "77");
+  EXPECT_EQ(editFailure, "");
+  EXPECT_EQ(again, "ok");
+  EXPECT_EQ(deletions, 2) << "done again once";
+  EXPECT_TRUE(OpenAnotherStorage()->OpenSession()->Afs("77").empty());
+  EXPECT_FALSE(OpenAnotherStorage()->OpenSession()->Tally("77")->effectuated);
+  EXPECT_EQ(StoredPrices().first, 11);
+}
+
 TEST_F(ConcurrencyTest, ATallyNobodyReadsForTheIdleTimeIsLetGoAndLoadedAgainWhenAsked) {
   TallyDocument other = SmallTally("78");
   AddQuote(other, "N1", "C1", "F1", "M1", 10);
