@@ -380,7 +380,7 @@ int main(int argc, char** argv) {
 
     Stats alone, loaded;
     // GetDados alone first: the figure load is compared with.
-    for (int k = 0; k < 5; ++k) Timed(*setup, alone, "GetDados", tally);
+    for (int k = 0; k < 10; ++k) Timed(*setup, alone, "GetDados", tally);
     Timed(*setup, loaded, "MelhorCotacao",
           {ByRef(Value("0001")), ByRef(Value("1234")), ByRef(Value("PRQ")), ByRef(Value("F"))});
     // The effectuations carry a change packet of 1,000 chosen rows, as a buyer's

@@ -819,18 +819,14 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   // for: the kept model may be newer than the snapshot the AFs were read in.
   std::optional<EffectuationPlan> plan;
   TallyHeader planned;
-  {
+  auto planOnSnapshot = [&] {
     Transaction read(*s, false);
     planned = RequireTally(*s, rq.centre, rq.tally);
     plan = PlanEffectuation(Cached(*s, planned), rq, s->Afs(rq.tally));
     read.Commit();
-  }
+  };
   auto holds = [&](const TallyHeader& h) {
     return h.choiceVersion == planned.choiceVersion && h.effectuated == planned.effectuated;
-  };
-  auto replan = [&](const TallyHeader& h) {
-    planned = h;
-    plan = PlanEffectuation(Cached(*s, h), rq, s->Afs(rq.tally));
   };
 
   // Where the database locks rows (several servers on one database), the AFs
@@ -839,15 +835,29 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   // server's effectuation of the same rows, has the whole done again. After a
   // few such turns the lock is taken first, and the turn is sure.
   constexpr int kAttempts = 6, kUnlockedAttempts = 3;
+  bool needPlan = true;
   for (int attempt = 0;; ++attempt) {
     const bool lockFirst = attempt >= kUnlockedAttempts;
+    if (needPlan && !lockFirst) {
+      planOnSnapshot();
+      needPlan = false;
+    }
     Transaction tx(*s, true);
     TallyHeader now = lockFirst ? RequireTally(*s, rq.centre, rq.tally) : [&] {
       auto h = s->PeekTally(rq.tally);
       if (!h) throw ServerError("Apuração " + rq.tally + " não encontrada.");
       return *h;
     }();
-    if (!holds(now)) replan(now);
+    if (!holds(now)) {
+      // Without the tally's lock a load may see two writes' halves: the plan is
+      // made again on a snapshot. Under the lock what it reads is one state.
+      if (!lockFirst) {
+        needPlan = true;
+        continue;
+      }
+      planned = now;
+      plan = PlanEffectuation(Cached(*s, now), rq, s->Afs(rq.tally));
+    }
     EffectuationPlan& p = *plan;
     const std::shared_ptr<const TallyModel> m = p.model;
 

@@ -268,6 +268,33 @@ TEST_F(ConcurrencyTest, AChoiceChangedWhileAnEffectuationPlansHasItPlannedAgain)
   EXPECT_TRUE(OpenAnotherStorage()->OpenSession()->Afs("77").empty());
 }
 
+// Choices changed again before every turn: after three the effectuation takes
+// the tally's lock first, plans under it, and orders each row once.
+TEST_F(ConcurrencyTest, AnEffectuationThatKeepsFindingChoicesChangedTakesTheLockFirst) {
+  service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  auto own = OpenAnotherStorage();
+  int bumps = 0;
+  HookedStorage racing(*own, [&](const char* call) {
+    if (std::string(call) != "Begin" || bumps == 6) return;
+    ++bumps;
+    auto s = storage_->OpenSession();
+    Transaction tx(*s, true);
+    s->Tally("77");
+    s->BumpVersion("77", Change::Choices);
+    tx.Commit();
+  });
+  TallyService server(racing);
+  ValueArray out = server.Gera_AF(SmallTallyEffectuation());
+  EXPECT_EQ(bumps, 6);
+  EXPECT_EQ(out[1].ToText(), "ok");
+  size_t lines = 0, chosen = 0;
+  for (const AfRecord& af : OpenAnotherStorage()->OpenSession()->Afs("77"))
+    lines += af.lines.size();
+  for (const Item& it : service_->Model("0001", "77")->items) chosen += it.selected;
+  EXPECT_GT(chosen, 0u);
+  EXPECT_EQ(lines, chosen);
+}
+
 // Where the database locks rows, an effectuation storing its AFs holds back no
 // price edit of its tally; SQLite has one writer at a time.
 TEST_F(ConcurrencyTest, APriceEditGoesThroughWhileAnEffectuationStoresItsAfs) {
