@@ -728,7 +728,11 @@ class PgSession : public IStorageSession {
            0;
   }
 
-  std::vector<AfRecord> Afs(const std::string& tally) override {
+  std::vector<AfRecord> Afs(const std::string& tally) override { return ReadAfs(tally, true); }
+  std::vector<AfRecord> OrderedAfs(const std::string& tally) override {
+    return ReadAfs(tally, false);
+  }
+  std::vector<AfRecord> ReadAfs(const std::string& tally, bool whole) {
     std::vector<AfRecord> out;
     Result h = Exec(c_,
                     "SELECT NRAUTOFORN, CDCENTCMP, CDFILDEST, CDFILLANC, CDFORNECED, CDCOMPRADOR, "
@@ -757,16 +761,23 @@ class PgSession : public IStorageSession {
     }
     if (out.empty()) return out;
     Result l = Exec(c_,
-                    "SELECT l.NRAUTOFORN, l.ID_ITEM, l.CDPRODITMAP, l.CDMARCA, l.NRCOLEITMAP, "
-                    "l.DTENTRAPUT, l.QTACOMP, l.VRPRECUNIAP FROM autorizacao_item l "
-                    "JOIN autorizacao a ON a.NRAUTOFORN = l.NRAUTOFORN "
-                    "WHERE a.NRSEQAPUR = $1 ORDER BY l.NRAUTOFORN, l.NRITEM",
+                    whole ? "SELECT l.NRAUTOFORN, l.ID_ITEM, l.CDPRODITMAP, l.CDMARCA, "
+                            "l.NRCOLEITMAP, l.DTENTRAPUT, l.QTACOMP, l.VRPRECUNIAP "
+                            "FROM autorizacao_item l JOIN autorizacao a "
+                            "ON a.NRAUTOFORN = l.NRAUTOFORN WHERE a.NRSEQAPUR = $1 "
+                            "ORDER BY l.NRAUTOFORN, l.NRITEM"
+                          : "SELECT l.NRAUTOFORN, l.ID_ITEM FROM autorizacao_item l "
+                            "JOIN autorizacao a ON a.NRAUTOFORN = l.NRAUTOFORN "
+                            "WHERE a.NRSEQAPUR = $1",
                     {P(tally)});
     for (int i = 0; i < l.Rows(); ++i) {
-      auto it = at.find(l.Str(i, 0));
+      auto it = at.find(std::string(l.Text(i, 0)));
       if (it == at.end()) continue;
-      out[it->second].lines.push_back({l.Int(i, 1), l.Str(i, 2), l.Str(i, 3), l.Str(i, 4),
-                                       l.Double(i, 5), l.Double(i, 6), l.Double(i, 7)});
+      if (whole)
+        out[it->second].lines.push_back({l.Int(i, 1), l.Str(i, 2), l.Str(i, 3), l.Str(i, 4),
+                                         l.Double(i, 5), l.Double(i, 6), l.Double(i, 7)});
+      else
+        out[it->second].lines.push_back({l.Int(i, 1), {}, {}, {}, 0, 0, 0});
     }
     return out;
   }

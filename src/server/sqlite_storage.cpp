@@ -568,7 +568,11 @@ class SqliteSession : public IStorageSession {
     return s.Step();
   }
 
-  std::vector<AfRecord> Afs(const std::string& tally) override {
+  std::vector<AfRecord> Afs(const std::string& tally) override { return ReadAfs(tally, true); }
+  std::vector<AfRecord> OrderedAfs(const std::string& tally) override {
+    return ReadAfs(tally, false);
+  }
+  std::vector<AfRecord> ReadAfs(const std::string& tally, bool whole) {
     std::vector<AfRecord> out;
     sql::Stmt h(*db_,
                 "SELECT NRAUTOFORN, CDCENTCMP, CDFILDEST, CDFILLANC, CDFORNECED, CDCOMPRADOR, "
@@ -593,14 +597,19 @@ class SqliteSession : public IStorageSession {
       af.web = h.Text(12) == "S";
       out.push_back(std::move(af));
     }
-    sql::Stmt l(*db_,
-                "SELECT ID_ITEM, CDPRODITMAP, CDMARCA, NRCOLEITMAP, DTENTRAPUT, QTACOMP, "
-                "VRPRECUNIAP FROM autorizacao_item WHERE NRAUTOFORN = ? ORDER BY NRITEM");
+    sql::Stmt l(*db_, whole ? "SELECT ID_ITEM, CDPRODITMAP, CDMARCA, NRCOLEITMAP, DTENTRAPUT, "
+                              "QTACOMP, VRPRECUNIAP FROM autorizacao_item WHERE NRAUTOFORN = ? "
+                              "ORDER BY NRITEM"
+                            : "SELECT ID_ITEM FROM autorizacao_item WHERE NRAUTOFORN = ? "
+                              "ORDER BY NRITEM");
     for (AfRecord& af : out) {
       l.Bind(1, af.number);
       while (l.Step()) {
-        af.lines.push_back({l.Int(0), std::string(l.Text(1)), std::string(l.Text(2)),
-                            std::string(l.Text(3)), l.Double(4), l.Double(5), l.Double(6)});
+        if (whole)
+          af.lines.push_back({l.Int(0), std::string(l.Text(1)), std::string(l.Text(2)),
+                              std::string(l.Text(3)), l.Double(4), l.Double(5), l.Double(6)});
+        else
+          af.lines.push_back({l.Int(0), {}, {}, {}, 0, 0, 0});
       }
       l.Reset();
     }

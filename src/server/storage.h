@@ -62,6 +62,9 @@ class IStorageSession {
   // The AFs of the tally launched from the branch, with their items.
   virtual int DeleteAfs(const std::string& tally, const std::string& branch) = 0;
   virtual std::vector<AfRecord> Afs(const std::string& tally) = 0;
+  // The same with each line's delivery row only: what is on order, for an
+  // effectuation to plan with, without reading every line whole.
+  virtual std::vector<AfRecord> OrderedAfs(const std::string& tally) { return Afs(tally); }
   // Whether any AF of the tally is stored, without reading them.
   virtual bool HasAfs(const std::string& tally) { return !Afs(tally).empty(); }
 

@@ -704,7 +704,7 @@ struct EffectuationPlan {
   std::shared_ptr<const TallyModel> model;
   std::map<size_t, Item> changed;  // delivery rows the change packet alters
   std::vector<ItemUpdate> updates;
-  std::vector<AfRecord> storedAfs;
+  std::vector<AfRecord> storedAfs;   // lines name only their delivery row
   std::set<std::string> earlierAfs;  // AFs holding rows chosen again
   size_t alreadyOrdered = 0;
   bool nothingNew = true;  // no chosen row is left to order
@@ -822,7 +822,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   auto planOnSnapshot = [&] {
     Transaction read(*s, false);
     planned = RequireTally(*s, rq.centre, rq.tally);
-    plan = PlanEffectuation(Cached(*s, planned), rq, s->Afs(rq.tally));
+    plan = PlanEffectuation(Cached(*s, planned), rq, s->OrderedAfs(rq.tally));
     read.Commit();
   };
   auto holds = [&](const TallyHeader& h) {
@@ -856,7 +856,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
         continue;
       }
       planned = now;
-      plan = PlanEffectuation(Cached(*s, now), rq, s->Afs(rq.tally));
+      plan = PlanEffectuation(Cached(*s, now), rq, s->OrderedAfs(rq.tally));
     }
     EffectuationPlan& p = *plan;
     const std::shared_ptr<const TallyModel> m = p.model;

@@ -252,7 +252,7 @@ TEST_F(ConcurrencyTest, AChoiceChangedWhileAnEffectuationPlansHasItPlannedAgain)
   bool unchosen = false;
   // Another server lets go of every chosen row after the effectuation read them.
   HookedStorage racing(*own, [&](const char* call) {
-    if (std::string(call) != "Afs" || unchosen) return;
+    if (std::string(call) != "OrderedAfs" || unchosen) return;
     unchosen = true;
     auto s = storage_->OpenSession();
     Transaction tx(*s, true);

@@ -1,6 +1,7 @@
 // Gera_AF, GetVd_EfetivaAF and ExcluiAF: the buyer's change packet applied and the
 // AFs generated in one transaction, or nothing at all.
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <thread>
@@ -53,6 +54,7 @@ class FailingStorage : public IStorage {
       return in->DeleteAfs(t, b);
     }
     std::vector<AfRecord> Afs(const std::string& t) override { return in->Afs(t); }
+    std::vector<AfRecord> OrderedAfs(const std::string& t) override { return in->OrderedAfs(t); }
     void ImportTally(const TallyDocument& d) override { in->ImportTally(d); }
   };
   IStorage& inner_;
@@ -169,6 +171,21 @@ TEST_F(EffectuationTest, GeneratesOneAfPerSupplierAndBranchAndIsDetectedAfterwar
   EXPECT_EQ(totals[std::make_pair(std::string("0101"), std::string("F1"))], 100);
   EXPECT_EQ(totals[std::make_pair(std::string("0102"), std::string("F1"))], 200);
   EXPECT_EQ(totals[std::make_pair(std::string("0102"), std::string("F2"))], 220);
+  // What an effectuation plans with: the same AFs, each with its delivery rows.
+  std::vector<AfRecord> ordered = storage_->OpenSession()->OrderedAfs("77");
+  ASSERT_EQ(ordered.size(), afs.size());
+  for (size_t k = 0; k < afs.size(); ++k) {
+    EXPECT_EQ(ordered[k].number, afs[k].number);
+    EXPECT_EQ(ordered[k].supplier, afs[k].supplier);
+    EXPECT_EQ(ordered[k].total, afs[k].total);
+    std::vector<int64_t> a, b;
+    for (const AfLine& l : afs[k].lines) a.push_back(l.item);
+    for (const AfLine& l : ordered[k].lines) b.push_back(l.item);
+    std::sort(b.begin(), b.end());
+    std::sort(a.begin(), a.end());
+    EXPECT_EQ(a, b) << afs[k].number;
+    EXPECT_FALSE(a.empty());
+  }
 
   // The applied changes are what the worksheet loads next.
   DataPacket dados = Get("GetDados");

@@ -59,6 +59,9 @@ class HookedStorage : public IStorage {
       return hook("DeleteAfs"), in->DeleteAfs(t, b);
     }
     std::vector<AfRecord> Afs(const std::string& t) override { return hook("Afs"), in->Afs(t); }
+    std::vector<AfRecord> OrderedAfs(const std::string& t) override {
+      return hook("OrderedAfs"), in->OrderedAfs(t);
+    }
     void ImportTally(const TallyDocument& d) override { hook("ImportTally"), in->ImportTally(d); }
   };
   IStorage& inner_;
