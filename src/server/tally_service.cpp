@@ -900,6 +900,7 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
       if (attempt + 1 >= kAttempts)
         throw ServerError("A apuração " + rq.tally +
                           " mudou durante a efetivação; nada foi gravado. Tente de novo.");
+      needPlan = true;
       continue;
     }
 
