@@ -225,7 +225,8 @@ struct BuiltPackets {
   struct Entry {
     DataPacket packet;
     int64_t version = -1;
-    std::weak_ptr<const void> requests, products;
+    // The rows' choices differ from a version's only when its items list does.
+    std::weak_ptr<const void> items, requests, products;
     SharedList<QuoteLine> quotes;  // small: kept to see which prices changed
   };
   std::mutex mutex;

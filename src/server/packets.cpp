@@ -418,7 +418,7 @@ class TextColumn {
 }  // namespace
 
 DataPacket UpdatedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
-                         const TallyModel& m) {
+                         bool sameChoices, const TallyModel& m) {
   // Bitwise, so that a NaN compares equal to itself.
   auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
   std::vector<char> repriced(m.quotes.size(), 0);
@@ -432,15 +432,14 @@ DataPacket UpdatedPacket(const DataPacket& before, const SharedList<QuoteLine>& 
   auto col = [&](const char* name) { return before.FieldIndex(name); };
   const int cQty = col("QTACOMP"), cSel = col("IDITMSELAPUR"), cReason = col("IDMOTIVPRESC"),
             cJust = col("TXOBESCMANAP");
-  // The rows whose choice differs, found on the packet itself: a price edit,
-  // the most frequent write, changes none, and the packet is not copied for it.
+  // The rows whose choice differs, found on the packet itself.
   const DataPacket::Body& was = before.body();
   auto text = [&](int c, size_t i, std::string_view t) {
     const ColumnData& d = was.columns[static_cast<size_t>(c)];
     return d.codes[i] >= 0 && d.DictEntry(d.codes[i]) == t;
   };
   std::vector<size_t> rechosen;
-  for (size_t i = 0; i < m.items.size(); ++i) {
+  for (size_t i = 0; i < m.items.size() && !sameChoices; ++i) {
     const Item& it = m.items[i];
     if ((cQty >= 0 && !same(was.columns[static_cast<size_t>(cQty)].numbers[i], it.QTACOMP)) ||
         (cSel >= 0 && !text(cSel, i, it.selected ? "S" : "N")) ||

@@ -50,9 +50,10 @@ DataPacket ParaSupriPacket(const CentreParams& c);
 // A delivery packet (cdsDados, the price items) built from an earlier version of
 // the same loaded tally as `m`, when the quotation lines were `beforeQuotes`,
 // with what differs rewritten as `m` holds it: the prices of the lines that
-// changed, and each delivery row's choice, quantity, reason and justification.
-// `before` itself when nothing does.
+// changed, and each delivery row's choice, quantity, reason and justification
+// (looked at only unless `sameChoices`: a price edit shares the rows). `before`
+// itself when nothing differs.
 DataPacket UpdatedPacket(const DataPacket& before, const SharedList<QuoteLine>& beforeQuotes,
-                         const TallyModel& m);
+                         bool sameChoices, const TallyModel& m);
 
 }  // namespace apura::server

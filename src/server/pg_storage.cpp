@@ -428,12 +428,12 @@ class PgSession : public IStorageSession {
     return ReadTally(number, false);
   }
   std::optional<TallyHeader> ReadTally(const std::string& number, bool lock) {
-    Result r = Exec(c_,
-                    lock ? "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, "
-                           "NRVERSAO, NRVERSAOESCOLHA FROM apuracao WHERE NRSEQAPUR = $1 FOR UPDATE"
-                         : "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, "
-                           "NRVERSAO, NRVERSAOESCOLHA FROM apuracao WHERE NRSEQAPUR = $1",
-                    {P(number)});
+    const std::string sql =
+        std::string(
+            "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, NRVERSAO, "
+            "NRVERSAOESCOLHA FROM apuracao WHERE NRSEQAPUR = $1") +
+        (lock ? " FOR UPDATE" : "");
+    Result r = Exec(c_, sql.c_str(), {P(number)});
     if (r.Rows() == 0) return std::nullopt;
     TallyHeader h;
     h.number = number;

@@ -315,19 +315,23 @@ DataPacket Derived(const TallyModel& m, DerivedCache::Slot slot,
     BuiltPackets::Entry& entry = slot == DerivedCache::Dados ? built.dados : built.itmApurPrec;
     DataPacket before;
     SharedList<QuoteLine> beforeQuotes;
+    bool sameChoices = false;
     {
       std::lock_guard lock(built.mutex);
       if (!entry.packet.empty() && m.requests.Is(entry.requests) && m.products.Is(entry.products) &&
           entry.quotes.size() == m.quotes.size() && entry.packet.RowCount() == m.items.size()) {
         before = entry.packet;
         beforeQuotes = entry.quotes;
+        sameChoices = m.items.Is(entry.items);
       }
     }
-    DataPacket packet = before.empty() ? build(m) : UpdatedPacket(before, beforeQuotes, m);
+    DataPacket packet =
+        before.empty() ? build(m) : UpdatedPacket(before, beforeQuotes, sameChoices, m);
     std::lock_guard lock(built.mutex);
     if (m.header.version >= entry.version) {
       entry.packet = packet;
       entry.version = m.header.version;
+      entry.items = m.items.Id();
       entry.requests = m.requests.Id();
       entry.products = m.products.Id();
       entry.quotes = m.quotes;
@@ -645,52 +649,60 @@ std::shared_ptr<const TallyModel> TallyService::WithPrices(
   return next;
 }
 
+namespace {
+
+// A write that, where the database locks rows, does its long part before it
+// takes the tally's lock (`write` is told when to take it first), and is done
+// again when another write got there first: `write` answers nothing, or the
+// database reports a conflict. After a few turns the lock is taken first and
+// the turn is sure; should it still not come, the caller hears `changed`.
+template <class Write>
+auto InTurns(const std::string& changed, Write write) {
+  constexpr int kAttempts = 6, kUnlockedAttempts = 3;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      if (auto done = write(attempt >= kUnlockedAttempts)) return *std::move(done);
+    } catch (const StorageConflict&) {
+    }
+    if (attempt + 1 >= kAttempts) throw ServerError(changed);
+  }
+}
+
+}  // namespace
+
 void TallyService::ExcluiAF(const std::string& branch, const std::string& tally) {
   RequireTallyNumber(tally);
   if (branch.empty()) throw ServerError("Filial não informada.");
   auto s = storage_.OpenSession();
-  // As an effectuation stores its AFs, this deletes them before taking the
-  // tally's lock where the database locks rows. An effectuation or deletion
-  // committed in between may have left AFs this one did not see: then it is
-  // done again, and after a few turns with the lock taken first.
-  constexpr int kAttempts = 6, kUnlockedAttempts = 3;
-  for (int attempt = 0;; ++attempt) {
-    const bool lockFirst = attempt >= kUnlockedAttempts;
-    Transaction tx(*s, true);
-    std::optional<TallyHeader> seen = lockFirst ? s->Tally(tally) : s->PeekTally(tally);
-    if (!seen) throw ServerError("Apuração " + tally + " não encontrada.");
-    // Only the AFs this branch launched for this tally; another branch's stay,
-    // and with them the tally's effectuated state.
-    std::optional<TallyHeader> h;
-    bool stands = false;
-    try {
-      s->DeleteAfs(tally, branch);
-      h = lockFirst ? seen : s->Tally(tally);
-      if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
-      stands = h->choiceVersion == seen->choiceVersion;
-    } catch (const StorageConflict&) {
-    }
-    if (!stands) {
-      if (attempt + 1 >= kAttempts)
-        throw ServerError("A apuração " + tally +
-                          " mudou durante a exclusão das AFs; nada foi excluído. Tente de novo.");
-      continue;
-    }
-    const bool left = s->HasAfs(tally);
-    if (!left) s->SetEffectuated(tally, false, 0);
-    s->BumpVersion(tally, Change::Choices);
-    Publication pub(*this, tally, h->version + 1);
-    tx.Commit();
-    // The delivery rows are as they were: the loaded model only changes its state.
-    if (auto m = CachedAt(*h)) {
-      auto next = NextVersion(*m, Change::Choices);
-      next->header.effectuated = left && h->effectuated;
-      pub.Keep(std::move(next));
-    } else {
-      Forget(tally);
-    }
-    return;
-  }
+  // An effectuation or deletion committed between the deletion and the lock
+  // may have left AFs this one did not see: then it is done again.
+  InTurns("A apuração " + tally +
+              " mudou durante a exclusão das AFs; nada foi excluído. Tente de novo.",
+          [&](bool lockFirst) -> std::optional<bool> {
+            Transaction tx(*s, true);
+            std::optional<TallyHeader> seen = lockFirst ? s->Tally(tally) : s->PeekTally(tally);
+            if (!seen) throw ServerError("Apuração " + tally + " não encontrada.");
+            // Only the AFs this branch launched for this tally; another branch's
+            // stay, and with them the tally's effectuated state.
+            s->DeleteAfs(tally, branch);
+            std::optional<TallyHeader> h = lockFirst ? seen : s->Tally(tally);
+            if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
+            if (h->choiceVersion != seen->choiceVersion) return std::nullopt;
+            const bool left = s->HasAfs(tally);
+            if (!left) s->SetEffectuated(tally, false, 0);
+            s->BumpVersion(tally, Change::Choices);
+            Publication pub(*this, tally, h->version + 1);
+            tx.Commit();
+            // The delivery rows are as they were: the loaded model only changes its state.
+            if (auto m = CachedAt(*h)) {
+              auto next = NextVersion(*m, Change::Choices);
+              next->header.effectuated = left && h->effectuated;
+              pub.Keep(std::move(next));
+            } else {
+              Forget(tally);
+            }
+            return true;
+          });
 }
 
 // --- AF generation -------------------------------------------------------------
@@ -832,187 +844,176 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
   // Where the database locks rows (several servers on one database), the AFs
   // are stored before the tally's lock is taken, so that price edits of the
   // tally go on meanwhile; a write that changed choices first, or another
-  // server's effectuation of the same rows, has the whole done again. After a
-  // few such turns the lock is taken first, and the turn is sure.
-  constexpr int kAttempts = 6, kUnlockedAttempts = 3;
+  // server's effectuation of the same rows, has the whole done again.
   bool needPlan = true;
-  for (int attempt = 0;; ++attempt) {
-    const bool lockFirst = attempt >= kUnlockedAttempts;
-    if (needPlan && !lockFirst) {
-      planOnSnapshot();
-      needPlan = false;
-    }
-    Transaction tx(*s, true);
-    TallyHeader now = lockFirst ? RequireTally(*s, rq.centre, rq.tally) : [&] {
-      auto h = s->PeekTally(rq.tally);
-      if (!h) throw ServerError("Apuração " + rq.tally + " não encontrada.");
-      return *h;
-    }();
-    if (!holds(now)) {
-      // Without the tally's lock a load may see two writes' halves: the plan is
-      // made again on a snapshot. Under the lock what it reads is one state.
-      if (!lockFirst) {
+  return InTurns(
+      "A apuração " + rq.tally + " mudou durante a efetivação; nada foi gravado. Tente de novo.",
+      [&](bool lockFirst) -> std::optional<ValueArray> {
+        if (needPlan && !lockFirst) {
+          planOnSnapshot();
+          needPlan = false;
+        }
+        Transaction tx(*s, true);
+        TallyHeader now = lockFirst ? RequireTally(*s, rq.centre, rq.tally) : [&] {
+          auto h = s->PeekTally(rq.tally);
+          if (!h) throw ServerError("Apuração " + rq.tally + " não encontrada.");
+          return *h;
+        }();
+        if (!holds(now)) {
+          // Without the tally's lock a load may see two writes' halves: the plan is
+          // made again on a snapshot. Under the lock what it reads is one state.
+          needPlan = true;
+          if (!lockFirst) return std::nullopt;
+          planned = now;
+          plan = PlanEffectuation(Cached(*s, now), rq, s->OrderedAfs(rq.tally));
+        }
+        EffectuationPlan& p = *plan;
+        const std::shared_ptr<const TallyModel> m = p.model;
+
+        std::string earlierList;
+        for (const std::string& n : p.earlierAfs)
+          earlierList += (earlierList.empty() ? "" : ", ") + n;
+        const std::string alreadyText =
+            std::to_string(p.alreadyOrdered) +
+            " linha(s) de entrega escolhida(s) já constam de AF(s) gerada(s) antes (" +
+            earlierList + ") e não foram pedidas de novo.";
+
+        std::shared_ptr<const TallyNames> names = Names(*m);
+        auto inconsistentPacket = [&] {
+          std::vector<std::pair<const AfRecord*, Limits>> refused;
+          for (size_t k = 0; k < p.inconsistent.size(); ++k)
+            refused.push_back({&p.inconsistent[k], p.inconsistentLimits[k]});
+          return InconsistentPacket(refused, *names);
+        };
+        if (!p.nothingNew && p.kept.empty()) {
+          // A refusal leaves nothing behind: neither AFs nor the applied changes.
+          std::string text = p.overBudget ? tx_.budgetNone : tx_.inconsistentRefused;
+          DataPacket incons = inconsistentPacket();
+          return ValueArray{Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
+        }
+
+        // Whatever undoes the rest of this turn (a choice write committed before the
+        // lock, a deadlock the database broke, a delivery row another server
+        // ordered first) has the plan made again.
         needPlan = true;
-        continue;
-      }
-      planned = now;
-      plan = PlanEffectuation(Cached(*s, now), rq, s->OrderedAfs(rq.tally));
-    }
-    EffectuationPlan& p = *plan;
-    const std::shared_ptr<const TallyModel> m = p.model;
-
-    std::string earlierList;
-    for (const std::string& n : p.earlierAfs) earlierList += (earlierList.empty() ? "" : ", ") + n;
-    const std::string alreadyText =
-        std::to_string(p.alreadyOrdered) +
-        " linha(s) de entrega escolhida(s) já constam de AF(s) gerada(s) antes (" + earlierList +
-        ") e não foram pedidas de novo.";
-
-    std::shared_ptr<const TallyNames> names = Names(*m);
-    auto inconsistentPacket = [&] {
-      std::vector<std::pair<const AfRecord*, Limits>> refused;
-      for (size_t k = 0; k < p.inconsistent.size(); ++k)
-        refused.push_back({&p.inconsistent[k], p.inconsistentLimits[k]});
-      return InconsistentPacket(refused, *names);
-    };
-    if (!p.nothingNew && p.kept.empty()) {
-      // A refusal leaves nothing behind: neither AFs nor the applied changes.
-      std::string text = p.overBudget ? tx_.budgetNone : tx_.inconsistentRefused;
-      DataPacket incons = inconsistentPacket();
-      return {Value(incons), Value(text), Value(true), Value(""), Value(), Value("")};
-    }
-
-    // A deadlock the database broke, or a delivery row another server ordered
-    // first, undoes the transaction: then it is all done again.
-    TallyHeader h;
-    bool stands = false;
-    try {
-      if (!p.nothingNew) {
-        s->InsertAfs(p.kept);
-        s->InsertAfs(p.inconsistent);
-      }
-      h = lockFirst ? now : RequireTally(*s, rq.centre, rq.tally);
-      stands = holds(h);
-      if (stands) s->UpdateItems(p.updates);
-    } catch (const StorageConflict&) {
-    }
-    if (!stands) {
-      if (attempt + 1 >= kAttempts)
-        throw ServerError("A apuração " + rq.tally +
-                          " mudou durante a efetivação; nada foi gravado. Tente de novo.");
-      needPlan = true;
-      continue;
-    }
-
-    // Commits, and keeps the version committed: the planned model with the
-    // changed rows, or when prices were edited in between, the model of the
-    // edits with them; never a reload of the whole tally.
-    auto commit = [&](bool effectuated) {
-      if (effectuated) s->SetEffectuated(rq.tally, true, rq.processingDate.days);
-      s->BumpVersion(rq.tally, Change::Choices);
-      Publication pub(*this, rq.tally, h.version + 1);
-      tx.Commit();
-      std::shared_ptr<TallyModel> next;
-      if (p.next->header.version == h.version + 1) {
-        next = std::move(p.next);
-      } else if (auto current = CachedAt(h)) {
-        next = NextVersion(*current, Change::Choices);
-        if (!p.changed.empty()) {
-          std::vector<Item>& items = next->items.Edit();
-          for (auto& [i, it] : p.changed) items[i] = it;
+        if (!p.nothingNew) {
+          s->InsertAfs(p.kept);
+          s->InsertAfs(p.inconsistent);
         }
-      }
-      if (!next) return Forget(rq.tally);
-      if (effectuated) next->header.effectuated = true;
-      pub.Keep(std::move(next));
-    };
+        const TallyHeader h = lockFirst ? now : RequireTally(*s, rq.centre, rq.tally);
+        if (!holds(h)) return std::nullopt;
+        s->UpdateItems(p.updates);
 
-    if (p.nothingNew && p.alreadyOrdered > 0) {
-      // A retry after a lost answer, or a second worksheet on the same choice:
-      // everything chosen is on order already. The AFs that hold it are this
-      // call's outcome, so a committed effectuation is never reported as lost.
-      commit(false);
-      std::vector<std::pair<const AfRecord*, Limits>> refused;
-      for (const AfRecord& af : p.storedAfs)
-        if (af.inconsistent && p.earlierAfs.count(af.number)) refused.push_back({&af, {}});
-      // The supplier's minimums of a refused AF, as its quotation lines say now.
-      std::unordered_map<int64_t, Limits*> limitsOf;
-      for (auto& [af, lim] : refused)
-        for (const AfLine& l : af->lines) limitsOf.emplace(l.item, &lim);
-      for (size_t i = 0; i < m->items.size() && !limitsOf.empty(); ++i)
-        if (auto r = limitsOf.find(m->items[i].id); r != limitsOf.end())
-          r->second->Add(m->quotes[m->items[i].quote]);
-      return {Value(InconsistentPacket(refused, *names)),
-              Value(tx_.success),
-              Value(false),
-              Value(alreadyText),
-              Value(),
-              Value("")};
-    }
+        // Commits, and keeps the version committed: the planned model with the
+        // changed rows, or when prices were edited in between, the model of the
+        // edits with them; never a reload of the whole tally.
+        auto commit = [&](bool effectuated) {
+          if (effectuated) s->SetEffectuated(rq.tally, true, rq.processingDate.days);
+          s->BumpVersion(rq.tally, Change::Choices);
+          Publication pub(*this, rq.tally, h.version + 1);
+          tx.Commit();
+          std::shared_ptr<TallyModel> next;
+          if (p.next->header.version == h.version + 1) {
+            next = std::move(p.next);
+          } else if (auto current = CachedAt(h)) {
+            next = NextVersion(*current, Change::Choices);
+            if (!p.changed.empty()) {
+              std::vector<Item>& items = next->items.Edit();
+              for (auto& [i, it] : p.changed) items[i] = it;
+            }
+          }
+          if (!next) return Forget(rq.tally);
+          if (effectuated) next->header.effectuated = true;
+          pub.Keep(std::move(next));
+        };
 
-    if (p.nothingNew) {
-      // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
-      commit(false);
-      ColumnBuilder empty(RelInconsFields(), 0);
-      return {Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
-    }
-
-    std::vector<std::string> warnings;
-    if (p.overBudget) warnings.push_back(tx_.budgetPartial);
-    if (p.alreadyOrdered > 0) warnings.push_back(alreadyText);
-    // A price above the last one paid for the stock product deserves a look.
-    std::set<int> warned;
-    for (size_t i : p.keptRows) {
-      const QuoteLine& q = m->quotes[p.item(i).quote];
-      const ProductInfo& pr = m->products[q.product];
-      double perStock = q.VRPRECUNIAP / (pr.VRFATOCONV > 0 ? pr.VRFATOCONV : 1);
-      if (pr.stockLastPrice > 0 && perStock > pr.stockLastPrice &&
-          warned.insert(q.product).second) {
-        warnings.push_back(pr.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
-                           tx_.priceUsed + FormatMoney(pr.stockLastPrice));
-      }
-    }
-    std::string warning;
-    for (const std::string& w : warnings) warning += (warning.empty() ? "" : "\r\n") + w;
-
-    // AFs of web products are also written as files for the suppliers' portal; a
-    // missing directory is fatal and the worksheet deletes the AFs again.
-    std::string fatal;
-    bool anyWeb =
-        std::any_of(p.kept.begin(), p.kept.end(), [](const AfRecord& a) { return a.web; });
-    std::error_code ec;
-    if (anyWeb) {
-      if (m->centre.afDirectory.empty()) {
-        fatal = tx_.dirEmpty;
-      } else if (!std::filesystem::is_directory(m->centre.afDirectory, ec)) {
-        fatal = tx_.dirInvalid;
-      }
-    }
-
-    commit(true);
-
-    if (anyWeb && fatal.empty()) {
-      for (const AfRecord& af : p.kept) {
-        if (!af.web) continue;
-        std::ofstream out(std::filesystem::path(m->centre.afDirectory) /
-                          ("AF_" + af.number + ".txt"));
-        out << "AF;" << af.number << ";" << af.destBranch << ";" << af.supplier << ";"
-            << FloatToText(af.total) << "\r\n";
-        for (const AfLine& l : af.lines) {
-          out << "ITEM;" << l.product << ";" << l.brand << ";" << l.collection << ";"
-              << DateTimeToText(DateTime{l.date}) << ";" << FloatToText(l.quantity) << ";"
-              << FloatToText(l.unitPrice) << "\r\n";
+        if (p.nothingNew && p.alreadyOrdered > 0) {
+          // A retry after a lost answer, or a second worksheet on the same choice:
+          // everything chosen is on order already. The AFs that hold it are this
+          // call's outcome, so a committed effectuation is never reported as lost.
+          commit(false);
+          std::vector<std::pair<const AfRecord*, Limits>> refused;
+          for (const AfRecord& af : p.storedAfs)
+            if (af.inconsistent && p.earlierAfs.count(af.number)) refused.push_back({&af, {}});
+          // The supplier's minimums of a refused AF, as its quotation lines say now.
+          std::unordered_map<int64_t, Limits*> limitsOf;
+          for (auto& [af, lim] : refused)
+            for (const AfLine& l : af->lines) limitsOf.emplace(l.item, &lim);
+          for (size_t i = 0; i < m->items.size() && !limitsOf.empty(); ++i)
+            if (auto r = limitsOf.find(m->items[i].id); r != limitsOf.end())
+              r->second->Add(m->quotes[m->items[i].quote]);
+          return ValueArray{Value(InconsistentPacket(refused, *names)),
+                            Value(tx_.success),
+                            Value(false),
+                            Value(alreadyText),
+                            Value(),
+                            Value("")};
         }
-        if (!out) fatal = tx_.dirInvalid;
-      }
-    }
-    return {Value(inconsistentPacket()),
-            Value(tx_.success),
-            Value(false),
-            Value(warning),
-            Value(),
-            Value(fatal)};
-  }
+
+        if (p.nothingNew) {
+          // Nothing (left) to order: the changes stand, no AF, the tally unchanged.
+          commit(false);
+          ColumnBuilder empty(RelInconsFields(), 0);
+          return ValueArray{
+              Value(empty.Build()), Value(""), Value(false), Value(""), Value(), Value("")};
+        }
+
+        std::vector<std::string> warnings;
+        if (p.overBudget) warnings.push_back(tx_.budgetPartial);
+        if (p.alreadyOrdered > 0) warnings.push_back(alreadyText);
+        // A price above the last one paid for the stock product deserves a look.
+        std::set<int> warned;
+        for (size_t i : p.keptRows) {
+          const QuoteLine& q = m->quotes[p.item(i).quote];
+          const ProductInfo& pr = m->products[q.product];
+          double perStock = q.VRPRECUNIAP / (pr.VRFATOCONV > 0 ? pr.VRFATOCONV : 1);
+          if (pr.stockLastPrice > 0 && perStock > pr.stockLastPrice &&
+              warned.insert(q.product).second) {
+            warnings.push_back(pr.NMPRODUTO + ": " + tx_.unitPrice + FormatMoney(perStock) +
+                               tx_.priceUsed + FormatMoney(pr.stockLastPrice));
+          }
+        }
+        std::string warning;
+        for (const std::string& w : warnings) warning += (warning.empty() ? "" : "\r\n") + w;
+
+        // AFs of web products are also written as files for the suppliers' portal; a
+        // missing directory is fatal and the worksheet deletes the AFs again.
+        std::string fatal;
+        bool anyWeb =
+            std::any_of(p.kept.begin(), p.kept.end(), [](const AfRecord& a) { return a.web; });
+        std::error_code ec;
+        if (anyWeb) {
+          if (m->centre.afDirectory.empty()) {
+            fatal = tx_.dirEmpty;
+          } else if (!std::filesystem::is_directory(m->centre.afDirectory, ec)) {
+            fatal = tx_.dirInvalid;
+          }
+        }
+
+        commit(true);
+
+        if (anyWeb && fatal.empty()) {
+          for (const AfRecord& af : p.kept) {
+            if (!af.web) continue;
+            std::ofstream out(std::filesystem::path(m->centre.afDirectory) /
+                              ("AF_" + af.number + ".txt"));
+            out << "AF;" << af.number << ";" << af.destBranch << ";" << af.supplier << ";"
+                << FloatToText(af.total) << "\r\n";
+            for (const AfLine& l : af.lines) {
+              out << "ITEM;" << l.product << ";" << l.brand << ";" << l.collection << ";"
+                  << DateTimeToText(DateTime{l.date}) << ";" << FloatToText(l.quantity) << ";"
+                  << FloatToText(l.unitPrice) << "\r\n";
+            }
+            if (!out) fatal = tx_.dirInvalid;
+          }
+        }
+        return ValueArray{Value(inconsistentPacket()),
+                          Value(tx_.success),
+                          Value(false),
+                          Value(warning),
+                          Value(),
+                          Value(fatal)};
+      });
 }
 
 // --- Import ------------------------------------------------------------------

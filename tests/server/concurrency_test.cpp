@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -36,6 +37,29 @@ class ConcurrencyTest : public ServerTest {
     TallyService fresh(*other);
     auto m = fresh.Model("0001", "77");
     return {m->quotes[0].VRPRECUNIAP, m->quotes[1].VRPRECUNIAP};
+  }
+  // Another server's write of choices, committed: `what` runs inside it.
+  void CommitChoicesElsewhere(const std::function<void(IStorageSession&)>& what = {}) {
+    auto s = storage_->OpenSession();
+    Transaction tx(*s, true);
+    s->Tally("77");
+    if (what) what(*s);
+    s->BumpVersion("77", Change::Choices);
+    tx.Commit();
+  }
+  // A price edit of another caller, given 3 s; its failure text, empty if none.
+  std::string EditPriceElsewhere() {
+    rpc::CallDeadlineScope deadline(Clock::now() + 3s);
+    Value env = Envelope("AtuaPrecEco", PriceArgs("F1", "M1", 11));
+    return env.AsArray()[0].AsBoolean() ? "" : env.AsArray()[1].ToText();
+  }
+  // Every stored AF line is at `price`, and there is one.
+  void ExpectAfLinesAt(double price) {
+    auto afs = OpenAnotherStorage()->OpenSession()->Afs("77");
+    ASSERT_FALSE(afs.empty());
+    for (const AfRecord& af : afs) {
+      for (const AfLine& l : af.lines) EXPECT_EQ(l.unitPrice, price);
+    }
   }
   // A write of another caller in progress on the tally.
   std::unique_ptr<IStorageSession> HoldTally() {
@@ -233,11 +257,7 @@ TEST_F(ConcurrencyTest, APriceEditCommittedWhileAnEffectuationPlansComesAfterItA
   ValueArray out = server->Gera_AF(SmallTallyEffectuation());
   ASSERT_TRUE(edited);
   EXPECT_EQ(out[1].ToText(), "ok");
-  auto afs = OpenAnotherStorage()->OpenSession()->Afs("77");
-  ASSERT_FALSE(afs.empty());
-  for (const AfRecord& af : afs) {
-    for (const AfLine& l : af.lines) EXPECT_EQ(l.unitPrice, 10);
-  }
+  ExpectAfLinesAt(10);
   EXPECT_EQ(StoredPrices().first, 11);
   // The kept tally has both writes, without loading it again.
   auto m = server->Model("0001", "77");
@@ -254,12 +274,7 @@ TEST_F(ConcurrencyTest, AChoiceChangedWhileAnEffectuationPlansHasItPlannedAgain)
   HookedStorage racing(*own, [&](const char* call) {
     if (std::string(call) != "OrderedAfs" || unchosen) return;
     unchosen = true;
-    auto s = storage_->OpenSession();
-    Transaction tx(*s, true);
-    s->Tally("77");
-    s->ClearSelections("77");
-    s->BumpVersion("77", Change::Choices);
-    tx.Commit();
+    CommitChoicesElsewhere([](IStorageSession& s) { s.ClearSelections("77"); });
   });
   TallyService server(racing);
   ValueArray out = server.Gera_AF(SmallTallyEffectuation());
@@ -277,11 +292,7 @@ TEST_F(ConcurrencyTest, AnEffectuationThatKeepsFindingChoicesChangedTakesTheLock
   HookedStorage racing(*own, [&](const char* call) {
     if (std::string(call) != "Begin" || bumps == 6) return;
     ++bumps;
-    auto s = storage_->OpenSession();
-    Transaction tx(*s, true);
-    s->Tally("77");
-    s->BumpVersion("77", Change::Choices);
-    tx.Commit();
+    CommitChoicesElsewhere();
   });
   TallyService server(racing);
   ValueArray out = server.Gera_AF(SmallTallyEffectuation());
@@ -304,11 +315,7 @@ TEST_F(ConcurrencyTest, APriceEditGoesThroughWhileAnEffectuationStoresItsAfs) {
   std::string editFailure = "not tried";
   HookedStorage storing(*own, [&](const char* call) {
     if (std::string(call) != "InsertAf" || editFailure != "not tried") return;
-    std::thread edit([&] {
-      rpc::CallDeadlineScope deadline(Clock::now() + 3s);
-      Value env = Envelope("AtuaPrecEco", PriceArgs("F1", "M1", 11));
-      editFailure = env.AsArray()[0].AsBoolean() ? "" : env.AsArray()[1].ToText();
-    });
+    std::thread edit([&] { editFailure = EditPriceElsewhere(); });
     edit.join();
   });
   TallyService server(storing);
@@ -316,11 +323,7 @@ TEST_F(ConcurrencyTest, APriceEditGoesThroughWhileAnEffectuationStoresItsAfs) {
   EXPECT_EQ(editFailure, "");
   EXPECT_EQ(out[1].ToText(), "ok");
   EXPECT_EQ(StoredPrices().first, 11);
-  auto afs = OpenAnotherStorage()->OpenSession()->Afs("77");
-  ASSERT_FALSE(afs.empty());
-  for (const AfRecord& af : afs) {
-    for (const AfLine& l : af.lines) EXPECT_EQ(l.unitPrice, 10);
-  }
+  ExpectAfLinesAt(10);
 }
 
 // The same for undoing an effectuation; and an effectuation committed while the
@@ -335,16 +338,9 @@ TEST_F(ConcurrencyTest, ExcluiAFHoldsBackNoPriceEditAndLeavesNoAfCommittedMeanwh
   HookedStorage deleting(*own, [&](const char* call) {
     if (std::string(call) != "DeleteAfs" || deletions++ > 0) return;
     std::thread other([&] {
-      rpc::CallDeadlineScope deadline(Clock::now() + 3s);
-      Value env = Envelope("AtuaPrecEco", PriceArgs("F1", "M1", 11));
-      editFailure = env.AsArray()[0].AsBoolean() ? "" : env.AsArray()[1].ToText();
+      editFailure = EditPriceElsewhere();
       // Another worksheet undoes and effectuates again before this deletion runs.
-      auto s = storage_->OpenSession();
-      Transaction tx(*s, true);
-      s->Tally("77");
-      s->DeleteAfs("77", "0101");
-      s->BumpVersion("77", Change::Choices);
-      tx.Commit();
+      CommitChoicesElsewhere([](IStorageSession& s) { s.DeleteAfs("77", "0101"); });
       again = service_->Gera_AF(SmallTallyEffectuation())[1].ToText();
     });
     other.join();
