@@ -7,7 +7,7 @@
 #include <exception>
 #include <string_view>
 
-#include "server/json.h"
+#include "server/exchange/json.h"
 
 using apura::server::Json;
 

@@ -17,9 +17,9 @@
 
 #include "apura.pb.h"
 #include "rpc/wire.h"
-#include "server/demo.h"
-#include "server/server_objects.h"
-#include "server/sqlite_storage.h"
+#include "server/exchange/demo.h"
+#include "server/objects/server_objects.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 using namespace apura;
 

@@ -13,10 +13,10 @@
 #include "framework/dataset/dataset.h"
 #include "rpc/grpc_transport.h"
 #include "rpc/wire.h"
-#include "server/demo.h"
-#include "server/packets.h"
-#include "server/server_objects.h"
-#include "server/sqlite_storage.h"
+#include "server/exchange/demo.h"
+#include "server/objects/server_objects.h"
+#include "server/services/packets.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace {
 

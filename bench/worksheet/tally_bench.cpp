@@ -15,7 +15,7 @@
 #include <string>
 
 #include "rpc/grpc_transport.h"
-#include "server/embedded_server.h"
+#include "server/app/embedded_server.h"
 #include "support/fake_database.h"
 #include "support/fake_host.h"
 #include "worksheet/form.h"

@@ -4,11 +4,11 @@
 
 #include "framework/format.h"
 #include "rpc/grpc_transport.h"
-#include "server/demo.h"
-#include "server/report_service.h"
-#include "server/server_objects.h"
-#include "server/sqlite_storage.h"
-#include "server/tally_service.h"
+#include "server/exchange/demo.h"
+#include "server/objects/server_objects.h"
+#include "server/services/report_service.h"
+#include "server/services/tally_service.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::desktop {
 

@@ -20,8 +20,8 @@
 #include "framework/format.h"
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"
-#include "server/sqlite_storage.h"
-#include "server/tally_service.h"
+#include "server/services/tally_service.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::desktop::test {
 

@@ -19,7 +19,7 @@
 #include "framework/forms.h"
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"
-#include "server/report_service.h"
+#include "server/services/report_service.h"
 
 namespace apura::desktop::test {
 

@@ -1,7 +1,7 @@
 // The AF analysis screen's server object: the AFs of a tally, their items and
 // the inconsistent ones, answered from what effectuation stored.
 
-#include "server/af_analysis.h"
+#include "server/objects/af_analysis.h"
 #include "framework/dataset/dataset.h"
 #include "server_fixture.h"
 

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "server/demo.h"
-#include "server/json.h"
+#include "server/exchange/demo.h"
+#include "server/exchange/json.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {

@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "rpc/grpc_transport.h"
-#include "server/embedded_server.h"
-#include "server/server_objects.h"
+#include "server/app/embedded_server.h"
+#include "server/objects/server_objects.h"
 
 namespace apura::server {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "server/storage.h"
+#include "server/storage/storage.h"
 
 namespace apura::server::testing {
 

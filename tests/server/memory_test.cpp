@@ -9,8 +9,8 @@
 
 #include "rpc/dispatch.h"
 #include "rpc/grpc_transport.h"
-#include "server/embedded_server.h"
-#include "server/server_objects.h"
+#include "server/app/embedded_server.h"
+#include "server/objects/server_objects.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <fstream>
 
-#include "server/packets.h"
-#include "server/sqlite.h"
+#include "server/services/packets.h"
+#include "server/storage/sqlite/sqlite.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {

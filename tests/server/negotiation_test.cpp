@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "server/negotiation_service.h"
+#include "server/objects/negotiation_service.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {

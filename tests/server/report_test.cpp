@@ -4,7 +4,7 @@
 
 #include "framework/report.h"
 #include "framework/format.h"
-#include "server/report_service.h"
+#include "server/services/report_service.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {

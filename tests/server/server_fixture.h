@@ -11,11 +11,11 @@
 #include <string>
 
 #include "pg_cluster.h"
-#include "server/open_storage.h"
-#include "server/server_objects.h"
-#include "server/sqlite.h"
-#include "server/sqlite_storage.h"
-#include "server/tally_document.h"
+#include "server/exchange/tally_document.h"
+#include "server/objects/server_objects.h"
+#include "server/storage/open_storage.h"
+#include "server/storage/sqlite/sqlite.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::server::testing {
 

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "framework/format.h"
-#include "server/sqlite.h"
+#include "server/storage/sqlite/sqlite.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {

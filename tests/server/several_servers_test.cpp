@@ -8,7 +8,7 @@
 
 #include "pg_cluster.h"
 #include "rpc/call_deadline.h"
-#include "server/pg_storage.h"
+#include "server/storage/postgres/pg_storage.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {

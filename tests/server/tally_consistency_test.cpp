@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "server/demo.h"
+#include "server/exchange/demo.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "server/demo.h"
-#include "server/server_objects.h"
-#include "server/sqlite_storage.h"
+#include "server/exchange/demo.h"
+#include "server/objects/server_objects.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 #include "support/fake_database.h"
 #include "support/fake_host.h"
 #include "worksheet/form.h"
