@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "contract/objects.h"
 #include "framework/controls.h"
 #include "framework/forms.h"
 #include "framework/netconnection.h"
@@ -13,7 +14,7 @@ namespace apura::analysis {
 
 class TfrmAnaliseAF : public TfrmPadraoGrid {
  public:
-  static constexpr const char* kServerObject = "Prq05100.rdmAnaliseAF";
+  static constexpr const char* kServerObject = contract::kAfAnalysisObject;
 
   explicit TfrmAnaliseAF(TComponent* owner = nullptr);
   ~TfrmAnaliseAF() override;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string_view>
 
+#include "contract/objects.h"
 #include "desktop/batch_report.h"
 #include "desktop/demo.h"
 #include "desktop/local_database.h"
@@ -93,8 +94,8 @@ int main(int argc, char** argv) {
                                      const std::string& password) -> std::string {
     auto transport = rpc::MakeGrpcTransport(clientOptions);
     transport->Connect(settings.serverHost, settings.serverPort);
-    Value env =
-        transport->Invoke("Apura.Sessao", "Login", {ByVal(Value(code)), ByVal(Value(password))});
+    Value env = transport->Invoke(contract::kSessionObject, contract::kLoginMethod,
+                                  {ByVal(Value(code)), ByVal(Value(password))});
     const ValueArray& parts = env.AsArray();
     if (!parts[0].AsBoolean()) return parts[1].ToText();
     rpc::SetClientSessionToken(parts[1].AsArray()[0].ToText());

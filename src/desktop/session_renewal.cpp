@@ -3,19 +3,19 @@
 #include <QApplication>
 #include <QLineEdit>
 
+#include "contract/objects.h"
+
 namespace apura::desktop {
 
 bool IsSessionExpired(const Value& envelope) {
-  if (envelope.kind() != Value::Kind::Array) return false;
-  const ValueArray& a = envelope.AsArray();
-  if (a.size() != 2 || a[0].kind() != Value::Kind::Boolean || a[0].AsBoolean()) return false;
-  return a[1].kind() == Value::Kind::Text && a[1].ToText().ends_with(kSessionExpiredText);
+  return FailureCode(envelope) == ErrorCode::Unauthenticated;
 }
 
 Value RenewingTransport::Invoke(const std::string& serverObject, const std::string& method,
                                 const std::vector<CallArg>& args) {
   Value answer = inner_->Invoke(serverObject, method, args);
-  if (!IsSessionExpired(answer) || !renew_) return answer;
+  if (!IsSessionExpired(answer) || !renew_ || serverObject == contract::kSessionObject)
+    return answer;
   // A call made while the dialog is up (a timer's) does not ask a second time.
   static bool asking = false;
   if (asking) return answer;

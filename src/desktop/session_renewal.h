@@ -14,17 +14,18 @@ class QWidget;
 
 namespace apura::desktop {
 
-// What the server answers a call whose session ran out; objects behind a guard
-// put their name and the method before it.
+// Why the login dialog comes back by itself.
 inline constexpr const char* kSessionExpiredText = "Sessão expirada: faça login de novo.";
 
-// True for a failure envelope saying the session expired.
+// True for a failure envelope whose code says the call had no live session
+// (expired, ended, or unknown to the server after a restart), whatever its
+// text says.
 bool IsSessionExpired(const Value& envelope);
 
-// The transport of the host's server calls. When a call is answered that the
-// session expired, `renew` is asked for a new session and the call is made once
+// The transport of the host's server calls. When a call is answered that its
+// session is gone, `renew` is asked for a new session and the call is made once
 // more; when no new session comes (the operator gave up), the first answer
-// stands.
+// stands. Logging in itself is never renewed.
 class RenewingTransport : public ITransport {
  public:
   // Opens a new session that the inner transport sends from then on; false

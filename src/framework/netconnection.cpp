@@ -69,9 +69,10 @@ Value TNetConnection::call(const std::string& method, std::vector<CallArg> args)
   Value result = transport_->Invoke(ServerName, method, args);
   if (ThrowException && result.kind() == Value::Kind::Array) {
     const ValueArray& a = result.AsArray();
-    if (a.size() == 2 && a[0].kind() == Value::Kind::Boolean && !a[0].AsBoolean())
+    if (a.size() >= 2 && a[0].kind() == Value::Kind::Boolean && !a[0].AsBoolean())
       throw EServerFailure(
-          a[1].kind() == Value::Kind::Text ? a[1].ToText() : ServerName + "." + method + " failed");
+          a[1].kind() == Value::Kind::Text ? a[1].ToText() : ServerName + "." + method + " failed",
+          FailureCode(result));
   }
   return result;
 }
@@ -83,7 +84,10 @@ Value CheckResultServ(const Value& result, bool show, int flags) {
                                          "array, got ") +
                              KindName(result.kind()));
   const ValueArray& a = result.AsArray();
-  if (a.size() != 2)
+  // A failure carries its code as a third element.
+  const size_t expected =
+      a.size() == 3 && a[0].kind() == Value::Kind::Boolean && !a[0].AsBoolean() ? 3 : 2;
+  if (a.size() != expected)
     throw std::runtime_error("Malformed server result: expected 2 elements, got " +
                              std::to_string(a.size()));
   if (a[0].kind() != Value::Kind::Boolean)
@@ -94,7 +98,7 @@ Value CheckResultServ(const Value& result, bool show, int flags) {
     throw std::runtime_error(std::string("Malformed server result: failure text is ") +
                              KindName(a[1].kind()));
   std::string text = a[1].ToText();
-  if (!show) throw EServerFailure(text);
+  if (!show) throw EServerFailure(text, FailureCode(result));
   Host().MessageBox(text, {}, TMsgDlgType::mtError, mbOK, 0);
   Abort();
 }

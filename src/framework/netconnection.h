@@ -23,9 +23,10 @@ void SetDefaultTransportFactory(TransportFactory factory);
 const TransportFactory& DefaultTransportFactory();
 
 // A failure the server reported, raised where the caller does not show it.
-class EServerFailure : public std::runtime_error {
+class EServerFailure : public CodedError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EServerFailure(const std::string& text, ErrorCode code = ErrorCode::Internal)
+      : CodedError(code, text) {}
 };
 
 class TNetConnection : public TComponent {

@@ -16,21 +16,10 @@ std::string Fold(const std::string& s) {
 bool IsEnvelope(const Value& v) {
   if (v.kind() != Value::Kind::Array) return false;
   const ValueArray& a = v.AsArray();
-  if (a.size() != 2 || a[0].kind() != Value::Kind::Boolean) return false;
-  return a[0].AsBoolean() || a[1].kind() == Value::Kind::Text;
-}
-
-std::string EscapeNul(std::string text) {
-  if (text.find('\0') == std::string::npos) return text;
-  std::string escaped;
-  escaped.reserve(text.size() + 8);
-  for (char c : text) {
-    if (c == '\0')
-      escaped += "\\0";
-    else
-      escaped += c;
-  }
-  return escaped;
+  if (a.size() < 2 || a[0].kind() != Value::Kind::Boolean) return false;
+  if (a[0].AsBoolean()) return a.size() == 2;
+  return a[1].kind() == Value::Kind::Text &&
+         (a.size() == 2 || (a.size() == 3 && a[2].kind() == Value::Kind::Integer));
 }
 
 std::string BoundedFailureText(std::string text) {
@@ -80,10 +69,13 @@ Value MethodTable::Invoke(const std::string& method, const std::vector<CallArg>&
                           const CallContext& context) {
   auto it = methods_.find(Fold(method));
   if (it == methods_.end()) {
-    return ResultFailure("server object \"" + objectName_ + "\" has no method \"" + method + "\"");
+    return ResultFailure("server object \"" + objectName_ + "\" has no method \"" + method + "\"",
+                         ErrorCode::NotFound);
   }
   try {
     return ResultOk(it->second.second(args, context));
+  } catch (const CodedError& e) {
+    return ResultFailure(e.what(), e.code());
   } catch (const std::exception& e) {
     return ResultFailure(e.what());
   }
@@ -100,7 +92,7 @@ namespace {
 Value Bounded(Value envelope) {
   const ValueArray& parts = envelope.AsArray();
   if (parts[0].AsBoolean()) return envelope;
-  return ResultFailure(BoundedFailureText(parts[1].ToText()));
+  return ResultFailure(BoundedFailureText(parts[1].ToText()), FailureCode(envelope));
 }
 
 }  // namespace
@@ -111,8 +103,9 @@ Value ServerRegistry::Dispatch(const std::string& objectName, const std::string&
     std::string size = OversizedText(args[i].value);
     if (!size.empty())
       return ResultFailure(BoundedFailureText(method) + ": o argumento " + std::to_string(i + 1) +
-                           " tem " + size + " bytes; o máximo para um texto é " +
-                           std::to_string(kMaxTextArgumentBytes) + ".");
+                               " tem " + size + " bytes; o máximo para um texto é " +
+                               std::to_string(kMaxTextArgumentBytes) + ".",
+                           ErrorCode::InvalidArgument);
   }
   return Bounded(Call(objectName, method, args, context));
 }
@@ -125,7 +118,8 @@ Value ServerRegistry::Call(const std::string& objectName, const std::string& met
     auto it = objects_.find(Fold(objectName));
     if (it != objects_.end()) object = it->second;
   }
-  if (!object) return ResultFailure("unknown server object \"" + objectName + "\"");
+  if (!object)
+    return ResultFailure("unknown server object \"" + objectName + "\"", ErrorCode::NotFound);
   try {
     Value result = object->Invoke(method, args, context);
     if (!IsEnvelope(result)) {
@@ -133,6 +127,8 @@ Value ServerRegistry::Call(const std::string& objectName, const std::string& met
                            " with a malformed result");
     }
     return result;
+  } catch (const CodedError& e) {
+    return ResultFailure(objectName + "." + method + ": " + e.what(), e.code());
   } catch (const std::exception& e) {
     return ResultFailure(objectName + "." + method + ": " + e.what());
   }

@@ -34,7 +34,7 @@ inline constexpr size_t kMaxFailureTextBytes = 2000;
 // character boundary, saying how much was left out.
 std::string BoundedFailureText(std::string text);
 // Only the NUL part of the above.
-std::string EscapeNul(std::string text);
+using apura::EscapeNul;
 
 // An application-server object: answers calls of its methods by name with the
 // result envelope (ResultOk / ResultFailure).

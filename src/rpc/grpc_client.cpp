@@ -181,7 +181,8 @@ class GrpcTransport : public ITransport {
                                 std::to_string(announced) + " were announced");
     };
     if (received > announced) throw malformedSize();
-    if (!status.ok()) Fail(method, status);
+    // A failure the server answered arrives as its envelope, then its status.
+    if (!status.ok() && !(haveResult && !result.ok())) Fail(method, status);
     if (received != announced) throw malformedSize();
 
     if (!haveResult) {
@@ -199,7 +200,13 @@ class GrpcTransport : public ITransport {
       }
     }
     try {
-      if (!result.ok()) return ResultFailure(std::move(*result.mutable_failure()));
+      if (!result.ok()) {
+        const int code = result.code();
+        return ResultFailure(std::move(*result.mutable_failure()),
+                             code > 0 && code <= static_cast<int>(kLastErrorCode)
+                                 ? static_cast<ErrorCode>(code)
+                                 : ErrorCode::Internal);
+      }
       return ResultOk(DecodeValue(result.mutable_payload()));
     } catch (const std::invalid_argument& e) {
       throw std::runtime_error("malformed answer to " + method + " from " + address_ + ": " +

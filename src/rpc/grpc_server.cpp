@@ -98,12 +98,36 @@ grpc::Slice SliceOf(const Encoding& bytes, size_t at, size_t size) {
       [](void* p) { delete static_cast<Encoding*>(p); }, hold);
 }
 
+// The one place an envelope's code becomes a gRPC status. Busy is not
+// UNAVAILABLE: a channel may retry that by itself, and a write must not be.
+grpc::StatusCode StatusFor(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::Ok:
+      return grpc::StatusCode::OK;
+    case ErrorCode::Unauthenticated:
+      return grpc::StatusCode::UNAUTHENTICATED;
+    case ErrorCode::Forbidden:
+      return grpc::StatusCode::PERMISSION_DENIED;
+    case ErrorCode::InvalidArgument:
+      return grpc::StatusCode::INVALID_ARGUMENT;
+    case ErrorCode::Conflict:
+      return grpc::StatusCode::FAILED_PRECONDITION;
+    case ErrorCode::Busy:
+      return grpc::StatusCode::RESOURCE_EXHAUSTED;
+    case ErrorCode::NotFound:
+      return grpc::StatusCode::NOT_FOUND;
+    case ErrorCode::Internal:
+      return grpc::StatusCode::INTERNAL;
+  }
+  return grpc::StatusCode::INTERNAL;
+}
+
 // One call, from its raw bytes: decoding them here (rather than in gRPC's
 // generated handler) lets a request that is no Invoke message be answered
 // INVALID_ARGUMENT saying so, instead of INTERNAL with no text. The method runs
 // on a thread of its own, as a blocking handler would, so a long Gera_AF never
-// holds up gRPC's own threads. Business failures travel inside the envelope;
-// only a broken request or connection becomes a gRPC status.
+// holds up gRPC's own threads. Business failures travel inside the envelope,
+// and the call then ends with the status their code maps to.
 class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
  public:
   InvokeCall(const ServerRegistry& registry, const GrpcServerOptions& options,
@@ -175,7 +199,12 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     if (result->ok()) {
       EncodeValue(parts[1], result->mutable_payload());
     } else {
+      const ErrorCode code = FailureCode(envelope);
       result->set_failure(parts[1].ToText());
+      result->set_code(static_cast<wire::ErrorCode>(code));
+      // Proxies, health checks and logs see the failure in the status; the
+      // client reads the envelope sent before it.
+      status_ = grpc::Status(StatusFor(code), parts[1].ToText());
     }
     const bool refused = !result->ok();
     envelope = Value();
@@ -225,7 +254,7 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
       buffer_ = grpc::ByteBuffer(slices, 2);
       at_ += n;
     } else {
-      Finish(grpc::Status::OK);
+      Finish(status_);
       return;
     }
     StartWrite(&buffer_);
@@ -237,8 +266,9 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
   size_t requestBytes_ = 0;
   wire::InvokeRequest request_;
   CallContext call_;
-  std::string whole_;  // a reply small enough for one message
-  Encoding encoded_;   // or the encoded result, sent in slices
+  grpc::Status status_;  // how the call ends once its reply is sent
+  std::string whole_;    // a reply small enough for one message
+  Encoding encoded_;     // or the encoded result, sent in slices
   size_t at_ = 0;
   grpc::ByteBuffer buffer_;
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "contract/objects.h"
 #include "framework/errors.h"
 #include "framework/format.h"
 #include "framework/host.h"
@@ -79,7 +80,7 @@ void TfrmCotacaoBase::Mostra() {
 // --- Negotiation and simulation ------------------------------------------------------
 
 TfrmNegociacao::TfrmNegociacao(ChaveCotacao c)
-    : TfrmCotacaoBase("frmNegociacao", "Prq01802.rdmNegociacao", std::move(c)) {
+    : TfrmCotacaoBase("frmNegociacao", contract::kNegotiationObject, std::move(c)) {
   SetCaption("Negociação/Simulação de Preços");
   lblCodTela.SetCaption(kCodTela);
   lblPrecoNeg.SetCaption("Preço negociado:");
@@ -116,7 +117,7 @@ void TfrmNegociacao::sbtConfirmaClick(TComponent& Sender) {
 // --- Spreadsheet information -----------------------------------------------------------
 
 TfrmInfPlanilha::TfrmInfPlanilha(ChaveCotacao c)
-    : TfrmCotacaoBase("frmInfPlanilha", "Prq01803.rdmInfPlanilha", std::move(c)) {
+    : TfrmCotacaoBase("frmInfPlanilha", contract::kSpreadsheetObject, std::move(c)) {
   SetCaption("Informações da Planilha");
   lblCodTela.SetCaption(kCodTela);
   // Nothing to confirm here: the confirm button only closes.

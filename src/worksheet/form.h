@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "contract/objects.h"
 #include "framework/controls.h"
 #include "framework/forms.h"
 #include "framework/host.h"
@@ -38,8 +39,8 @@ struct ChaveCotacao {
 
 class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
  public:
-  static constexpr const char* kServerObject = "Prq05001.rdmPlanApurNegGrid";
-  static constexpr const char* kComprasObject = "Cmp.rdmCompras";
+  static constexpr const char* kServerObject = contract::kWorksheetObject;
+  static constexpr const char* kComprasObject = contract::kPurchasingObject;
   static constexpr const char* kIndOrder = "IndOrder";
 
   explicit TfrmPlanApurNegGrid(TComponent* owner = nullptr);

@@ -37,7 +37,8 @@ struct SessionServer : ITransport {
                const std::vector<CallArg>&) override {
     calls.push_back(sent);
     if (sent != live || forgetting)
-      return ResultFailure(object + "." + method + ": " + kSessionExpiredText);
+      return ResultFailure(object + "." + method + ": " + kSessionExpiredText,
+                           ErrorCode::Unauthenticated);
     return ResultOk(Value("feito"));
   }
 };
@@ -158,6 +159,47 @@ void LoginDialogTest::aCancelledLoginLeavesTheExpiredAnswer() {
   QCOMPARE(r.server->calls.size(), size_t(3));
   QVERIFY(!env.AsArray()[0].AsBoolean());
   QVERIFY(IsSessionExpired(env));
+}
+
+// The host acts on the failure's code: a text that merely reads like an
+// expired session asks nothing, any session refusal asks (an unknown one after
+// a server restart too), and a refused login is never answered by a login.
+void LoginDialogTest::renewalFollowsTheCodeNotTheWords() {
+  struct Scripted : ITransport {
+    Value next;
+    int calls = 0;
+    void Connect(const std::string&, int) override {}
+    void Disconnect() override {}
+    bool IsConnected() const override { return true; }
+    Value Invoke(const std::string&, const std::string&, const std::vector<CallArg>&) override {
+      ++calls;
+      return next;
+    }
+  };
+  auto server = std::make_shared<Scripted>();
+  int asked = 0;
+  RenewingTransport transport(server, [&] {
+    ++asked;
+    return true;
+  });
+
+  server->next = ResultFailure(std::string("GetAutoForne: ") + kSessionExpiredText);
+  transport.Invoke("Prq05100.rdmAnaliseAF", "GetAutoForne", {});
+  QCOMPARE(asked, 0);
+  QCOMPARE(server->calls, 1);
+
+  server->next = ResultFailure("Sessão desconhecida: faça login.", ErrorCode::Unauthenticated);
+  transport.Invoke("Prq05100.rdmAnaliseAF", "GetAutoForne", {});
+  QCOMPARE(asked, 1);
+  QCOMPARE(server->calls, 3);
+
+  server->next = ResultFailure("Operador ou senha inválidos.", ErrorCode::Unauthenticated);
+  Value refused = transport.Invoke("Apura.Sessao", "Login", {});
+  QCOMPARE(asked, 1);
+  QCOMPARE(server->calls, 4);
+  QVERIFY(IsSessionExpired(refused));
+  QVERIFY(!IsSessionExpired(ResultFailure("x", ErrorCode::Forbidden)));
+  QVERIFY(!IsSessionExpired(ResultOk(Value())));
 }
 
 }  // namespace apura::desktop::test

@@ -11,6 +11,7 @@ class LoginDialogTest : public QObject {
   void rightPasswordClosesItWithTheOperator();
   void anExpiredSessionAsksAgainAndTheCallIsMadeInTheNewOne();
   void aCancelledLoginLeavesTheExpiredAnswer();
+  void renewalFollowsTheCodeNotTheWords();
 };
 
 }  // namespace apura::desktop::test

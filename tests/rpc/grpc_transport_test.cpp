@@ -38,6 +38,8 @@ class Echo : public IServerObject {
     if (method == "Refuse") return ResultFailure("Apuração 99 não encontrada.");
     if (method == "Throw") throw std::runtime_error("disk on fire");
     if (method == "Garbage") return Value(42);
+    if (method == "Coded")
+      throw CodedError(static_cast<ErrorCode>(args.at(0).value.AsInteger()), "recusada");
     return ResultFailure("no method " + method);
   }
 };
@@ -275,6 +277,48 @@ TEST_F(GrpcTest, ServerFailuresTravelInTheEnvelope) {
   Value garbage = Call("Garbage", {});
   EXPECT_FALSE(garbage.AsArray()[0].AsBoolean());
   EXPECT_NE(garbage.AsArray()[1].ToText().find("malformed"), std::string::npos);
+}
+
+// Every code reaches the client with its text, and the call ends with the gRPC
+// status the code maps to, for proxies and anything else that reads statuses.
+TEST_F(GrpcTest, FailureCodesReachTheClientAndTheStatus) {
+  const std::pair<ErrorCode, grpc::StatusCode> expected[] = {
+      {ErrorCode::Unauthenticated, grpc::StatusCode::UNAUTHENTICATED},
+      {ErrorCode::Forbidden, grpc::StatusCode::PERMISSION_DENIED},
+      {ErrorCode::InvalidArgument, grpc::StatusCode::INVALID_ARGUMENT},
+      {ErrorCode::Conflict, grpc::StatusCode::FAILED_PRECONDITION},
+      {ErrorCode::Busy, grpc::StatusCode::RESOURCE_EXHAUSTED},
+      {ErrorCode::NotFound, grpc::StatusCode::NOT_FOUND},
+      {ErrorCode::Internal, grpc::StatusCode::INTERNAL}};
+  auto channel = grpc::CreateChannel("127.0.0.1:" + std::to_string(server_->port()),
+                                     grpc::InsecureChannelCredentials());
+  auto stub = wire::ApplicationServer::NewStub(channel);
+  for (auto [code, status] : expected) {
+    Value env = Call("Coded", {ByVal(Value(static_cast<int64_t>(code)))});
+    EXPECT_EQ(FailureCode(env), code) << ErrorCodeName(code);
+    EXPECT_NE(env.AsArray()[1].ToText().find("recusada"), std::string::npos);
+
+    wire::InvokeRequest request;
+    request.set_object("Test.Echo");
+    request.set_method("Coded");
+    request.add_args()->mutable_value()->set_integer(static_cast<int64_t>(code));
+    grpc::ClientContext context;
+    auto reader = stub->Invoke(&context, request);
+    wire::InvokeReply reply;
+    ASSERT_TRUE(reader->Read(&reply)) << ErrorCodeName(code);
+    EXPECT_EQ(static_cast<int>(reply.result().code()), static_cast<int>(code));
+    EXPECT_FALSE(reader->Read(&reply));
+    EXPECT_EQ(reader->Finish().error_code(), status) << ErrorCodeName(code);
+  }
+  // The dispatcher's own refusals carry codes too; what a method throws
+  // without one is internal; a success has none.
+  EXPECT_EQ(FailureCode(client_->Invoke("Nobody.Here", "GetDados", {})), ErrorCode::NotFound);
+  EXPECT_EQ(FailureCode(Call("Missing", {})), ErrorCode::Internal);
+  EXPECT_EQ(FailureCode(MethodTable("Test.Table").Invoke("NoSuchMethod", {})), ErrorCode::NotFound);
+  EXPECT_EQ(FailureCode(Call("Throw", {})), ErrorCode::Internal);
+  EXPECT_EQ(FailureCode(Call("First", {ByVal(Value(1))})), ErrorCode::Ok);
+  EXPECT_EQ(FailureCode(Call("Echo", {ByVal(Value(std::string(kMaxTextArgumentBytes + 1, 'x')))})),
+            ErrorCode::InvalidArgument);
 }
 
 TEST_F(GrpcTest, DeadlineNamesMethodSecondsAndAddress) {

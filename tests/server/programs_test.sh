@@ -63,7 +63,7 @@ export APURA_PASSWORD
 if "$call" "$addr" Cmp.rdmCompras GetParamCmp ref:0001 PRQ 2>"$dir/err"; then
   fail "a call without a session was served"
 fi
-grep -q "faça login" "$dir/err" || fail "no-session refusal does not ask to log in"
+grep -q "faça login.*\[unauthenticated\]" "$dir/err" || fail "no-session refusal: $(cat "$dir/err")"
 "$call" --login COMP01 "$addr" Cmp.rdmCompras GetParamCmp ref:0001 PRQ >"$dir/param"
 grep -q "IDTIPOAPUR" "$dir/param" || fail "GetParamCmp printed no table"
 "$call" --login COMP01 --json "$addr" Prq05001.rdmPlanApurNegGrid GetProduto ref:0001 ref:1234 \
@@ -71,13 +71,13 @@ grep -q "IDTIPOAPUR" "$dir/param" || fail "GetParamCmp printed no table"
 grep -q '"Feijão Carioca"' "$dir/prod" || fail "GetProduto JSON lacks a product"
 "$call" --login COMP01 "$addr" Prq05001.rdmPlanApurNegGrid AtuaPrecEco 0001 N000011 X X X 001 \
   n:1 1234 >/dev/null 2>"$dir/err" && fail "a failure exited 0"
-grep -q "Cotação não encontrada" "$dir/err" || fail "failure text not shown"
+grep -q "Cotação não encontrada.*\[not found\]" "$dir/err" || fail "failure text: $(cat "$dir/err")"
 if APURA_PASSWORD=wrong "$call" --login COMP01 "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ \
   2>"$dir/err"; then fail "a wrong password logged in"; fi
-grep -q "Operador ou senha inválidos" "$dir/err" || fail "wrong password not refused"
+grep -q "Operador ou senha inválidos.*\[unauthenticated\]" "$dir/err" || fail "wrong password not refused"
 if APURA_PASSWORD=segredo "$call" --login ANA "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ \
   2>"$dir/err"; then fail "an operator read another centre"; fi
-grep -q "ANA não trabalha no centro de compras 0001" "$dir/err" || fail "centre not checked"
+grep -q "ANA não trabalha no centro de compras 0001.*\[forbidden\]" "$dir/err" || fail "centre not checked"
 
 kill -TERM "$pid"
 wait "$pid" || fail "server did not stop cleanly on SIGTERM"

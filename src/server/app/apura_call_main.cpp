@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "contract/objects.h"
 #include "framework/format.h"
 #include "framework/packet.h"
 #include "rpc/grpc_transport.h"
@@ -278,11 +279,13 @@ int main(int argc, char** argv) {
         password = env;
       else
         std::getline(std::cin, password);
-      Value session = transport->Invoke(
-          "Apura.Sessao", "Login", {apura::ByVal(Value(login)), apura::ByVal(Value(password))});
+      Value session =
+          transport->Invoke(apura::contract::kSessionObject, apura::contract::kLoginMethod,
+                            {apura::ByVal(Value(login)), apura::ByVal(Value(password))});
       const auto& s = session.AsArray();
       if (!s[0].AsBoolean()) {
-        std::cerr << s[1].ToText() << "\n";
+        std::cerr << s[1].ToText() << " [" << apura::ErrorCodeName(apura::FailureCode(session))
+                  << "]\n";
         return 1;
       }
       token = s[1].AsArray()[0].ToText();
@@ -290,7 +293,9 @@ int main(int argc, char** argv) {
     Value envelope = transport->Invoke(pos[1], pos[2], args);
     const auto& parts = envelope.AsArray();
     if (!parts[0].AsBoolean()) {
-      std::cerr << parts[1].ToText() << "\n";
+      // The code last, in brackets, for scripts that act on it.
+      std::cerr << parts[1].ToText() << " [" << apura::ErrorCodeName(apura::FailureCode(envelope))
+                << "]\n";
       return 1;
     }
     if (json) {

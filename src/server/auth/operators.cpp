@@ -171,7 +171,7 @@ Sessions::Sessions(OperatorDirectory& directory, std::chrono::seconds lifetime, 
 
 Session Sessions::Login(const std::string& code, const std::string& password) {
   std::optional<Operator> op = directory_.Verify(code, password);
-  if (!op) throw ServerError("Operador ou senha inválidos.");
+  if (!op) throw ServerError(ErrorCode::Unauthenticated, "Operador ou senha inválidos.");
   return Open(*op);
 }
 
@@ -191,13 +191,15 @@ Session Sessions::Open(const Operator& op) {
 }
 
 Session Sessions::Require(const std::string& token) {
-  if (token.empty()) throw ServerError("Sessão não informada: faça login.");
+  if (token.empty())
+    throw ServerError(ErrorCode::Unauthenticated, "Sessão não informada: faça login.");
   std::lock_guard lock(mutex_);
   auto it = open_.find(token);
-  if (it == open_.end()) throw ServerError("Sessão desconhecida: faça login.");
+  if (it == open_.end())
+    throw ServerError(ErrorCode::Unauthenticated, "Sessão desconhecida: faça login.");
   if (it->second.expires <= clock_()) {
     open_.erase(it);
-    throw ServerError("Sessão expirada: faça login de novo.");
+    throw ServerError(ErrorCode::Unauthenticated, "Sessão expirada: faça login de novo.");
   }
   return it->second;
 }

@@ -455,7 +455,7 @@ Json DocumentToJson(const TallyDocument& d) {
 
 TallyDocument ReadDocumentFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw ServerError("cannot read " + path);
+  if (!in) throw ServerError(ErrorCode::Internal, "cannot read " + path);
   std::stringstream buf;
   buf << in.rdbuf();
   Json j;
@@ -473,9 +473,9 @@ TallyDocument ReadDocumentFile(const std::string& path) {
 
 void WriteDocumentFile(const TallyDocument& doc, const std::string& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw ServerError("cannot write " + path);
+  if (!out) throw ServerError(ErrorCode::Internal, "cannot write " + path);
   out << DocumentToJson(doc).Dump(1) << "\n";
-  if (!out) throw ServerError("cannot write " + path);
+  if (!out) throw ServerError(ErrorCode::Internal, "cannot write " + path);
 }
 
 }  // namespace apura::server

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "contract/objects.h"
 #include "framework/packet.h"
 #include "rpc/dispatch.h"
 #include "server/services/tally_service.h"
@@ -12,7 +13,7 @@ namespace apura::server {
 
 class Sessions;
 
-inline constexpr const char* kAfAnalysisObject = "Prq05100.rdmAnaliseAF";
+using contract::kAfAnalysisObject;
 
 // Field lists of the three answers, in column order.
 const std::vector<FieldDef>& AutoForneFields();

@@ -51,9 +51,10 @@ const QuoteLine& Find(const TallyModel& m, const Key& k) {
     if (q.CDPRODITMAP == k.product && q.NRCOLEITMAP == k.collection &&
         q.CDFORNITMAP == k.supplier && q.CDMARCITMAP == k.brand && q.CDREGITMAP == k.region)
       return q;
-  throw ServerError("Cotação não encontrada (produto " + k.product + ", coleta " + k.collection +
-                    ", fornecedor " + k.supplier + ", marca " + k.brand + ", região " + k.region +
-                    ").");
+  throw ServerError(ErrorCode::NotFound, "Cotação não encontrada (produto " + k.product +
+                                             ", coleta " + k.collection + ", fornecedor " +
+                                             k.supplier + ", marca " + k.brand + ", região " +
+                                             k.region + ").");
 }
 
 DataPacket Cotacao(TallyService& s, const Key& k) {

@@ -4,6 +4,7 @@
 // record the negotiated one) and the spreadsheet information (read the line
 // and its delivery requests).
 
+#include "contract/objects.h"
 #include "rpc/dispatch.h"
 #include "server/services/tally_service.h"
 
@@ -11,8 +12,8 @@ namespace apura::server {
 
 class Sessions;
 
-inline constexpr const char* kNegotiationObject = "Prq01802.rdmNegociacao";
-inline constexpr const char* kSpreadsheetObject = "Prq01803.rdmInfPlanilha";
+using contract::kNegotiationObject;
+using contract::kSpreadsheetObject;
 
 // Both read GetCotacao(centre, collection, supplier, product, brand, region,
 // tally) and GetEntregas(centre, product, region, tally, collection, supplier,

@@ -83,20 +83,21 @@ Session Caller(Sessions& sessions, const Ctx& ctx) {
 
 void CheckCentre(const Session& s, const std::string& centre, const char* method) {
   if (!s.op.WorksInCentre(centre))
-    throw ServerError(std::string(method) + ": o operador " + s.op.code +
-                      " não trabalha no centro de compras " + Shown(centre) + ".");
+    throw ServerError(ErrorCode::Forbidden, std::string(method) + ": o operador " + s.op.code +
+                                                " não trabalha no centro de compras " +
+                                                Shown(centre) + ".");
 }
 
 void CheckBranch(const Session& s, const std::string& branch, const char* method) {
   if (!s.op.WorksInBranch(branch))
-    throw ServerError(std::string(method) + ": o operador " + s.op.code +
-                      " não trabalha na filial " + Shown(branch) + ".");
+    throw ServerError(ErrorCode::Forbidden, std::string(method) + ": o operador " + s.op.code +
+                                                " não trabalha na filial " + Shown(branch) + ".");
 }
 
 void CheckOperator(const Session& s, const std::string& code, const char* method) {
   if (code != s.op.code)
-    throw ServerError(std::string(method) + ": o operador " + Shown(code) +
-                      " não é o operador da sessão (" + s.op.code + ").");
+    throw ServerError(ErrorCode::Forbidden, std::string(method) + ": o operador " + Shown(code) +
+                                                " não é o operador da sessão (" + s.op.code + ").");
 }
 
 void CheckBuyer(TallyService& service, const Session& s, const std::string& buyer,
@@ -104,8 +105,10 @@ void CheckBuyer(TallyService& service, const Session& s, const std::string& buye
   if (buyer == s.op.code) return;
   std::optional<TallyHeader> h = service.Header(tally);
   if (h && h->buyer == buyer) return;
-  throw ServerError(std::string(method) + ": o comprador " + Shown(buyer) +
-                    " não é o comprador da apuração nem o operador da sessão (" + s.op.code + ").");
+  throw ServerError(ErrorCode::Forbidden,
+                    std::string(method) + ": o comprador " + Shown(buyer) +
+                        " não é o comprador da apuração nem o operador da sessão (" + s.op.code +
+                        ").");
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "contract/objects.h"
 #include "framework/transport.h"
 #include "rpc/dispatch.h"
 #include "server/auth/operators.h"
@@ -12,11 +13,9 @@
 
 namespace apura::server {
 
-inline constexpr const char* kWorksheetObject = "Prq05001.rdmPlanApurNegGrid";
-inline constexpr const char* kPurchasingObject = "Cmp.rdmCompras";
-// Login(operator, password) answers [token, expiry date-time, operator name];
-// Logout ends the call's session. The only calls that need no session.
-inline constexpr const char* kSessionObject = "Apura.Sessao";
+using contract::kPurchasingObject;
+using contract::kSessionObject;
+using contract::kWorksheetObject;
 
 // Every method of these objects needs the caller's session, and checks the
 // centres, branches, buyer and operator it names against it.

@@ -208,7 +208,8 @@ StoredReport ReportService::Load(const std::string& code) {
   {
     sql::Stmt get(*db_, "SELECT DSDEFINICAO FROM relatorio WHERE CDRELATORIO = ?");
     get.Bind(1, code);
-    if (!get.Step()) throw ServerError("Relatório " + code + " não cadastrado.");
+    if (!get.Step())
+      throw ServerError(ErrorCode::NotFound, "Relatório " + code + " não cadastrado.");
     text = std::string(get.Text(0));
   }
   StoredReport r = ParseReportDefinition(text);

@@ -28,9 +28,10 @@ void RequireTallyNumber(const std::string& tally) {
 TallyHeader RequireTally(IStorageSession& s, const std::string& centre, const std::string& tally) {
   RequireTallyNumber(tally);
   auto h = s.Tally(tally);
-  if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
+  if (!h) throw ServerError(ErrorCode::NotFound, "Apuração " + tally + " não encontrada.");
   if (h->centre != centre) {
-    throw ServerError("Apuração " + tally + " não pertence ao centro de compras " + centre + ".");
+    throw ServerError(ErrorCode::Forbidden,
+                      "Apuração " + tally + " não pertence ao centro de compras " + centre + ".");
   }
   return *h;
 }
@@ -180,11 +181,12 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
       }
     }
     if (cCent >= 0 && !p.IsNull(cCent, r) && p.Text(cCent, r) != m.header.centre) {
-      throw ServerError(where + " pertence ao centro de compras " + std::string(p.Text(cCent, r)) +
-                        ".");
+      throw ServerError(ErrorCode::Forbidden, where + " pertence ao centro de compras " +
+                                                  std::string(p.Text(cCent, r)) + ".");
     }
     if (cSeq >= 0 && !p.IsNull(cSeq, r) && p.Text(cSeq, r) != m.header.number) {
-      throw ServerError(where + " pertence à apuração " + std::string(p.Text(cSeq, r)) + ".");
+      throw ServerError(ErrorCode::Forbidden,
+                        where + " pertence à apuração " + std::string(p.Text(cSeq, r)) + ".");
     }
     std::string product(kp->Text(kc[0], kr)), region(kp->Text(kc[1], kr)),
         branch(kp->Text(kc[2], kr)), collection(kp->Text(kc[4], kr)), supplier(kp->Text(kc[5], kr)),
@@ -193,10 +195,11 @@ std::vector<ItemUpdate> ApplyChanges(const TallyModel& m, const DataPacket& p,
     auto found =
         index.find(DeliveryKey(product, region, branch, date, collection, supplier, brand));
     if (found == index.end()) {
-      throw ServerError(where + ": linha de entrega não encontrada (produto " + product +
-                        ", região " + region + ", filial " + branch + ", entrega " +
-                        DateTimeToText(DateTime{date}) + ", coleta " + collection +
-                        ", fornecedor " + supplier + ", marca " + brand + ").");
+      throw ServerError(ErrorCode::NotFound,
+                        where + ": linha de entrega não encontrada (produto " + product +
+                            ", região " + region + ", filial " + branch + ", entrega " +
+                            DateTimeToText(DateTime{date}) + ", coleta " + collection +
+                            ", fornecedor " + supplier + ", marca " + brand + ").");
     }
     const Item& stored = m.items[found->second];
     Item& it = changed.try_emplace(found->second, stored).first->second;
@@ -453,7 +456,8 @@ DataPacket TallyService::GetParamCmp(const std::string& centre, const std::strin
   if (centre.empty()) throw ServerError("Centro de compras não informado.");
   auto s = storage_.OpenSession();
   auto c = s->Centre(centre);
-  if (!c) throw ServerError("Centro de compras " + centre + " não encontrado.");
+  if (!c)
+    throw ServerError(ErrorCode::NotFound, "Centro de compras " + centre + " não encontrado.");
   return ParaSupriPacket(*c);
 }
 
@@ -577,8 +581,9 @@ int TallyService::FindQuote(const TallyModel& m, const std::string& product,
       return static_cast<int>(i);
     }
   }
-  throw ServerError("Cotação não encontrada (produto " + product + ", coleta " + collection +
-                    ", fornecedor " + supplier + ", marca " + brand + ", região " + region + ").");
+  throw ServerError(ErrorCode::NotFound, "Cotação não encontrada (produto " + product +
+                                             ", coleta " + collection + ", fornecedor " + supplier +
+                                             ", marca " + brand + ", região " + region + ").");
 }
 
 ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::string& product,
@@ -664,7 +669,7 @@ auto InTurns(const std::string& changed, Write write) {
       if (auto done = write(attempt >= kUnlockedAttempts)) return *std::move(done);
     } catch (const StorageConflict&) {
     }
-    if (attempt + 1 >= kAttempts) throw ServerError(changed);
+    if (attempt + 1 >= kAttempts) throw ServerError(ErrorCode::Conflict, changed);
   }
 }
 
@@ -681,12 +686,14 @@ void TallyService::ExcluiAF(const std::string& branch, const std::string& tally)
           [&](bool lockFirst) -> std::optional<bool> {
             Transaction tx(*s, true);
             std::optional<TallyHeader> seen = lockFirst ? s->Tally(tally) : s->PeekTally(tally);
-            if (!seen) throw ServerError("Apuração " + tally + " não encontrada.");
+            if (!seen)
+              throw ServerError(ErrorCode::NotFound, "Apuração " + tally + " não encontrada.");
             // Only the AFs this branch launched for this tally; another branch's
             // stay, and with them the tally's effectuated state.
             s->DeleteAfs(tally, branch);
             std::optional<TallyHeader> h = lockFirst ? seen : s->Tally(tally);
-            if (!h) throw ServerError("Apuração " + tally + " não encontrada.");
+            if (!h)
+              throw ServerError(ErrorCode::NotFound, "Apuração " + tally + " não encontrada.");
             if (h->choiceVersion != seen->choiceVersion) return std::nullopt;
             const bool left = s->HasAfs(tally);
             if (!left) s->SetEffectuated(tally, false, 0);
@@ -856,7 +863,8 @@ ValueArray TallyService::Gera_AF(const GeraAfRequest& rq) {
         Transaction tx(*s, true);
         TallyHeader now = lockFirst ? RequireTally(*s, rq.centre, rq.tally) : [&] {
           auto h = s->PeekTally(rq.tally);
-          if (!h) throw ServerError("Apuração " + rq.tally + " não encontrada.");
+          if (!h)
+            throw ServerError(ErrorCode::NotFound, "Apuração " + rq.tally + " não encontrada.");
           return *h;
         }();
         if (!holds(now)) {
@@ -1033,7 +1041,8 @@ void TallyService::Import(const TallyDocument& doc) {
   auto s = storage_.OpenSession();
   Transaction tx(*s, true);
   if (s->Tally(doc.number)) {
-    throw ServerError("Apuração " + doc.number + " já existe; não foi importada.");
+    throw ServerError(ErrorCode::Conflict,
+                      "Apuração " + doc.number + " já existe; não foi importada.");
   }
   s->ImportTally(doc);
   tx.Commit();

@@ -15,19 +15,12 @@
 #include <string>
 
 #include "framework/packet.h"
-#include "rpc/dispatch.h"
+#include "server/errors.h"
 #include "server/model.h"
 #include "server/services/pricing.h"
 #include "server/storage/storage.h"
 
 namespace apura::server {
-
-// A NUL in the text (from a caller's argument) is kept as "\\0": what() ends at
-// the first NUL, and the rest of the text would be lost.
-class ServerError : public std::runtime_error {
- public:
-  explicit ServerError(const std::string& text) : std::runtime_error(rpc::EscapeNul(text)) {}
-};
 
 // Bounds on the numbers a caller sends: a unit price (AtuaPrecEco) and a
 // quantity to order (QTACOMP in Gera_AF's changes). Beyond them a total would

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/transport.h"
 #include "server/model.h"
 
 namespace apura::server {
@@ -21,9 +22,9 @@ enum class Change { Prices, Choices };
 // A write another one took first, seen only at the database (two servers'
 // effectuations ordering one delivery row); nothing of it is left, and the
 // write is worked out again from what is stored now.
-class StorageConflict : public std::runtime_error {
+class StorageConflict : public CodedError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit StorageConflict(const std::string& text) : CodedError(ErrorCode::Conflict, text) {}
 };
 
 class IStorageSession {

@@ -11,15 +11,18 @@
 #include <stdexcept>
 #include <string>
 
+#include "framework/transport.h"
+
 namespace apura::server {
 
 inline constexpr std::chrono::seconds kDefaultWriteWait{30};
 
 // A write that could not start before the caller's deadline; nothing was written.
-class StorageBusy : public std::runtime_error {
+class StorageBusy : public CodedError {
  public:
   StorageBusy()
-      : std::runtime_error(
+      : CodedError(
+            ErrorCode::Busy,
             "Tempo esgotado: outra gravação ocupava o banco de dados até o prazo da chamada. "
             "Nada foi gravado; tente de novo.") {}
 };
