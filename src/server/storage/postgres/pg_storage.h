@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "server/storage/schema.h"
 #include "server/storage/storage.h"
 
 typedef struct pg_conn PGconn;
@@ -23,6 +24,8 @@ class PgStorage : public IStorage {
   ~PgStorage() override;
   std::unique_ptr<IStorageSession> OpenSession() override;
   const std::string& conninfo() const { return conninfo_; }
+  // What the database reports of the tally tables (schema.h).
+  schema::LiveSchema DescribeSchema();
 
  private:
   friend class PgSession;

@@ -1,6 +1,7 @@
 #include "server/storage/sqlite/sqlite_storage.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <thread>
 #include <unordered_map>
@@ -13,135 +14,51 @@ namespace apura::server {
 
 namespace {
 
-const char* kSchema = R"SQL(
-CREATE TABLE IF NOT EXISTS centro (
-  CDCENTCMP    TEXT PRIMARY KEY,
-  NMCENTCMP    TEXT NOT NULL,
-  IDTIPOAPUR   TEXT NOT NULL,
-  IDBLOQUEAAF  TEXT NOT NULL,
-  IDCONSPRSOL  TEXT NOT NULL,
-  IDEXJUSTESCM TEXT NOT NULL,
-  TXFINMENSAL  REAL NOT NULL DEFAULT 0,
-  VRORCAMENTO  REAL,
-  DSDIRAFWEB   TEXT NOT NULL DEFAULT '');
-CREATE TABLE IF NOT EXISTS regiao (
-  CDREGIAO TEXT PRIMARY KEY,
-  NMREGIAO TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS filial (
-  CDFILIAL TEXT PRIMARY KEY,
-  NMFILIAL TEXT NOT NULL,
-  CDREGIAO TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS fornecedor (
-  CDFORNECED TEXT PRIMARY KEY,
-  NMFANTFORN TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS marca (
-  CDMARCA TEXT PRIMARY KEY,
-  NMMARCA TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS produto_estoque (
-  CDPRODUTO  TEXT PRIMARY KEY,
-  CDARVPROD  TEXT NOT NULL,
-  NMPRODUTO  TEXT NOT NULL,
-  SGUNIDADE  TEXT NOT NULL,
-  VRULTPRECO REAL NOT NULL DEFAULT 0);
-CREATE TABLE IF NOT EXISTS produto_negociado (
-  CDPRODITMAP TEXT PRIMARY KEY,
-  CDPRODESTO  TEXT NOT NULL REFERENCES produto_estoque,
-  CDARVPROD   TEXT NOT NULL,
-  NMPRODUTO   TEXT NOT NULL,
-  SGUNIDADE   TEXT NOT NULL,
-  VRFATOCONV  REAL NOT NULL,
-  IDPRODPREF  TEXT NOT NULL DEFAULT 'N',
-  IDPRODWEB   TEXT NOT NULL DEFAULT 'N',
-  QTESTOSEGU  REAL NOT NULL DEFAULT 0);
-CREATE TABLE IF NOT EXISTS apuracao (
-  NRSEQAPUR    TEXT PRIMARY KEY,
-  CDCENTCMP    TEXT NOT NULL REFERENCES centro,
-  CDCOMPRADOR  TEXT NOT NULL,
-  DTINICIAL    REAL NOT NULL,
-  DTFINAL      REAL NOT NULL,
-  IDEFETIVADA  TEXT NOT NULL DEFAULT 'N',
-  DTEFETIVACAO REAL,
-  NRVERSAO     INTEGER NOT NULL DEFAULT 0,
-  NRVERSAOESCOLHA INTEGER NOT NULL DEFAULT 0);
-CREATE TABLE IF NOT EXISTS regra_escolha (
-  NRSEQAPUR   TEXT NOT NULL REFERENCES apuracao,
-  CDPRODITMAP TEXT NOT NULL,
-  CDFORNECED  TEXT NOT NULL,
-  CDMARCA     TEXT NOT NULL,
-  IDTIPOREGRA TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS cotacao (
-  ID          INTEGER PRIMARY KEY,
-  NRSEQAPUR   TEXT NOT NULL REFERENCES apuracao,
-  CDPRODITMAP TEXT NOT NULL,
-  CDREGITMAP  TEXT NOT NULL,
-  NRCOLEITMAP TEXT NOT NULL,
-  CDFORNITMAP TEXT NOT NULL,
-  CDMARCITMAP TEXT NOT NULL,
-  VRPRECUNIAP REAL NOT NULL,
-  PRECOECON   REAL NOT NULL,
-  PRECOECONPI REAL NOT NULL,
-  TXFRETEENC  REAL NOT NULL,
-  NRPRAZOPGTO REAL NOT NULL,
-  TXIMPRECUP  REAL NOT NULL,
-  IDLISTAPREC TEXT NOT NULL,
-  QTMINAUTFOT REAL NOT NULL,
-  IDQTMINFORN TEXT NOT NULL,
-  VRMINAUTFOR REAL NOT NULL,
-  IDVRMINFORN TEXT NOT NULL,
-  SGUNIDADE   TEXT NOT NULL,
-  UNIQUE (NRSEQAPUR, CDPRODITMAP, CDREGITMAP, NRCOLEITMAP, CDFORNITMAP, CDMARCITMAP));
-CREATE TABLE IF NOT EXISTS solicitacao (
-  ID          INTEGER PRIMARY KEY,
-  NRSEQAPUR   TEXT NOT NULL REFERENCES apuracao,
-  CDPRODITMAP TEXT NOT NULL,
-  CDREGITMAP  TEXT NOT NULL,
-  CDFILIAP    TEXT NOT NULL,
-  DTENTRAPUT  REAL NOT NULL,
-  QTSOLACOMP  REAL NOT NULL,
-  UNIQUE (NRSEQAPUR, CDPRODITMAP, CDREGITMAP, CDFILIAP, DTENTRAPUT));
-CREATE TABLE IF NOT EXISTS item_apuracao (
-  ID             INTEGER PRIMARY KEY,
-  NRSEQAPUR      TEXT NOT NULL REFERENCES apuracao,
-  ID_COTACAO     INTEGER NOT NULL REFERENCES cotacao,
-  ID_SOLICITACAO INTEGER NOT NULL REFERENCES solicitacao,
-  IDITMSELAPUR   TEXT NOT NULL DEFAULT 'N',
-  QTACOMP        REAL NOT NULL,
-  IDMOTIVPRESC   TEXT NOT NULL DEFAULT '',
-  TXOBESCMANAP   TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS item_apuracao_tally ON item_apuracao (NRSEQAPUR);
-CREATE TABLE IF NOT EXISTS autorizacao (
-  NRAUTOFORN   TEXT PRIMARY KEY,
-  NRSEQAPUR    TEXT NOT NULL,
-  CDCENTCMP    TEXT NOT NULL,
-  CDFILDEST    TEXT NOT NULL,
-  CDFILLANC    TEXT NOT NULL,
-  CDFORNECED   TEXT NOT NULL,
-  CDCOMPRADOR  TEXT NOT NULL,
-  DTAUTOFORN   REAL NOT NULL,
-  VRTOTALAF    REAL NOT NULL,
-  QTTOTALAF    REAL NOT NULL,
-  IDSITUATUAAF TEXT NOT NULL,
-  IDERRO       TEXT NOT NULL,
-  DSERRO       TEXT NOT NULL,
-  IDAFPRODWEB  TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS autorizacao_tally ON autorizacao (NRSEQAPUR);
-CREATE TABLE IF NOT EXISTS autorizacao_item (
-  NRAUTOFORN  TEXT NOT NULL REFERENCES autorizacao,
-  NRITEM      INTEGER NOT NULL,
-  ID_ITEM     INTEGER NOT NULL,
-  CDPRODITMAP TEXT NOT NULL,
-  CDMARCA     TEXT NOT NULL,
-  NRCOLEITMAP TEXT NOT NULL,
-  DTENTRAPUT  REAL NOT NULL,
-  QTACOMP     REAL NOT NULL,
-  VRPRECUNIAP REAL NOT NULL,
-  PRIMARY KEY (NRAUTOFORN, NRITEM));
--- A delivery row is ordered at most once, whatever reaches the database.
-CREATE UNIQUE INDEX IF NOT EXISTS autorizacao_item_entrega ON autorizacao_item (ID_ITEM);
-CREATE TABLE IF NOT EXISTS sequencia (
-  NMSEQUENCIA TEXT PRIMARY KEY,
-  VRATUAL     INTEGER NOT NULL);
-)SQL";
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool Declared(const std::string& table) {
+  for (const schema::Table& t : schema::Tables())
+    if (t.name == table) return true;
+  return false;
+}
+
+// A key column counts as NOT NULL: SQLite alone would let a text key be null,
+// and nothing here ever stores one.
+schema::LiveSchema Describe(sql::Db& db) {
+  schema::LiveSchema live;
+  sql::Stmt tables(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
+  sql::Stmt cols(db,
+                 "SELECT name, type, \"notnull\" OR pk > 0 FROM pragma_table_info(?) ORDER BY cid");
+  while (tables.Step()) {
+    std::string table = Lower(tables.Text(0));
+    if (!Declared(table)) continue;
+    auto& out = live.tables[table];
+    cols.Bind(1, table);
+    while (cols.Step()) out.push_back({Lower(cols.Text(0)), Lower(cols.Text(1)), cols.Int(2) != 0});
+    cols.Reset();
+  }
+  // Indexes SQLite makes for PRIMARY KEY and UNIQUE have no SQL of their own.
+  sql::Stmt indexes(db,
+                    "SELECT m.name, m.tbl_name, l.\"unique\" FROM sqlite_master m "
+                    "JOIN pragma_index_list(m.tbl_name) l ON l.name = m.name "
+                    "WHERE m.type = 'index' AND m.sql IS NOT NULL ORDER BY m.name");
+  sql::Stmt keys(db, "SELECT name FROM pragma_index_info(?) ORDER BY seqno");
+  while (indexes.Step()) {
+    std::string table = Lower(indexes.Text(1));
+    if (!Declared(table)) continue;
+    schema::LiveIndex index{table, {}, indexes.Int(2) != 0};
+    std::string name = Lower(indexes.Text(0));
+    keys.Bind(1, name);
+    while (keys.Step()) index.columns.push_back(Lower(keys.Text(0)));
+    keys.Reset();
+    live.indexes[name] = std::move(index);
+  }
+  return live;
+}
 
 // A connection another process holds the write lock against retries until the
 // caller's deadline instead of a fixed time. Connections serve one thread at a
@@ -800,13 +717,22 @@ SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
   try {
     db->Exec("PRAGMA journal_mode = WAL");
     Configure(*db);
-    db->Exec(kSchema);
-    // A database made before tallies counted their changes of choice gets the
-    // counter; its tallies start from nothing changed.
-    sql::Stmt has(*db,
-                  "SELECT 1 FROM pragma_table_info('apuracao') WHERE name = 'NRVERSAOESCOLHA'");
-    if (!has.Step())
-      db->Exec("ALTER TABLE apuracao ADD COLUMN NRVERSAOESCOLHA INTEGER NOT NULL DEFAULT 0");
+    // A current file is only read: another connection may hold the write lock
+    // for as long as its caller's deadline. Otherwise one process at a time
+    // brings the file up to the schema; another one opening it meanwhile
+    // waits, then finds nothing left to do.
+    if (!schema::IsCurrent(Describe(*db), schema::kSqlite)) {
+      db->Exec("BEGIN IMMEDIATE");
+      try {
+        for (const std::string& step : schema::Migration(Describe(*db), schema::kSqlite))
+          db->Exec(step.c_str());
+        db->Exec(schema::CreateStatements(schema::kSqlite).c_str());
+        db->Exec("COMMIT");
+      } catch (...) {
+        sqlite3_exec(db->get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+      }
+    }
   } catch (const sql::Error& e) {
     throw sql::Error("database " + path_ + ": " + e.what());
   }
@@ -814,6 +740,13 @@ SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
 }
 
 SqliteStorage::~SqliteStorage() = default;
+
+schema::LiveSchema SqliteStorage::DescribeSchema() {
+  auto db = Acquire();
+  schema::LiveSchema live = Describe(*db);
+  Release(std::move(db));
+  return live;
+}
 
 std::unique_ptr<sql::Db> SqliteStorage::Acquire() {
   {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "server/storage/schema.h"
 #include "server/storage/storage.h"
 #include "server/storage/storage_wait.h"
 
@@ -24,6 +25,8 @@ class SqliteStorage : public IStorage {
   ~SqliteStorage() override;
   std::unique_ptr<IStorageSession> OpenSession() override;
   const std::string& path() const { return path_; }
+  // What the file reports of the tally tables (schema.h).
+  schema::LiveSchema DescribeSchema();
 
  private:
   friend class SqliteSession;
