@@ -58,8 +58,10 @@ TEST_F(NegotiationTest, SimulatingChangesNothingRecordingIsWhatTheWorksheetReads
 }
 
 TEST_F(NegotiationTest, APriceThatIsNoPositiveNumberIsRefusedAndNothingStored) {
-  for (Value bad : {Value(0.0), Value(-1.0), Value("8"), Value(std::nan(""))}) {
+  for (Value bad : {Value(0.0), Value(-1.0), Value("8"), Value(std::nan("")), Value(1.79e308)}) {
     EXPECT_FALSE(Failure("GravaPreco", Priced(bad), kNegotiationObject).empty());
+    // Simulating has the same bounds: a price past them would answer infinities.
+    EXPECT_FALSE(Failure("SimulaPreco", Priced(bad), kNegotiationObject).empty());
   }
   EXPECT_DOUBLE_EQ(Num(Call("GetCotacao", Key(), kNegotiationObject).AsPacket(), "VRPRECUNIAP", 0),
                    10.0);

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "server/objects/args.h"
 #include "server/objects/server_objects.h"
 #include "server/services/packets.h"
 
@@ -42,25 +43,14 @@ std::vector<AfRecord> AfsOf(TallyService& service, const std::string& centre,
                             const std::string& tally, Names& names) {
   if (centre.empty()) throw ServerError("Centro de compras não informado.");
   names = NamesOf(*service.Model(centre, tally));
-  return service.storage().OpenSession()->Afs(tally);
+  return service.Afs(tally);
 }
 
 using Args = std::vector<CallArg>;
 
-std::string TextArg(const Args& a, size_t i, const char* name, const char* method) {
-  const Value& v = a[i].value;
-  if (v.IsNull()) return {};
-  if (v.kind() != Value::Kind::Text)
-    throw ServerError(std::string(method) + ": o argumento " + std::to_string(i + 1) + " (" + name +
-                      ") deve ser um texto, não " + KindName(v.kind()) + ".");
-  return v.ToText();
-}
-
-void CountArgs(const Args& a, size_t n, const char* method) {
-  if (a.size() != n)
-    throw ServerError(std::string(method) + " espera " + std::to_string(n) +
-                      " argumentos, recebeu " + std::to_string(a.size()) + ".");
-}
+struct TallyKey {
+  std::string centre, tally;
+};
 
 }  // namespace
 
@@ -169,13 +159,13 @@ std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& s, Sessio
     // compilers caught up (clang 14 refuses them).
     const char* name = method.first;
     Fn fn = method.second;
-    t->Add(name, rpc::MethodTable::ContextMethod(
-                     [&s, sessions, name, fn](const Args& a, const rpc::CallContext& ctx) {
-                       CountArgs(a, 2, name);
-                       const std::string centre = TextArg(a, 0, "centro", name);
-                       if (sessions) CheckCentre(Caller(*sessions, ctx), centre, name);
-                       return Value(fn(s, centre, TextArg(a, 1, "apuração", name)));
-                     }));
+    t->Add(name, rpc::MethodTable::ContextMethod([&s, sessions, name, fn](
+                                                     const Args& a, const rpc::CallContext& ctx) {
+             const auto k = args::Read<TallyKey>(name, a, args::Arg{"centro", &TallyKey::centre},
+                                                 args::Arg{"apuração", &TallyKey::tally});
+             if (sessions) CheckCentre(Caller(*sessions, ctx), k.centre, name);
+             return Value(fn(s, k.centre, k.tally));
+           }));
   }
   return t;
 }

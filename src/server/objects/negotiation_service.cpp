@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "framework/packet.h"
+#include "server/objects/args.h"
 #include "server/objects/server_objects.h"
 #include "server/services/pricing.h"
 
@@ -11,39 +12,22 @@ namespace apura::server {
 namespace {
 
 using Args = std::vector<CallArg>;
+using args::Arg;
 
-void Count(const Args& a, size_t n, const char* method) {
-  if (a.size() != n)
-    throw ServerError(std::string(method) + " espera " + std::to_string(n) +
-                      " argumentos, recebeu " + std::to_string(a.size()) + ".");
-}
-
-std::string Text(const Args& a, size_t i, const char* method, const char* name) {
-  const Value& v = a[i].value;
-  if (v.IsNull()) return {};
-  if (v.kind() != Value::Kind::Text)
-    throw ServerError(std::string(method) + ": o argumento " + std::to_string(i + 1) + " (" + name +
-                      ") deve ser um texto, não " + KindName(v.kind()) + ".");
-  return v.ToText();
-}
-
-double Number(const Args& a, size_t i, const char* method, const char* name) {
-  const Value& v = a[i].value;
-  if (v.kind() != Value::Kind::Float && v.kind() != Value::Kind::Integer)
-    throw ServerError(std::string(method) + ": o argumento " + std::to_string(i + 1) + " (" + name +
-                      ") deve ser um número, não " + KindName(v.kind()) + ".");
-  return v.AsFloat();
-}
-
+// A quotation line's key in the screens' order, the tally last; SimulaPreco
+// and GravaPreco have the unit price before it.
 struct Key {
-  std::string centre, collection, supplier, product, brand, region, tally;
+  std::string centre, collection, supplier, product, brand, region;
+  double price = 0;
+  std::string tally;
 };
 
-// The seven keys in the screens' order.
-Key ReadKey(const Args& a, const char* m, size_t tallyAt = 6) {
-  return {Text(a, 0, m, "centro"),        Text(a, 1, m, "coleta"), Text(a, 2, m, "fornecedor"),
-          Text(a, 3, m, "produto"),       Text(a, 4, m, "marca"),  Text(a, 5, m, "região"),
-          Text(a, tallyAt, m, "apuração")};
+template <class... Price>
+Key ReadKey(const char* m, const Args& a, const Price&... price) {
+  return args::Read<Key>(m, a, Arg{"centro", &Key::centre}, Arg{"coleta", &Key::collection},
+                         Arg{"fornecedor", &Key::supplier}, Arg{"produto", &Key::product},
+                         Arg{"marca", &Key::brand}, Arg{"região", &Key::region}, price...,
+                         Arg{"apuração", &Key::tally});
 }
 
 const QuoteLine& Find(const TallyModel& m, const Key& k) {
@@ -106,32 +90,30 @@ DataPacket Entregas(TallyService& s, const Key& k) {
   return b.Build();
 }
 
-double Price(const Args& a, const char* m) {
-  const double price = Number(a, 6, m, "preço unitário");
-  if (!std::isfinite(price) || price <= 0)
-    throw ServerError("Preço unitário deve ser maior que zero.");
-  return price;
-}
-
 using Ctx = rpc::CallContext;
 using CM = rpc::MethodTable::ContextMethod;
 
 // The line's key, its centre one the caller works in (with sessions; the
 // objects alone check nothing).
+template <class... Price>
 Key CheckedKey(Sessions* sessions, const Ctx& ctx, const Args& a, const char* m,
-               size_t tallyAt = 6) {
-  Key k = ReadKey(a, m, tallyAt);
+               const Price&... price) {
+  Key k = ReadKey(m, a, price...);
   if (sessions) CheckCentre(Caller(*sessions, ctx), k.centre, m);
+  return k;
+}
+
+Key PricedKey(Sessions* sessions, const Ctx& ctx, const Args& a, const char* m) {
+  Key k = CheckedKey(sessions, ctx, a, m, Arg{"preço unitário", &Key::price});
+  CheckUnitPrice(k.price);
   return k;
 }
 
 void AddReads(rpc::MethodTable& t, TallyService& s, Sessions* sessions) {
   t.Add("GetCotacao", CM([&s, sessions](const Args& a, const Ctx& ctx) {
-          Count(a, 7, "GetCotacao");
           return Value(Cotacao(s, CheckedKey(sessions, ctx, a, "GetCotacao")));
         }));
   t.Add("GetEntregas", CM([&s, sessions](const Args& a, const Ctx& ctx) {
-          Count(a, 7, "GetEntregas");
           return Value(Entregas(s, CheckedKey(sessions, ctx, a, "GetEntregas")));
         }));
 }
@@ -143,23 +125,19 @@ void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& s, Se
   AddReads(*neg, s, sessions);
   neg->Add("SimulaPreco", CM([&s, sessions](const Args& a, const Ctx& ctx) {
              const char* m = "SimulaPreco";
-             Count(a, 8, m);
-             const Key k = CheckedKey(sessions, ctx, a, m, 7);
-             const double price = Price(a, m);
+             const Key k = PricedKey(sessions, ctx, a, m);
              auto model = s.Model(k.centre, k.tally);
              const QuoteLine& q = Find(*model, k);
              const EconomicPrices e = ComputeEconomicPrices(
-                 price, model->products[static_cast<size_t>(q.product)].VRFATOCONV, q.freightRate,
+                 k.price, model->products[static_cast<size_t>(q.product)].VRFATOCONV, q.freightRate,
                  q.paymentDays, model->centre.monthlyRate, q.taxRate);
              return Value(ValueArray{Value(e.econ), Value(e.econPi)});
            }));
   neg->Add("GravaPreco", CM([&s, sessions](const Args& a, const Ctx& ctx) {
              const char* m = "GravaPreco";
-             Count(a, 8, m);
-             const Key k = CheckedKey(sessions, ctx, a, m, 7);
-             const double price = Price(a, m);
+             const Key k = PricedKey(sessions, ctx, a, m);
              return Value(s.AtuaPrecEco(k.centre, k.product, k.collection, k.supplier, k.brand,
-                                        k.region, price, k.tally));
+                                        k.region, k.price, k.tally));
            }));
   registry.Register(kNegotiationObject, RequiringSession(neg, sessions));
 

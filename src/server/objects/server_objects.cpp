@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "server/objects/af_analysis.h"
+#include "server/objects/args.h"
 #include "server/objects/negotiation_service.h"
 
 namespace apura::server {
@@ -13,60 +14,6 @@ namespace apura::server {
 namespace {
 
 using Args = std::vector<CallArg>;
-
-void Count(const Args& a, size_t n, const char* method) {
-  if (a.size() != n) {
-    throw ServerError(std::string(method) + " espera " + std::to_string(n) +
-                      " argumentos, recebeu " + std::to_string(a.size()) + ".");
-  }
-}
-
-[[noreturn]] void WrongKind(const Args& a, size_t i, const char* name, const char* method,
-                            const char* expected) {
-  throw ServerError(std::string(method) + ": o argumento " + std::to_string(i + 1) + " (" + name +
-                    ") deve ser " + expected + ", não " + KindName(a[i].value.kind()) + ".");
-}
-
-std::string Text(const Args& a, size_t i, const char* name, const char* method) {
-  const Value& v = a[i].value;
-  switch (v.kind()) {
-    case Value::Kind::Null:
-      return "";
-    case Value::Kind::Text:
-      return v.ToText();
-    case Value::Kind::Integer:
-      return std::to_string(v.AsInteger());
-    default:
-      WrongKind(a, i, name, method, "um texto");
-  }
-}
-
-double Number(const Args& a, size_t i, const char* name, const char* method) {
-  const Value& v = a[i].value;
-  if (v.kind() == Value::Kind::Float || v.kind() == Value::Kind::Integer) return v.AsFloat();
-  WrongKind(a, i, name, method, "um número");
-}
-
-DateTime Date(const Args& a, size_t i, const char* name, const char* method) {
-  const Value& v = a[i].value;
-  DateTime d;
-  if (v.kind() == Value::Kind::Date) {
-    d = v.AsDate();
-  } else if (v.kind() == Value::Kind::Float) {
-    d = DateTime{v.AsFloat()};
-  } else {
-    WrongKind(a, i, name, method, "uma data");
-  }
-  // Off the wire any double arrives; one that is no calendar date would only
-  // fail later, in storage, without naming the argument.
-  try {
-    d.DateOnly();
-  } catch (const std::exception&) {
-    throw ServerError(std::string(method) + ": o argumento " + std::to_string(i + 1) + " (" + name +
-                      ") não é uma data válida.");
-  }
-  return d;
-}
 
 using Ctx = rpc::CallContext;
 
@@ -113,40 +60,84 @@ void CheckBuyer(TallyService& service, const Session& s, const std::string& buye
 
 namespace {
 
-// One-character flags take only their documented values.
-std::string Flag(const Args& a, size_t i, const char* name, const char* method) {
-  std::string v = Text(a, i, name, method);
-  if (v != "S" && v != "N")
-    throw ServerError(std::string(method) + ": " + name + " deve ser \"S\" ou \"N\", não \"" +
-                      Shown(v) + "\".");
-  return v;
+using args::Arg;
+using CM = rpc::MethodTable::ContextMethod;
+
+// (centre, tally): the reads, and DelApuracao.
+struct TallyKey {
+  std::string centre, tally;
+};
+TallyKey ReadTallyKey(const char* m, const Args& a) {
+  return args::Read<TallyKey>(m, a, Arg{"centro", &TallyKey::centre},
+                              Arg{"apuração", &TallyKey::tally});
 }
 
 // Methods taking (centre, tally) and answering a packet.
 void AddTallyRead(rpc::MethodTable& t, TallyService& s, Sessions& sessions, const char* name,
                   DataPacket (TallyService::*fn)(const std::string&, const std::string&)) {
-  t.Add(name,
-        rpc::MethodTable::ContextMethod([&s, &sessions, fn, name](const Args& a, const Ctx& ctx) {
+  t.Add(name, CM([&s, &sessions, fn, name](const Args& a, const Ctx& ctx) {
           Session who = Caller(sessions, ctx);
-          Count(a, 2, name);
-          const std::string centre = Text(a, 0, "centro", name);
-          CheckCentre(who, centre, name);
-          return Value((s.*fn)(centre, Text(a, 1, "apuração", name)));
+          const TallyKey k = ReadTallyKey(name, a);
+          CheckCentre(who, k.centre, name);
+          return Value((s.*fn)(k.centre, k.tally));
         }));
 }
+
+struct BestQuoteRequest {
+  std::string centre, tally, system, kind;
+};
+
+// A quotation line by its key, as the worksheet's price edits name it.
+struct PriceRequest {
+  std::string centre, product, collection, supplier, brand, region;
+  double unitPrice = 0;
+  std::string tally;
+};
+template <class... More>
+PriceRequest ReadPriceRequest(const char* m, const Args& a, const More&... more) {
+  return args::Read<PriceRequest>(
+      m, a, Arg{"CDCENTITMAP", &PriceRequest::centre}, Arg{"CDPRODITMAP", &PriceRequest::product},
+      Arg{"NRCOLEITMAP", &PriceRequest::collection}, Arg{"CDFORNITMAP", &PriceRequest::supplier},
+      Arg{"CDMARCITMAP", &PriceRequest::brand}, Arg{"CDREGITMAP", &PriceRequest::region}, more...);
+}
+
+struct EffectuationViewRequest {
+  std::string buyer, branch, centre, tally, op;
+};
+
+// Gera_AF's sixteen arguments flat, in the caller's order; the last nine are
+// the catalogue texts its outcome is built with.
+struct GeraAfArgs {
+  args::PacketOrNull changes;
+  std::string buyer;
+  DateTime processingDate;
+  std::string centre, tally, branch;
+  args::Flag blockAf;
+  std::string dirEmpty, dirInvalid, budgetPartial, success, budgetNone, inconsistentRefused,
+      unitPrice, priceUsed, notExtraSupplier;
+};
+
+struct ExcluiAfRequest {
+  std::string branch, tally;
+};
 
 }  // namespace
 
 std::shared_ptr<rpc::IServerObject> MakeSessionObject(Sessions& sessions) {
+  struct LoginRequest {
+    std::string op, password;
+  };
   auto t = std::make_shared<rpc::MethodTable>(kSessionObject);
-  t->Add("Login", [&sessions](const Args& a) {
-    Count(a, 2, "Login");
-    Session s = sessions.Login(Text(a, 0, "operador", "Login"), Text(a, 1, "senha", "Login"));
+  t->Add(contract::kLoginMethod, [&sessions](const Args& a) {
+    const auto r =
+        args::Read<LoginRequest>(contract::kLoginMethod, a, Arg{"operador", &LoginRequest::op},
+                                 Arg{"senha", &LoginRequest::password});
+    Session s = sessions.Login(r.op, r.password);
     const double days =
         std::chrono::duration<double>(s.expires.time_since_epoch()).count() / 86400.0 + 25569.0;
     return Value(ValueArray{Value(s.token), Value(DateTime{days}), Value(s.op.name)});
   });
-  t->Add("Logout", rpc::MethodTable::ContextMethod([&sessions](const Args&, const Ctx& ctx) {
+  t->Add(contract::kLogoutMethod, CM([&sessions](const Args&, const Ctx& ctx) {
            sessions.Logout(ctx.sessionToken);
            return Value();
          }));
@@ -163,111 +154,109 @@ std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& s, Session
   AddTallyRead(*t, s, sessions, "GetPai_ItmApurPrec", &TallyService::GetPai_ItmApurPrec);
   AddTallyRead(*t, s, sessions, "GetItmApurPrec", &TallyService::GetItmApurPrec);
 
-  using CM = rpc::MethodTable::ContextMethod;
   t->Add("DelApuracao", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "DelApuracao";
            Session who = Caller(sessions, ctx);
-           Count(a, 2, m);
-           const std::string centre = Text(a, 0, "centro", m);
-           CheckCentre(who, centre, m);
-           s.DelApuracao(centre, Text(a, 1, "apuração", m));
+           const TallyKey k = ReadTallyKey(m, a);
+           CheckCentre(who, k.centre, m);
+           s.DelApuracao(k.centre, k.tally);
            return Value();
          }));
   t->Add("MelhorCotacao", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "MelhorCotacao";
            Session who = Caller(sessions, ctx);
-           Count(a, 4, m);
-           CheckCentre(who, Text(a, 0, "centro", m), m);
-           s.MelhorCotacao(Text(a, 0, "centro", m), Text(a, 1, "apuração", m),
-                           Text(a, 2, "sistema", m), Text(a, 3, "tipo", m));
+           using R = BestQuoteRequest;
+           const R r = args::Read<R>(m, a, Arg{"centro", &R::centre}, Arg{"apuração", &R::tally},
+                                     Arg{"sistema", &R::system}, Arg{"tipo", &R::kind});
+           CheckCentre(who, r.centre, m);
+           s.MelhorCotacao(r.centre, r.tally, r.system, r.kind);
            return Value();
          }));
   t->Add("AtuaPrecEco", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "AtuaPrecEco";
            Session who = Caller(sessions, ctx);
-           Count(a, 8, m);
-           CheckCentre(who, Text(a, 0, "CDCENTITMAP", m), m);
-           return Value(s.AtuaPrecEco(Text(a, 0, "CDCENTITMAP", m), Text(a, 1, "CDPRODITMAP", m),
-                                      Text(a, 2, "NRCOLEITMAP", m), Text(a, 3, "CDFORNITMAP", m),
-                                      Text(a, 4, "CDMARCITMAP", m), Text(a, 5, "CDREGITMAP", m),
-                                      Number(a, 6, "VRPRECUNIAP", m), Text(a, 7, "NRSEQITMAP", m)));
+           const PriceRequest r =
+               ReadPriceRequest(m, a, Arg{"VRPRECUNIAP", &PriceRequest::unitPrice},
+                                Arg{"NRSEQITMAP", &PriceRequest::tally});
+           CheckCentre(who, r.centre, m);
+           return Value(s.AtuaPrecEco(r.centre, r.product, r.collection, r.supplier, r.brand,
+                                      r.region, r.unitPrice, r.tally));
          }));
   t->Add("Atualiza_PrecoEco", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "Atualiza_PrecoEco";
            Session who = Caller(sessions, ctx);
-           Count(a, 7, m);
-           CheckCentre(who, Text(a, 0, "CDCENTITMAP", m), m);
-           s.Atualiza_PrecoEco(Text(a, 0, "CDCENTITMAP", m), Text(a, 1, "CDPRODITMAP", m),
-                               Text(a, 2, "NRCOLEITMAP", m), Text(a, 3, "CDFORNITMAP", m),
-                               Text(a, 4, "CDMARCITMAP", m), Text(a, 5, "CDREGITMAP", m),
-                               Text(a, 6, "NRSEQITMAP", m));
+           const PriceRequest r = ReadPriceRequest(m, a, Arg{"NRSEQITMAP", &PriceRequest::tally});
+           CheckCentre(who, r.centre, m);
+           s.Atualiza_PrecoEco(r.centre, r.product, r.collection, r.supplier, r.brand, r.region,
+                               r.tally);
            return Value();
          }));
   t->Add("GetVd_EfetivaAF", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "GetVd_EfetivaAF";
            Session who = Caller(sessions, ctx);
-           Count(a, 5, m);
-           CheckBranch(who, Text(a, 1, "filial", m), m);
-           CheckCentre(who, Text(a, 2, "centro", m), m);
-           CheckBuyer(s, who, Text(a, 0, "comprador", m), Text(a, 3, "apuração", m), m);
-           CheckOperator(who, Text(a, 4, "operador", m), m);
-           return Value(s.GetVd_EfetivaAF(Text(a, 0, "comprador", m), Text(a, 1, "filial", m),
-                                          Text(a, 2, "centro", m), Text(a, 3, "apuração", m),
-                                          Text(a, 4, "operador", m)));
+           using R = EffectuationViewRequest;
+           const R r = args::Read<R>(m, a, Arg{"comprador", &R::buyer}, Arg{"filial", &R::branch},
+                                     Arg{"centro", &R::centre}, Arg{"apuração", &R::tally},
+                                     Arg{"operador", &R::op});
+           CheckBranch(who, r.branch, m);
+           CheckCentre(who, r.centre, m);
+           CheckBuyer(s, who, r.buyer, r.tally, m);
+           CheckOperator(who, r.op, m);
+           return Value(s.GetVd_EfetivaAF(r.buyer, r.branch, r.centre, r.tally, r.op));
          }));
   t->Add("Gera_AF", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "Gera_AF";
            Session who = Caller(sessions, ctx);
-           Count(a, 16, m);
-           GeraAfRequest r;
-           r.changes = a[0].value;
-           if (!r.changes.IsNull() && r.changes.kind() != Value::Kind::Packet) {
-             WrongKind(a, 0, "pacote de alterações", m, "um pacote de dados ou nulo");
-           }
-           r.buyer = Text(a, 1, "comprador", m);
-           r.processingDate = Date(a, 2, "data de processamento", m);
-           r.centre = Text(a, 3, "centro", m);
-           r.tally = Text(a, 4, "apuração", m);
-           r.branch = Text(a, 5, "filial", m);
+           using R = GeraAfArgs;
+           const R r = args::Read<R>(
+               m, a, Arg{"pacote de alterações", &R::changes}, Arg{"comprador", &R::buyer},
+               Arg{"data de processamento", &R::processingDate}, Arg{"centro", &R::centre},
+               Arg{"apuração", &R::tally}, Arg{"filial", &R::branch},
+               Arg{"IDBLOQUEAAF", &R::blockAf}, Arg{"Dir_Vazio", &R::dirEmpty},
+               Arg{"Dir_Inv", &R::dirInvalid}, Arg{"N_GerAF_Orc", &R::budgetPartial},
+               Arg{"AF_Ger_Sucesso", &R::success}, Arg{"N_GerAF_OrcN", &R::budgetNone},
+               Arg{"N_GerAF", &R::inconsistentRefused}, Arg{"Preco_Uni", &R::unitPrice},
+               Arg{"Preco_Utilizado", &R::priceUsed}, Arg{"Msg_FornExtra", &R::notExtraSupplier});
            CheckCentre(who, r.centre, m);
            CheckBranch(who, r.branch, m);
            CheckBuyer(s, who, r.buyer, r.tally, m);
-           r.blockAf = Flag(a, 6, "IDBLOQUEAAF", m);
-           r.texts.dirEmpty = Text(a, 7, "Dir_Vazio", m);
-           r.texts.dirInvalid = Text(a, 8, "Dir_Inv", m);
-           r.texts.budgetPartial = Text(a, 9, "N_GerAF_Orc", m);
-           r.texts.success = Text(a, 10, "AF_Ger_Sucesso", m);
-           r.texts.budgetNone = Text(a, 11, "N_GerAF_OrcN", m);
-           r.texts.inconsistentRefused = Text(a, 12, "N_GerAF", m);
-           r.texts.unitPrice = Text(a, 13, "Preco_Uni", m);
-           r.texts.priceUsed = Text(a, 14, "Preco_Utilizado", m);
-           r.texts.notExtraSupplier = Text(a, 15, "Msg_FornExtra", m);
-           return Value(s.Gera_AF(r));
+           GeraAfRequest q{r.changes.value,
+                           r.buyer,
+                           r.processingDate,
+                           r.centre,
+                           r.tally,
+                           r.branch,
+                           r.blockAf.value,
+                           {r.dirEmpty, r.dirInvalid, r.budgetPartial, r.success, r.budgetNone,
+                            r.inconsistentRefused, r.unitPrice, r.priceUsed, r.notExtraSupplier}};
+           return Value(s.Gera_AF(q));
          }));
   t->Add("ExcluiAF", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "ExcluiAF";
            Session who = Caller(sessions, ctx);
-           Count(a, 2, m);
-           const std::string branch = Text(a, 0, "filial", m), tally = Text(a, 1, "apuração", m);
-           CheckBranch(who, branch, m);
+           using R = ExcluiAfRequest;
+           const R r = args::Read<R>(m, a, Arg{"filial", &R::branch}, Arg{"apuração", &R::tally});
+           CheckBranch(who, r.branch, m);
            // The call names no centre: the tally's own is the one to check.
-           if (std::optional<TallyHeader> h = s.Header(tally)) CheckCentre(who, h->centre, m);
-           s.ExcluiAF(branch, tally);
+           if (std::optional<TallyHeader> h = s.Header(r.tally)) CheckCentre(who, h->centre, m);
+           s.ExcluiAF(r.branch, r.tally);
            return Value();
          }));
   return t;
 }
 
 std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& s, Sessions& sessions) {
+  struct ParamRequest {
+    std::string centre, system;
+  };
   auto t = std::make_shared<rpc::MethodTable>(kPurchasingObject);
-  t->Add("GetParamCmp",
-         rpc::MethodTable::ContextMethod([&s, &sessions](const Args& a, const Ctx& ctx) {
+  t->Add("GetParamCmp", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            const char* m = "GetParamCmp";
            Session who = Caller(sessions, ctx);
-           Count(a, 2, m);
-           const std::string centre = Text(a, 0, "centro", m);
-           CheckCentre(who, centre, m);
-           return Value(s.GetParamCmp(centre, Text(a, 1, "sistema", m)));
+           using R = ParamRequest;
+           const R r = args::Read<R>(m, a, Arg{"centro", &R::centre}, Arg{"sistema", &R::system});
+           CheckCentre(who, r.centre, m);
+           return Value(s.GetParamCmp(r.centre, r.system));
          }));
   return t;
 }

@@ -586,10 +586,12 @@ int TallyService::FindQuote(const TallyModel& m, const std::string& product,
                                              ", marca " + brand + ", região " + region + ").");
 }
 
-ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::string& product,
-                                     const std::string& collection, const std::string& supplier,
-                                     const std::string& brand, const std::string& region,
-                                     double unitPrice, const std::string& tally) {
+std::vector<AfRecord> TallyService::Afs(const std::string& tally) {
+  auto s = storage_.OpenSession();
+  return s->Afs(tally);
+}
+
+void CheckUnitPrice(double unitPrice) {
   if (!std::isfinite(unitPrice) || unitPrice <= 0) {
     throw ServerError("Preço unitário deve ser maior que zero.");
   }
@@ -597,6 +599,13 @@ ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::strin
     throw ServerError("Preço unitário " + FloatToText(unitPrice) + " passa do máximo de " +
                       FloatToText(kMaxUnitPrice) + ".");
   }
+}
+
+ValueArray TallyService::AtuaPrecEco(const std::string& centre, const std::string& product,
+                                     const std::string& collection, const std::string& supplier,
+                                     const std::string& brand, const std::string& region,
+                                     double unitPrice, const std::string& tally) {
+  CheckUnitPrice(unitPrice);
   auto s = storage_.OpenSession();
   Transaction tx(*s, true);
   TallyHeader h = RequireTally(*s, centre, tally);

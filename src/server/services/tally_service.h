@@ -28,6 +28,10 @@ namespace apura::server {
 inline constexpr double kMaxUnitPrice = 1e9;
 inline constexpr double kMaxQuantity = 1e9;
 
+// A unit price a caller sends, stored or only simulated: finite, above zero,
+// at most kMaxUnitPrice.
+void CheckUnitPrice(double unitPrice);
+
 // Catalogue texts Gera_AF receives (arguments 8 to 16) to build its outcome.
 struct GeraAfTexts {
   std::string dirEmpty, dirInvalid, budgetPartial, success, budgetNone, inconsistentRefused,
@@ -86,7 +90,8 @@ class TallyService {
   // tally changed since.
   std::shared_ptr<const TallyModel> Model(const std::string& centre, const std::string& tally);
 
-  IStorage& storage() { return storage_; }
+  // Every AF stored for the tally, with its lines, as last committed.
+  std::vector<AfRecord> Afs(const std::string& tally);
   // Lets go of the tallies idle too long; for a server that may get no call.
   void ReleaseIdle();
 
