@@ -1,0 +1,116 @@
+#pragma once
+// The row mapping of every storage, written once: which statements read and
+// write a tally, its AFs and an import, and how their rows become the model.
+// A storage supplies only what its database really does differently: running
+// a statement and reading its rows, writing many rows at once (prepared
+// inserts or COPY), a batch update, the tally's row lock, and a few SQL
+// fragments (SqlDialect). Statements are written with "?" placeholders; a
+// storage whose database numbers them ($1) rewrites them once per statement.
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "server/storage/storage.h"
+
+namespace apura::server {
+
+// A statement's parameter: null, a text, a number or an integer.
+using SqlParam = std::variant<std::monostate, std::string_view, double, int64_t>;
+using SqlParams = std::initializer_list<SqlParam>;
+
+// The rows a query answered, one at a time; columns by position.
+class SqlRows {
+ public:
+  virtual ~SqlRows() = default;
+  virtual bool Next() = 0;
+  virtual std::string_view Text(int col) const = 0;
+  virtual double Double(int col) const = 0;
+  virtual int64_t Int(int col) const = 0;
+  virtual bool IsNull(int col) const = 0;
+  std::string Str(int col) const { return std::string(Text(col)); }
+};
+
+// Many rows into one table's columns, in order; nothing is certain to be
+// written before Finish.
+class SqlRowWriter {
+ public:
+  virtual ~SqlRowWriter() = default;
+  virtual void Row(const std::vector<SqlParam>& values) = 0;
+  virtual void Finish() = 0;
+};
+
+// SQL that differs between the databases, as fragments of statements.
+struct SqlDialect {
+  // After ORDER BY on a text: codes sort by their bytes on both.
+  std::string_view byteOrder;
+  // A table's rows in the order they were inserted.
+  std::string_view insertionOrder;
+  // Before a column in WHERE: keeps the planner off that column's index, so a
+  // tally's delivery rows are read by their id range.
+  std::string_view notIndexed;
+  // Appended to a SELECT that takes the rows' write lock; empty where a write
+  // transaction already holds the whole database.
+  std::string_view lockRows;
+  // Clears the choices of a tally's delivery rows (parameter: the tally),
+  // touching only the rows that are not clear yet: each database has its
+  // fastest way of comparing a row with its request.
+  std::string_view clearSelections;
+};
+
+class SqlSession : public IStorageSession {
+ public:
+  explicit SqlSession(const SqlDialect& dialect) : dialect_(dialect) {}
+
+  std::optional<CentreParams> Centre(const std::string& code) override;
+  std::optional<TallyHeader> Tally(const std::string& number) override;
+  std::optional<TallyHeader> PeekTally(const std::string& number) override;
+  TallyModel LoadTally(const TallyHeader& header) override;
+
+  void ClearSelections(const std::string& tally) override;
+  void UpdateItems(const std::vector<ItemUpdate>& updates) override;
+  void UpdateQuotePrices(int64_t quoteId, double unitPrice, double econ, double econPi) override;
+  void SetEffectuated(const std::string& tally, bool effectuated, double date) override;
+  void BumpVersion(const std::string& tally, Change what) override;
+
+  std::string NextAfNumber() override;
+  void InsertAf(const AfRecord& af) override;
+  void InsertAfs(std::vector<AfRecord>& afs) override;
+  int DeleteAfs(const std::string& tally, const std::string& branch) override;
+  std::vector<AfRecord> Afs(const std::string& tally) override { return ReadAfs(tally, true); }
+  std::vector<AfRecord> OrderedAfs(const std::string& tally) override {
+    return ReadAfs(tally, false);
+  }
+  bool HasAfs(const std::string& tally) override;
+
+  void ImportTally(const TallyDocument& doc) override;
+
+ protected:
+  virtual std::unique_ptr<SqlRows> Query(std::string_view sql, SqlParams params) = 0;
+  // Runs a statement that answers no rows; the number of rows it changed.
+  virtual int64_t Exec(std::string_view sql, SqlParams params) = 0;
+  virtual std::unique_ptr<SqlRowWriter> Writer(std::string_view table,
+                                               const std::vector<std::string_view>& columns) = 0;
+  // Whether Tally() takes the tally's row lock now (in a write, on a database
+  // that locks rows).
+  virtual bool LocksTallyRow() const { return false; }
+  // After an import's rows are in.
+  virtual void Imported() {}
+
+  const SqlDialect& dialect_;
+
+ private:
+  std::optional<TallyHeader> ReadTally(const std::string& number, bool lock);
+  int64_t ReserveAfNumbers(int64_t n);
+  void StoreAfs(const std::vector<const AfRecord*>& afs);
+  std::vector<AfRecord> ReadAfs(const std::string& tally, bool whole);
+  // Inserts the row, or replaces every other column of the row with its key.
+  void Upsert(std::string_view table, const std::vector<SqlParam>& values);
+  std::vector<int64_t> IdsOf(std::string_view table, const std::string& tally);
+};
+
+}  // namespace apura::server
