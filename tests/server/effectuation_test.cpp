@@ -56,6 +56,15 @@ class FailingStorage : public IStorage {
     std::vector<AfRecord> Afs(const std::string& t) override { return in->Afs(t); }
     std::vector<AfRecord> OrderedAfs(const std::string& t) override { return in->OrderedAfs(t); }
     void ImportTally(const TallyDocument& d) override { in->ImportTally(d); }
+    std::optional<OperatorRow> FindOperator(const std::string& c) override {
+      return in->FindOperator(c);
+    }
+    void SaveOperator(const OperatorRow& op) override { in->SaveOperator(op); }
+    void SaveSession(const SessionRow& s, double now) override { in->SaveSession(s, now); }
+    std::optional<SessionRow> FindSession(const std::string& t) override {
+      return in->FindSession(t);
+    }
+    void DeleteSession(const std::string& t) override { in->DeleteSession(t); }
   };
   IStorage& inner_;
   int failAt_;

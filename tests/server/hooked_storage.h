@@ -63,6 +63,15 @@ class HookedStorage : public IStorage {
       return hook("OrderedAfs"), in->OrderedAfs(t);
     }
     void ImportTally(const TallyDocument& d) override { hook("ImportTally"), in->ImportTally(d); }
+    std::optional<OperatorRow> FindOperator(const std::string& c) override {
+      return in->FindOperator(c);
+    }
+    void SaveOperator(const OperatorRow& op) override { in->SaveOperator(op); }
+    void SaveSession(const SessionRow& s, double now) override { in->SaveSession(s, now); }
+    std::optional<SessionRow> FindSession(const std::string& t) override {
+      return in->FindSession(t);
+    }
+    void DeleteSession(const std::string& t) override { in->DeleteSession(t); }
   };
   IStorage& inner_;
   Hook hook_;

@@ -91,8 +91,7 @@ class ServerTest : public ::testing::Test {
     }
     storage_ = OpenStorage(db_);
     service_ = std::make_unique<TallyService>(*storage_);
-    operators_ =
-        std::make_unique<OperatorDirectory>((dir_ / "server.db").string(), HashCost::Minimum);
+    operators_ = std::make_unique<OperatorDirectory>(*storage_, HashCost::Minimum);
     sessions_ =
         std::make_unique<Sessions>(*operators_, std::chrono::hours(1), [this] { return now_; });
     RegisterServerObjects(registry_, *service_, *sessions_);

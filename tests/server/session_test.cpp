@@ -34,10 +34,10 @@ TEST_F(SessionTest, LoginChecksTheArgon2idHashAndTheTokenOpensTheSession) {
   Operator op{"MARIA", "Maria Souza", {"0001"}, {"0101"}, {"PEME"}};
   operators_->Save(op, "correta");
   {
-    sql::Db db((dir_ / "server.db").string(), false);
-    sql::Stmt s(db, "SELECT DSSENHA FROM operador WHERE CDOPERADOR = 'MARIA'");
-    ASSERT_TRUE(s.Step());
-    EXPECT_EQ(std::string(s.Text(0)).rfind("$argon2id$", 0), 0u) << "no plain password is kept";
+    auto s = storage_->OpenSession();
+    std::optional<OperatorRow> row = s->FindOperator("MARIA");
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->passwordHash.rfind("$argon2id$", 0), 0u) << "no plain password is kept";
   }
   for (auto [code, password] : {std::pair{"MARIA", "errada"},
                                 {"MARIA", ""},
@@ -77,6 +77,40 @@ TEST_F(SessionTest, NoUnknownOrExpiredTokenIsServedAndChangesNothing) {
       << "an expired session is forgotten";
   LoginAs(TestOperator());
   EXPECT_EQ(Price(), before);
+}
+
+// Another server on the same database: what one server's login opened the
+// other serves, a logout on one ends it on both, and changing the operator
+// ends their sessions at once, so none outlives the rights it was opened with.
+TEST_F(SessionTest, SessionsAreSharedByEveryServerOfTheDatabase) {
+  std::unique_ptr<IStorage> otherStorage = OpenStorage(db_);
+  OperatorDirectory otherOperators(*otherStorage, HashCost::Minimum);
+  Sessions other(otherOperators, std::chrono::hours(1), [this] { return now_; });
+
+  Operator maria{"MARIA", "Maria Souza", {"0001"}, {"*"}, {}};
+  operators_->Save(maria, "correta");
+  const Session mine = sessions_->Login("MARIA", "correta");
+  EXPECT_EQ(other.Require(mine.token).op.centres, std::vector<std::string>{"0001"});
+  {
+    auto s = storage_->OpenSession();
+    EXPECT_FALSE(s->FindSession(mine.token)) << "the table holds no token as it is";
+  }
+  other.Logout(mine.token);
+  EXPECT_THROW(sessions_->Require(mine.token), ServerError);
+
+  const Session again = other.Login("MARIA", "correta");
+  EXPECT_EQ(sessions_->Require(again.token).op.code, "MARIA");
+  maria.centres = {"0002"};
+  operators_->Save(maria, "nova");
+  for (Sessions* s : {sessions_.get(), &other}) {
+    try {
+      s->Require(again.token);
+      ADD_FAILURE() << "a session outlived its operator's change";
+    } catch (const ServerError& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Unauthenticated);
+    }
+  }
+  EXPECT_EQ(other.Login("MARIA", "nova").op.centres, std::vector<std::string>{"0002"});
 }
 
 TEST_F(SessionTest, ACentreTheOperatorDoesNotWorkInIsRefused) {

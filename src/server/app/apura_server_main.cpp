@@ -7,8 +7,8 @@
 //                 [--authorisations LIST]]
 //
 // --db is a SQLite file, or a PostgreSQL address that several servers may share.
-// Operators are kept in the SQLite file of --db, or in the SQLite file --operators
-// names (required with PostgreSQL).
+// Operators and their sessions are kept in the database of --db, shared by
+// every server on it, or in the SQLite file --operators names.
 // --import, --write-demo and --add-operator do their work and exit unless --listen
 // is given too; otherwise the server listens (127.0.0.1:50051 by default) until
 // SIGINT or SIGTERM. Beyond loopback it listens only with TLS. --add-operator
@@ -146,11 +146,14 @@ int main(int argc, char** argv) {
       if (serve || !importFile.empty()) return Usage("--db is required");
       return 0;
     }
-    if (IsPostgresAddress(db) && operatorsDb.empty())
-      return Usage("--operators FILE is required with a PostgreSQL --db");
     std::unique_ptr<IStorage> storage = OpenStorage(db);
     TallyService service(*storage, std::chrono::minutes(keepIdleMinutes));
-    OperatorDirectory operators(operatorsDb.empty() ? db : operatorsDb);
+    // Operators live in the database the server uses, unless --operators
+    // names a SQLite file of their own.
+    std::unique_ptr<OperatorDirectory> directory =
+        operatorsDb.empty() ? std::make_unique<OperatorDirectory>(*storage)
+                            : std::make_unique<OperatorDirectory>(operatorsDb);
+    OperatorDirectory& operators = *directory;
     Sessions sessions(operators);
     if (newOperator) {
       std::string password;

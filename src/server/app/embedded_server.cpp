@@ -12,7 +12,7 @@ struct EmbeddedServer::Impl {
       : storage(o.dbPath),
         service(storage),
         reports(o.dbPath),
-        operators(o.dbPath),
+        operators(storage),
         sessions(operators) {
     if (o.demo && !service.TallyExists(o.demoOptions.tally)) {
       service.Import(GenerateDemo(o.demoOptions));

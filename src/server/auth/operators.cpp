@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "server/services/tally_service.h"
-#include "server/storage/sqlite/sqlite.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::server {
 
@@ -28,15 +28,15 @@ void RequireSodium() {
   if (!ready) throw std::runtime_error("libsodium could not be initialised");
 }
 
-const char* kOperatorSchema = R"SQL(
-CREATE TABLE IF NOT EXISTS operador (
-  CDOPERADOR  TEXT PRIMARY KEY,
-  NMOPERADOR  TEXT NOT NULL,
-  DSSENHA     TEXT NOT NULL,
-  DSCENTROS   TEXT NOT NULL DEFAULT '',
-  DSFILIAIS   TEXT NOT NULL DEFAULT '',
-  DSAUTORIZ   TEXT NOT NULL DEFAULT '');
-)SQL";
+// A token's stored name: knowing the table gives no session.
+std::string TokenHash(const std::string& token) {
+  unsigned char out[crypto_generichash_BYTES];
+  crypto_generichash(out, sizeof out, reinterpret_cast<const unsigned char*>(token.data()),
+                     token.size(), nullptr, 0);
+  char hex[sizeof out * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, out, sizeof out);
+  return hex;
+}
 
 }  // namespace
 
@@ -68,26 +68,6 @@ bool Operator::Holds(const std::string& authorisation) const {
          authorisations.end();
 }
 
-struct OperatorDirectory::Impl {
-  Impl(const std::string& path, HashCost c) : db(path), cost(c) {
-    db.Exec("PRAGMA busy_timeout = 5000");
-    db.Exec(kOperatorSchema);
-  }
-  std::mutex mutex;  // one connection, used by the server's threads in turn
-  sql::Db db;
-  HashCost cost;
-  // Verified against when the operator is unknown, so that a wrong code and a
-  // wrong password take the same time.
-  std::string decoy;
-};
-
-OperatorDirectory::OperatorDirectory(std::string dbPath, HashCost cost)
-    : impl_(std::make_unique<Impl>(dbPath, cost)) {
-  RequireSodium();
-}
-
-OperatorDirectory::~OperatorDirectory() = default;
-
 namespace {
 
 std::string Hash(const std::string& password, HashCost cost) {
@@ -102,71 +82,75 @@ std::string Hash(const std::string& password, HashCost cost) {
   return out;
 }
 
-Operator Read(sql::Stmt& s) {
-  Operator op;
-  op.code = std::string(s.Text(0));
-  op.name = std::string(s.Text(1));
-  op.centres = SplitList(std::string(s.Text(3)));
-  op.branches = SplitList(std::string(s.Text(4)));
-  op.authorisations = SplitList(std::string(s.Text(5)));
-  return op;
+Operator FromRow(const OperatorRow& r) {
+  return {r.code, r.name, SplitList(r.centres), SplitList(r.branches), SplitList(r.authorisations)};
 }
 
 }  // namespace
 
+OperatorDirectory::OperatorDirectory(IStorage& storage, HashCost cost)
+    : storage_(storage), cost_(cost) {
+  RequireSodium();
+}
+
+OperatorDirectory::OperatorDirectory(const std::string& dbPath, HashCost cost)
+    : owned_(std::make_unique<SqliteStorage>(dbPath)), storage_(*owned_), cost_(cost) {
+  RequireSodium();
+}
+
+OperatorDirectory::~OperatorDirectory() = default;
+
 void OperatorDirectory::Save(const Operator& op, const std::string& password) {
   if (op.code.empty()) throw std::invalid_argument("an operator needs a code");
   if (password.empty()) throw std::invalid_argument("operator " + op.code + " needs a password");
-  const std::string hash = Hash(password, impl_->cost);
-  std::lock_guard lock(impl_->mutex);
-  sql::Stmt(impl_->db,
-            "INSERT OR REPLACE INTO operador (CDOPERADOR, NMOPERADOR, DSSENHA, DSCENTROS, "
-            "DSFILIAIS, DSAUTORIZ) VALUES (?, ?, ?, ?, ?, ?)")
-      .Bind(1, op.code)
-      .Bind(2, op.name)
-      .Bind(3, hash)
-      .Bind(4, Joined(op.centres))
-      .Bind(5, Joined(op.branches))
-      .Bind(6, Joined(op.authorisations))
-      .Run();
+  OperatorRow row{op.code,
+                  op.name,
+                  Hash(password, cost_),
+                  Joined(op.centres),
+                  Joined(op.branches),
+                  Joined(op.authorisations)};
+  auto s = storage_.OpenSession();
+  Transaction t(*s, true);
+  s->SaveOperator(row);
+  t.Commit();
 }
 
 std::optional<Operator> OperatorDirectory::Find(const std::string& code) {
-  std::lock_guard lock(impl_->mutex);
-  sql::Stmt s(impl_->db,
-              "SELECT CDOPERADOR, NMOPERADOR, DSSENHA, DSCENTROS, DSFILIAIS, DSAUTORIZ "
-              "FROM operador WHERE CDOPERADOR = ?");
-  s.Bind(1, code);
-  if (!s.Step()) return std::nullopt;
-  return Read(s);
+  auto s = storage_.OpenSession();
+  Transaction t(*s, false);
+  std::optional<OperatorRow> row = s->FindOperator(code);
+  if (!row) return std::nullopt;
+  return FromRow(*row);
 }
 
 std::optional<Operator> OperatorDirectory::Verify(const std::string& code,
                                                   const std::string& password) {
-  std::optional<Operator> op;
-  std::string hash;
+  std::optional<OperatorRow> row;
   {
-    std::lock_guard lock(impl_->mutex);
-    sql::Stmt s(impl_->db,
-                "SELECT CDOPERADOR, NMOPERADOR, DSSENHA, DSCENTROS, DSFILIAIS, DSAUTORIZ "
-                "FROM operador WHERE CDOPERADOR = ?");
-    s.Bind(1, code);
-    if (s.Step()) {
-      op = Read(s);
-      hash = std::string(s.Text(2));
-    } else {
-      if (impl_->decoy.empty()) impl_->decoy = Hash("decoy", impl_->cost);
-      hash = impl_->decoy;
-    }
+    auto s = storage_.OpenSession();
+    Transaction t(*s, false);
+    row = s->FindOperator(code);
+  }
+  std::string hash;
+  if (row) {
+    hash = row->passwordHash;
+  } else {
+    std::lock_guard lock(mutex_);
+    if (decoy_.empty()) decoy_ = Hash("decoy", cost_);
+    hash = decoy_;
   }
   const bool match = crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
-  if (!op || !match) return std::nullopt;
-  return op;
+  if (!row || !match) return std::nullopt;
+  return FromRow(*row);
 }
 
 Sessions::Sessions(OperatorDirectory& directory, std::chrono::seconds lifetime, Clock clock)
     : directory_(directory), lifetime_(lifetime), clock_(std::move(clock)) {
   if (!clock_) clock_ = [] { return std::chrono::system_clock::now(); };
+}
+
+double Sessions::Now() const {
+  return std::chrono::duration<double>(clock_().time_since_epoch()).count();
 }
 
 Session Sessions::Login(const std::string& code, const std::string& password) {
@@ -181,32 +165,52 @@ Session Sessions::Open(const Operator& op) {
   randombytes_buf(raw, sizeof raw);
   char hex[sizeof raw * 2 + 1];
   sodium_bin2hex(hex, sizeof hex, raw, sizeof raw);
-  Session s{hex, op, clock_() + lifetime_};
-  std::lock_guard lock(mutex_);
-  // Expired sessions go when a new one opens, so the map stays small.
-  for (auto it = open_.begin(); it != open_.end();)
-    it = it->second.expires <= clock_() ? open_.erase(it) : std::next(it);
-  open_[s.token] = s;
-  return s;
+  Session session{hex, op, clock_() + lifetime_};
+  const double expires = std::chrono::duration<double>(session.expires.time_since_epoch()).count();
+  auto s = directory_.storage().OpenSession();
+  Transaction t(*s, true);
+  s->SaveSession({TokenHash(session.token), op.code, op.name, Joined(op.centres),
+                  Joined(op.branches), Joined(op.authorisations), expires},
+                 Now());
+  t.Commit();
+  return session;
 }
 
 Session Sessions::Require(const std::string& token) {
   if (token.empty())
     throw ServerError(ErrorCode::Unauthenticated, "Sessão não informada: faça login.");
-  std::lock_guard lock(mutex_);
-  auto it = open_.find(token);
-  if (it == open_.end())
-    throw ServerError(ErrorCode::Unauthenticated, "Sessão desconhecida: faça login.");
-  if (it->second.expires <= clock_()) {
-    open_.erase(it);
+  std::optional<SessionRow> row;
+  {
+    auto s = directory_.storage().OpenSession();
+    Transaction t(*s, false);
+    row = s->FindSession(TokenHash(token));
+  }
+  if (!row) throw ServerError(ErrorCode::Unauthenticated, "Sessão desconhecida: faça login.");
+  if (row->expires <= Now()) {
+    // Said once; the token is unknown from then on.
+    try {
+      Logout(token);
+    } catch (const std::exception&) {
+      // Purged with the next login anyway.
+    }
     throw ServerError(ErrorCode::Unauthenticated, "Sessão expirada: faça login de novo.");
   }
-  return it->second;
+  Session session;
+  session.token = token;
+  session.op = {row->op, row->name, SplitList(row->centres), SplitList(row->branches),
+                SplitList(row->authorisations)};
+  session.expires = std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::duration<double>(row->expires)));
+  return session;
 }
 
 void Sessions::Logout(const std::string& token) {
-  std::lock_guard lock(mutex_);
-  open_.erase(token);
+  if (token.empty()) return;
+  auto s = directory_.storage().OpenSession();
+  Transaction t(*s, true);
+  s->DeleteSession(TokenHash(token));
+  t.Commit();
 }
 
 }  // namespace apura::server

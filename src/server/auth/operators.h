@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "server/storage/storage.h"
+
 namespace apura::server {
 
 struct Operator {
@@ -30,10 +32,13 @@ struct Operator {
 // recommendation for logins; Minimum is for tests only.
 enum class HashCost { Interactive, Minimum };
 
-// The operators, in a table of the server's SQLite database.
+// The operators, in the database the server uses: every server on one
+// database knows the same operators.
 class OperatorDirectory {
  public:
-  explicit OperatorDirectory(std::string dbPath, HashCost cost = HashCost::Interactive);
+  explicit OperatorDirectory(IStorage& storage, HashCost cost = HashCost::Interactive);
+  // Operators kept in a SQLite file of their own.
+  explicit OperatorDirectory(const std::string& dbPath, HashCost cost = HashCost::Interactive);
   ~OperatorDirectory();
   OperatorDirectory(const OperatorDirectory&) = delete;
   OperatorDirectory& operator=(const OperatorDirectory&) = delete;
@@ -44,10 +49,16 @@ class OperatorDirectory {
   // The operator when the password is theirs; nullopt for an unknown operator
   // or a wrong password alike.
   std::optional<Operator> Verify(const std::string& code, const std::string& password);
+  IStorage& storage() { return storage_; }
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<IStorage> owned_;
+  IStorage& storage_;
+  HashCost cost_;
+  std::mutex mutex_;
+  // Verified against when the operator is unknown, so that a wrong code and a
+  // wrong password take the same time.
+  std::string decoy_;
 };
 
 struct Session {
@@ -56,6 +67,9 @@ struct Session {
   std::chrono::system_clock::time_point expires;
 };
 
+// Sessions live in the operators' database, so a token one server gave is
+// good on every server of it, a logout ends it everywhere, and changing an
+// operator ends their sessions at once.
 class Sessions {
  public:
   using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -73,11 +87,11 @@ class Sessions {
   void Logout(const std::string& token);
 
  private:
+  double Now() const;
+
   OperatorDirectory& directory_;
   std::chrono::seconds lifetime_;
   Clock clock_;
-  std::mutex mutex_;
-  std::map<std::string, Session> open_;
 };
 
 // Splits "a,b, c" into its trimmed, non-empty parts.

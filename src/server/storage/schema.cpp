@@ -152,6 +152,26 @@ const std::vector<Table>& Tables() {
         {"VRPRECUNIAP", T::Real}},
        {"NRAUTOFORN", "NRITEM"}},
       {"sequencia", {{"NMSEQUENCIA", T::Text}, {"VRATUAL", T::BigInt}}, {"NMSEQUENCIA"}},
+      // Passwords only as Argon2id hashes; lists as "a,b", "*" for all.
+      {"operador",
+       {{"CDOPERADOR", T::Text},
+        {"NMOPERADOR", T::Text},
+        {"DSSENHA", T::Text},
+        {"DSCENTROS", T::Text, false, "''"},
+        {"DSFILIAIS", T::Text, false, "''"},
+        {"DSAUTORIZ", T::Text, false, "''"}},
+       {"CDOPERADOR"}},
+      // Open sessions by their token's hash, with the rights they opened with;
+      // DTEXPIRA in seconds since 1970.
+      {"sessao",
+       {{"DSTOKEN", T::Text},
+        {"CDOPERADOR", T::Text},
+        {"NMOPERADOR", T::Text},
+        {"DSCENTROS", T::Text},
+        {"DSFILIAIS", T::Text},
+        {"DSAUTORIZ", T::Text},
+        {"DTEXPIRA", T::Real}},
+       {"DSTOKEN"}},
   };
   return tables;
 }
@@ -165,6 +185,7 @@ const std::vector<Index>& Indexes() {
       // should two servers ever effectuate one tally past the tally's lock, the
       // second one fails whole.
       {"autorizacao_item_once", "autorizacao_item", {"ID_ITEM"}, true},
+      {"sessao_operador", "sessao", {"CDOPERADOR"}},
   };
   return indexes;
 }

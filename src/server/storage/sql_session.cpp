@@ -433,6 +433,9 @@ void SqlSession::Upsert(std::string_view table, const std::vector<SqlParam>& val
     case 5:
       Exec(sql, {v[0], v[1], v[2], v[3], v[4]});
       break;
+    case 6:
+      Exec(sql, {v[0], v[1], v[2], v[3], v[4], v[5]});
+      break;
     case 9:
       Exec(sql, {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]});
       break;
@@ -515,6 +518,42 @@ void SqlSession::ImportTally(const TallyDocument& doc) {
   }
   w->Finish();
   Imported();
+}
+
+std::optional<OperatorRow> SqlSession::FindOperator(const std::string& code) {
+  auto r = Query(
+      "SELECT NMOPERADOR, DSSENHA, DSCENTROS, DSFILIAIS, DSAUTORIZ FROM operador "
+      "WHERE CDOPERADOR = ?",
+      {code});
+  if (!r->Next()) return std::nullopt;
+  return OperatorRow{code, r->Str(0), r->Str(1), r->Str(2), r->Str(3), r->Str(4)};
+}
+
+void SqlSession::SaveOperator(const OperatorRow& op) {
+  Upsert("operador",
+         {op.code, op.name, op.passwordHash, op.centres, op.branches, op.authorisations});
+  Exec("DELETE FROM sessao WHERE CDOPERADOR = ?", {op.code});
+}
+
+void SqlSession::SaveSession(const SessionRow& s, double now) {
+  Exec("DELETE FROM sessao WHERE DTEXPIRA <= ?", {now});
+  Exec(
+      "INSERT INTO sessao (DSTOKEN, CDOPERADOR, NMOPERADOR, DSCENTROS, DSFILIAIS, DSAUTORIZ, "
+      "DTEXPIRA) VALUES (?, ?, ?, ?, ?, ?, ?)",
+      {s.tokenHash, s.op, s.name, s.centres, s.branches, s.authorisations, s.expires});
+}
+
+std::optional<SessionRow> SqlSession::FindSession(const std::string& tokenHash) {
+  auto r = Query(
+      "SELECT CDOPERADOR, NMOPERADOR, DSCENTROS, DSFILIAIS, DSAUTORIZ, DTEXPIRA FROM sessao "
+      "WHERE DSTOKEN = ?",
+      {tokenHash});
+  if (!r->Next()) return std::nullopt;
+  return SessionRow{tokenHash, r->Str(0), r->Str(1), r->Str(2), r->Str(3), r->Str(4), r->Double(5)};
+}
+
+void SqlSession::DeleteSession(const std::string& tokenHash) {
+  Exec("DELETE FROM sessao WHERE DSTOKEN = ?", {tokenHash});
 }
 
 }  // namespace apura::server

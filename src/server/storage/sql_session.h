@@ -89,6 +89,12 @@ class SqlSession : public IStorageSession {
 
   void ImportTally(const TallyDocument& doc) override;
 
+  std::optional<OperatorRow> FindOperator(const std::string& code) override;
+  void SaveOperator(const OperatorRow& op) override;
+  void SaveSession(const SessionRow& s, double now) override;
+  std::optional<SessionRow> FindSession(const std::string& tokenHash) override;
+  void DeleteSession(const std::string& tokenHash) override;
+
  protected:
   virtual std::unique_ptr<SqlRows> Query(std::string_view sql, SqlParams params) = 0;
   // Runs a statement that answers no rows; the number of rows it changed.

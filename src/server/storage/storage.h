@@ -27,6 +27,19 @@ class StorageConflict : public CodedError {
   explicit StorageConflict(const std::string& text) : CodedError(ErrorCode::Conflict, text) {}
 };
 
+// An operator as stored: the password only as its hash, lists as "a,b".
+struct OperatorRow {
+  std::string code, name, passwordHash, centres, branches, authorisations;
+};
+
+// A login's session as stored, with the rights the operator had when it
+// opened (changing the operator ends it), found by its token's hash: what
+// the table holds cannot be replayed as a token.
+struct SessionRow {
+  std::string tokenHash, op, name, centres, branches, authorisations;
+  double expires = 0;  // seconds since 1970
+};
+
 class IStorageSession {
  public:
   virtual ~IStorageSession() = default;
@@ -71,6 +84,15 @@ class IStorageSession {
 
   // Master data is merged (inserted or replaced); the tally must be new.
   virtual void ImportTally(const TallyDocument& doc) = 0;
+
+  // Operators and their sessions, shared by every server on the database.
+  virtual std::optional<OperatorRow> FindOperator(const std::string& code) = 0;
+  // Adds or replaces the operator and ends every session they had open.
+  virtual void SaveOperator(const OperatorRow& op) = 0;
+  // Stores a new session and lets go of those expired by `now`.
+  virtual void SaveSession(const SessionRow& s, double now) = 0;
+  virtual std::optional<SessionRow> FindSession(const std::string& tokenHash) = 0;
+  virtual void DeleteSession(const std::string& tokenHash) = 0;
 };
 
 class IStorage {
