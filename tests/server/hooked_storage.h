@@ -72,6 +72,15 @@ class HookedStorage : public IStorage {
       return in->FindSession(t);
     }
     void DeleteSession(const std::string& t) override { in->DeleteSession(t); }
+    std::optional<std::string> ReportDefinition(const std::string& c) override {
+      return in->ReportDefinition(c);
+    }
+    void SaveReportDefinition(const std::string& c, const std::string& t, bool r) override {
+      in->SaveReportDefinition(c, t, r);
+    }
+    DataPacket RunReportQuery(const std::string& sql, const ReportParams& p) override {
+      return in->RunReportQuery(sql, p);
+    }
   };
   IStorage& inner_;
   Hook hook_;

@@ -15,7 +15,7 @@ class ReportServerTest : public ServerTest {
   void SetUp() override {
     ServerTest::SetUp();
     CurrentFormat() = FormatSettings{};
-    reports_ = std::make_unique<ReportService>((dir_ / "server.db").string());
+    reports_ = std::make_unique<ReportService>(*storage_);
     RegisterReportObject(registry_, *reports_);
   }
   void TearDown() override {
@@ -128,6 +128,20 @@ TEST_F(ReportServerTest, ABrokenOrWritingQueryIsRefusedNamingTheReport) {
   }
   // Nothing was written.
   EXPECT_EQ(Get("GetApurNeg").RowCount(), 4u);
+  // A report reads tallies only: not the operators' passwords or sessions, and
+  // on SQLite no other file.
+  if (!TestsOnPostgres()) {
+    for (const char* sql :
+         {"SELECT DSSENHA AS NRSEQAPUR FROM operador", "SELECT DSTOKEN AS NRSEQAPUR FROM sessao",
+          "ATTACH DATABASE '/tmp/apura-attached.db' AS outro"}) {
+      SCOPED_TRACE(sql);
+      reports_->Save(Definition(sql));
+      Value env = Run("TST01", {Value("P_NR")}, {Value("77")});
+      EXPECT_FALSE(Ok(env));
+      EXPECT_NE(Text(env).find("Relatório TST01"), std::string::npos) << Text(env);
+    }
+    EXPECT_FALSE(std::filesystem::exists("/tmp/apura-attached.db"));
+  }
 
   reports_->Save(Definition("SELECT NRSEQAPUR FROM apuracao WHERE NRSEQAPUR = :p_nr"));
   Value env = Run("TST01", {Value("P_NR")}, {Value("77")});
@@ -168,7 +182,7 @@ TEST_F(ReportServerTest, TheShippedDefinitionIsInstalledOnceAndAChangedOneStays)
   changed.replace(changed.find(from) + from.size(), 0, "Alterado ");
   reports_->Save(changed);
   reports_.reset();
-  reports_ = std::make_unique<ReportService>((dir_ / "server.db").string());
+  reports_ = std::make_unique<ReportService>(*storage_);
   const ReportDefinition def = ReportDefinition::FromPacket(reports_->GetRelatorio("LIB050"));
   EXPECT_EQ(def.title.rfind("Alterado ", 0), 0u) << def.title;
 }

@@ -191,15 +191,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     apura::rpc::ServerRegistry registry;
     RegisterServerObjects(registry, service, sessions);
-    // Report definitions and their queries live in the SQLite file for now; on
-    // PostgreSQL the report object is not offered, and the worksheet says so.
-    std::unique_ptr<ReportService> reports;
-    if (!IsPostgresAddress(db)) {
-      reports = std::make_unique<ReportService>(db);
-      RegisterReportObject(registry, *reports, &sessions);
-    } else {
-      std::cout << "apura-server: reports are served only from SQLite storage" << std::endl;
-    }
+    ReportService reports(*storage);
+    RegisterReportObject(registry, reports, &sessions);
     apura::rpc::GrpcServerOptions serverOptions;
     serverOptions.tlsCertFile = tlsCert;
     serverOptions.tlsKeyFile = tlsKey;

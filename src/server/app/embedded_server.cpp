@@ -11,7 +11,7 @@ struct EmbeddedServer::Impl {
   explicit Impl(const EmbeddedServerOptions& o)
       : storage(o.dbPath),
         service(storage),
-        reports(o.dbPath),
+        reports(storage),
         operators(storage),
         sessions(operators) {
     if (o.demo && !service.TallyExists(o.demoOptions.tally)) {

@@ -1,7 +1,5 @@
 #include "server/services/report_service.h"
 
-#include <sqlite3.h>
-
 #include <cctype>
 
 #include "framework/dataset/dataset.h"
@@ -10,17 +8,11 @@
 #include "server/exchange/json.h"
 #include "server/objects/server_objects.h"
 #include "server/services/tally_service.h"
-#include "server/storage/sqlite/sqlite.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::server {
 
 namespace {
-
-constexpr const char* kSchema = R"SQL(
-CREATE TABLE IF NOT EXISTS relatorio (
-  CDRELATORIO TEXT PRIMARY KEY,
-  DSDEFINICAO TEXT NOT NULL);
-)SQL";
 
 [[noreturn]] void Fail(const std::string& code, const std::string& what) {
   throw ServerError("Relatório " + code + ": " + what);
@@ -43,76 +35,6 @@ const Json::Array& ArrayMember(const Json& j, const char* name, const std::strin
   if (!m || m->IsNull()) return none;
   if (!m->IsArray()) Fail(code, std::string("\"") + name + "\" deve ser uma lista");
   return m->AsArray();
-}
-
-struct Query {
-  sqlite3_stmt* s = nullptr;
-  ~Query() { sqlite3_finalize(s); }
-};
-
-// The packet of a query's rows: each column typed by its declared type, or by
-// the values it holds when it has none (an expression).
-DataPacket RunQuery(sqlite3* db, sqlite3_stmt* s) {
-  const int n = sqlite3_column_count(s);
-  std::vector<std::vector<Value>> rows;
-  std::vector<int> seen(static_cast<size_t>(n), 0);  // bit 1 integer, 2 float, 4 text
-  int rc;
-  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-    std::vector<Value> row;
-    for (int c = 0; c < n; ++c) {
-      switch (sqlite3_column_type(s, c)) {
-        case SQLITE_INTEGER:
-          row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, c)));
-          seen[static_cast<size_t>(c)] |= 1;
-          break;
-        case SQLITE_FLOAT:
-          row.emplace_back(sqlite3_column_double(s, c));
-          seen[static_cast<size_t>(c)] |= 2;
-          break;
-        case SQLITE_NULL:
-          row.emplace_back();
-          break;
-        default: {
-          const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-          row.emplace_back(
-              std::string(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, c))));
-          seen[static_cast<size_t>(c)] |= 4;
-        }
-      }
-    }
-    rows.push_back(std::move(row));
-  }
-  if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
-
-  std::vector<FieldDef> fields;
-  for (int c = 0; c < n; ++c) {
-    std::string decl;
-    if (const char* d = sqlite3_column_decltype(s, c)) decl = FoldCase(d);
-    FieldType t;
-    const int v = seen[static_cast<size_t>(c)];
-    if (decl.find("char") != std::string::npos || decl.find("text") != std::string::npos || (v & 4))
-      t = FieldType::String;
-    else if (decl.find("real") != std::string::npos || (v & 2))
-      t = FieldType::Float;
-    else if (decl.find("int") != std::string::npos || v == 1)
-      t = FieldType::Integer;
-    else
-      t = FieldType::String;
-    fields.push_back({sqlite3_column_name(s, c), t, t == FieldType::String ? 255 : 0});
-  }
-  PacketBuilder b(fields);
-  for (auto& row : rows) {
-    for (size_t c = 0; c < row.size(); ++c) {
-      Value& v = row[c];
-      if (v.IsNull()) continue;
-      if (fields[c].type == FieldType::String && v.kind() != Value::Kind::Text)
-        v = Value(v.ToText());
-      else if (fields[c].type == FieldType::Float && v.kind() == Value::Kind::Integer)
-        v = Value(v.AsFloat());
-    }
-    b.Add(std::move(row));
-  }
-  return b.Build();
 }
 
 }  // namespace
@@ -181,45 +103,45 @@ StoredReport ParseReportDefinition(const std::string& text) {
   return r;
 }
 
+ReportService::ReportService(IStorage& storage) : storage_(storage) {
+  InstallShipped();
+}
+
 ReportService::ReportService(const std::string& dbPath)
-    : db_(std::make_unique<sql::Db>(dbPath, true)) {
-  sqlite3_busy_timeout(db_->get(), 10000);
-  db_->Exec(kSchema);
-  // Shipped definitions go in once; one changed in the database stays.
-  sql::Stmt put(*db_, "INSERT OR IGNORE INTO relatorio (CDRELATORIO, DSDEFINICAO) VALUES (?, ?)");
-  for (const auto& [code, text] : ShippedReports()) {
-    put.Bind(1, code).Bind(2, text);
-    put.Run();
-  }
+    : owned_(std::make_unique<SqliteStorage>(dbPath)), storage_(*owned_) {
+  InstallShipped();
+}
+
+// Shipped definitions go in once; one changed in the database stays.
+void ReportService::InstallShipped() {
+  auto s = storage_.OpenSession();
+  Transaction t(*s, true);
+  for (const auto& [code, text] : ShippedReports()) s->SaveReportDefinition(code, text, false);
+  t.Commit();
 }
 
 ReportService::~ReportService() = default;
 
 void ReportService::Save(const std::string& text) {
   const StoredReport r = ParseReportDefinition(text);
-  std::lock_guard lock(mutex_);
-  sql::Stmt put(*db_, "INSERT OR REPLACE INTO relatorio (CDRELATORIO, DSDEFINICAO) VALUES (?, ?)");
-  put.Bind(1, r.layout.code).Bind(2, text);
-  put.Run();
+  auto s = storage_.OpenSession();
+  Transaction t(*s, true);
+  s->SaveReportDefinition(r.layout.code, text, true);
+  t.Commit();
 }
 
-StoredReport ReportService::Load(const std::string& code) {
-  std::string text;
-  {
-    sql::Stmt get(*db_, "SELECT DSDEFINICAO FROM relatorio WHERE CDRELATORIO = ?");
-    get.Bind(1, code);
-    if (!get.Step())
-      throw ServerError(ErrorCode::NotFound, "Relatório " + code + " não cadastrado.");
-    text = std::string(get.Text(0));
-  }
-  StoredReport r = ParseReportDefinition(text);
+StoredReport ReportService::Load(IStorageSession& s, const std::string& code) {
+  std::optional<std::string> text = s.ReportDefinition(code);
+  if (!text) throw ServerError(ErrorCode::NotFound, "Relatório " + code + " não cadastrado.");
+  StoredReport r = ParseReportDefinition(*text);
   if (r.layout.code != code) Fail(code, "a definição guardada é do relatório " + r.layout.code);
   return r;
 }
 
 DataPacket ReportService::GetRelatorio(const std::string& code) {
-  std::lock_guard lock(mutex_);
-  return Load(code).layout.ToPacket();
+  auto s = storage_.OpenSession();
+  Transaction t(*s, false);
+  return Load(*s, code).layout.ToPacket();
 }
 
 ValueArray ReportService::ExecutaRelatorio(const std::string& code,
@@ -228,57 +150,28 @@ ValueArray ReportService::ExecutaRelatorio(const std::string& code,
   if (names.size() != values.size())
     Fail(code, std::to_string(names.size()) + " nomes de parâmetro para " +
                    std::to_string(values.size()) + " valores");
-  std::lock_guard lock(mutex_);
-  const StoredReport r = Load(code);
-  sqlite3* db = db_->get();
+  ReportParams params;
+  for (size_t i = 0; i < names.size(); ++i) params.emplace_back(names[i], values[i]);
   // One snapshot for every query of the run.
-  db_->Exec("BEGIN");
+  auto s = storage_.OpenSession();
+  Transaction t(*s, false);
+  const StoredReport r = Load(*s, code);
   ValueArray out;
-  try {
-    for (const std::string& name : r.layout.queries) {
-      const std::string& text = r.sql.at(name);
-      const std::string where = "consulta " + name;
-      Query q;
-      const char* tail = nullptr;
-      if (sqlite3_prepare_v2(db, text.c_str(), -1, &q.s, &tail) != SQLITE_OK)
-        Fail(code, where + ": " + sqlite3_errmsg(db));
-      if (!q.s) Fail(code, where + " está vazia");
-      for (const char* t = tail; t && *t; ++t)
-        if (!std::isspace(static_cast<unsigned char>(*t)) && *t != ';')
-          Fail(code, where + " tem mais de um comando");
-      // A report reads; a definition that would write is refused before it runs.
-      if (!sqlite3_stmt_readonly(q.s)) Fail(code, where + " não é somente leitura");
-      const int nParams = sqlite3_bind_parameter_count(q.s);
-      for (int i = 1; i <= nParams; ++i) {
-        const char* pn = sqlite3_bind_parameter_name(q.s, i);
-        if (!pn || (pn[0] != ':' && pn[0] != '@' && pn[0] != '$'))
-          Fail(code, where + ": parâmetros devem ter nome (:NOME)");
-        const std::string pname(pn + 1);
-        size_t k = 0;
-        while (k < names.size() && !SameName(names[k], pname)) ++k;
-        if (k == names.size()) Fail(code, where + ": parâmetro " + pname + " não informado");
-        sqlite3_bind_text(q.s, i, values[k].c_str(), static_cast<int>(values[k].size()),
-                          SQLITE_TRANSIENT);
-      }
-      try {
-        out.emplace_back(RunQuery(db, q.s));
-      } catch (const std::runtime_error& e) {
-        Fail(code, where + ": " + e.what());
-      }
+  for (const std::string& name : r.layout.queries) {
+    try {
+      out.emplace_back(s->RunReportQuery(r.sql.at(name), params));
+    } catch (const ReportQueryError& e) {
+      Fail(code, "consulta " + name + ": " + e.what());
     }
-  } catch (...) {
-    db_->Exec("ROLLBACK");
-    throw;
   }
-  db_->Exec("COMMIT");
   return out;
 }
 
 std::string ReportService::CentreOfTally(const std::string& tally) {
-  std::lock_guard lock(mutex_);
-  sql::Stmt get(*db_, "SELECT CDCENTCMP FROM apuracao WHERE NRSEQAPUR = ?");
-  get.Bind(1, tally);
-  return get.Step() ? std::string(get.Text(0)) : std::string();
+  auto s = storage_.OpenSession();
+  Transaction t(*s, false);
+  std::optional<TallyHeader> h = s->PeekTally(tally);
+  return h ? h->centre : std::string();
 }
 
 }  // namespace apura::server

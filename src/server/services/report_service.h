@@ -12,6 +12,7 @@
 #include "framework/packet.h"
 #include "framework/report.h"
 #include "framework/value.h"
+#include "server/storage/storage.h"
 
 namespace apura::rpc {
 class ServerRegistry;
@@ -20,10 +21,6 @@ class ServerRegistry;
 namespace apura::server {
 
 class Sessions;
-
-namespace sql {
-class Db;
-}
 
 // A stored definition: the layout the client draws and the queries this
 // server runs, by name.
@@ -40,7 +37,10 @@ const std::map<std::string, std::string>& ShippedReports();
 
 class ReportService {
  public:
-  // Opens its own connection to the tally database at `dbPath`.
+  // Definitions and queries in the storage the server uses, SQLite or
+  // PostgreSQL alike.
+  explicit ReportService(IStorage& storage);
+  // In the SQLite file at `dbPath`.
   explicit ReportService(const std::string& dbPath);
   ~ReportService();
   ReportService(const ReportService&) = delete;
@@ -57,9 +57,10 @@ class ReportService {
   std::string CentreOfTally(const std::string& tally);
 
  private:
-  StoredReport Load(const std::string& code);
-  std::mutex mutex_;
-  std::unique_ptr<sql::Db> db_;
+  StoredReport Load(IStorageSession& s, const std::string& code);
+  void InstallShipped();
+  std::unique_ptr<IStorage> owned_;
+  IStorage& storage_;
 };
 
 // The report object (kReportServerObject): GetRelatorio(code) and

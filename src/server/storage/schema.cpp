@@ -161,6 +161,8 @@ const std::vector<Table>& Tables() {
         {"DSFILIAIS", T::Text, false, "''"},
         {"DSAUTORIZ", T::Text, false, "''"}},
        {"CDOPERADOR"}},
+      // Report definitions as saved (JSON); the shipped ones go in once.
+      {"relatorio", {{"CDRELATORIO", T::Text}, {"DSDEFINICAO", T::Text}}, {"CDRELATORIO"}},
       // Open sessions by their token's hash, with the rights they opened with;
       // DTEXPIRA in seconds since 1970.
       {"sessao",

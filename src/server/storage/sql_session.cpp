@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "framework/names.h"
 #include "server/services/pricing.h"
 #include "server/storage/schema.h"
 
@@ -554,6 +555,52 @@ std::optional<SessionRow> SqlSession::FindSession(const std::string& tokenHash) 
 
 void SqlSession::DeleteSession(const std::string& tokenHash) {
   Exec("DELETE FROM sessao WHERE DSTOKEN = ?", {tokenHash});
+}
+
+DataPacket ReportPacket(const std::vector<std::string>& names,
+                        const std::vector<ReportColumnKind>& kinds,
+                        std::vector<std::vector<Value>> rows) {
+  std::vector<FieldDef> fields;
+  for (size_t c = 0; c < names.size(); ++c) {
+    const FieldType t = kinds[c] == ReportColumnKind::Real      ? FieldType::Float
+                        : kinds[c] == ReportColumnKind::Integer ? FieldType::Integer
+                                                                : FieldType::String;
+    fields.push_back({names[c], t, t == FieldType::String ? 255 : 0});
+  }
+  PacketBuilder b(fields);
+  for (auto& row : rows) {
+    for (size_t c = 0; c < row.size(); ++c) {
+      Value& v = row[c];
+      if (v.IsNull()) continue;
+      if (fields[c].type == FieldType::String && v.kind() != Value::Kind::Text)
+        v = Value(v.ToText());
+      else if (fields[c].type == FieldType::Float && v.kind() == Value::Kind::Integer)
+        v = Value(v.AsFloat());
+    }
+    b.Add(std::move(row));
+  }
+  return b.Build();
+}
+
+const std::string* ReportParam(const ReportParams& params, std::string_view name) {
+  for (const auto& [n, v] : params)
+    if (SameName(n, std::string(name))) return &v;
+  throw ReportQueryError("parâmetro " + std::string(name) + " não informado");
+}
+
+std::optional<std::string> SqlSession::ReportDefinition(const std::string& code) {
+  auto r = Query("SELECT DSDEFINICAO FROM relatorio WHERE CDRELATORIO = ?", {code});
+  if (!r->Next()) return std::nullopt;
+  return r->Str(0);
+}
+
+void SqlSession::SaveReportDefinition(const std::string& code, const std::string& text,
+                                      bool replace) {
+  if (replace)
+    Upsert("relatorio", {code, text});
+  else
+    Exec("INSERT INTO relatorio (CDRELATORIO, DSDEFINICAO) VALUES (?, ?) ON CONFLICT DO NOTHING",
+         {code, text});
 }
 
 }  // namespace apura::server

@@ -62,6 +62,17 @@ struct SqlDialect {
   std::string_view clearSelections;
 };
 
+// What a report column holds, as each database tells it.
+enum class ReportColumnKind { Text, Real, Integer };
+// The packet of a report statement's rows; values are brought to their
+// column's kind (a text column of numbers holds texts).
+DataPacket ReportPacket(const std::vector<std::string>& names,
+                        const std::vector<ReportColumnKind>& kinds,
+                        std::vector<std::vector<Value>> rows);
+// The value of the parameter a statement names (without its ":"), matched as
+// names are, without regard to case; ReportQueryError when not given.
+const std::string* ReportParam(const ReportParams& params, std::string_view name);
+
 class SqlSession : public IStorageSession {
  public:
   explicit SqlSession(const SqlDialect& dialect) : dialect_(dialect) {}
@@ -94,6 +105,10 @@ class SqlSession : public IStorageSession {
   void SaveSession(const SessionRow& s, double now) override;
   std::optional<SessionRow> FindSession(const std::string& tokenHash) override;
   void DeleteSession(const std::string& tokenHash) override;
+
+  std::optional<std::string> ReportDefinition(const std::string& code) override;
+  void SaveReportDefinition(const std::string& code, const std::string& text,
+                            bool replace) override;
 
  protected:
   virtual std::unique_ptr<SqlRows> Query(std::string_view sql, SqlParams params) = 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/packet.h"
 #include "framework/transport.h"
 #include "server/model.h"
 
@@ -38,6 +39,15 @@ struct OperatorRow {
 struct SessionRow {
   std::string tokenHash, op, name, centres, branches, authorisations;
   double expires = 0;  // seconds since 1970
+};
+
+// A report query's parameters by name, as the caller's form filled them.
+using ReportParams = std::vector<std::pair<std::string, std::string>>;
+
+// A report statement refused or failed; the text says why, without the SQL.
+class ReportQueryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 class IStorageSession {
@@ -93,6 +103,17 @@ class IStorageSession {
   virtual void SaveSession(const SessionRow& s, double now) = 0;
   virtual std::optional<SessionRow> FindSession(const std::string& tokenHash) = 0;
   virtual void DeleteSession(const std::string& tokenHash) = 0;
+
+  // Report definitions by code, as the text they were saved with.
+  virtual std::optional<std::string> ReportDefinition(const std::string& code) = 0;
+  // Adds the definition; with `replace`, also over one already stored.
+  virtual void SaveReportDefinition(const std::string& code, const std::string& text,
+                                    bool replace) = 0;
+  // Runs one read-only statement a report definition holds, its parameters
+  // named (:NAME) and bound by name, never spliced into the text. Columns are
+  // typed by what the database says of them. Throws ReportQueryError saying
+  // why a statement is refused or failed.
+  virtual DataPacket RunReportQuery(const std::string& sql, const ReportParams& params) = 0;
 };
 
 class IStorage {

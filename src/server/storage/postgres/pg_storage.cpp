@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "framework/names.h"
 #include "server/services/pricing.h"
 #include "server/storage/sql_session.h"
 #include "server/storage/storage_wait.h"
@@ -338,6 +340,113 @@ class PgSession : public SqlSession {
   void Rollback() override {
     inTransaction_ = false;
     Run("ROLLBACK");
+  }
+
+  // Runs in the read's READ ONLY transaction, so a statement that would
+  // write fails in the database; it ends at the caller's deadline.
+  DataPacket RunReportQuery(const std::string& text, const ReportParams& params) override {
+    std::string sql;
+    std::vector<std::string> names;
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char ch = text[i];
+      if (ch == '\'') quoted = !quoted;
+      if (!quoted && ch == ':' && i + 1 < text.size() && text[i + 1] == ':') {
+        sql += "::";  // a cast
+        ++i;
+        continue;
+      }
+      if (!quoted && ch == ':') {
+        size_t j = i + 1;
+        while (j < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_'))
+          ++j;
+        if (j > i + 1) {
+          const std::string name = text.substr(i + 1, j - i - 1);
+          size_t k = 0;
+          while (k < names.size() && !SameName(names[k], name)) ++k;
+          if (k == names.size()) names.push_back(name);
+          sql += "$" + std::to_string(k + 1);
+          i = j - 1;
+          continue;
+        }
+      }
+      if (!quoted && (ch == '?' || (ch == '$' && i + 1 < text.size() &&
+                                    std::isdigit(static_cast<unsigned char>(text[i + 1])))))
+        throw ReportQueryError("parâmetros devem ter nome (:NOME)");
+      if (!quoted && ch == ';') {
+        for (size_t j = i + 1; j < text.size(); ++j)
+          if (!std::isspace(static_cast<unsigned char>(text[j])) && text[j] != ';')
+            throw ReportQueryError("tem mais de um comando");
+        break;
+      }
+      sql += ch;
+    }
+    if (sql.find_first_not_of(" \t\r\n") == std::string::npos) throw ReportQueryError("está vazia");
+    std::vector<Param> values;
+    for (const std::string& n : names) values.push_back(*ReportParam(params, n));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          WaitLimit() - std::chrono::steady_clock::now())
+                          .count();
+    Run(("SET LOCAL statement_timeout = " + std::to_string(std::max<int64_t>(left, 1))).c_str());
+    std::vector<const char*> raw;
+    for (const Param& p : values) raw.push_back(p ? p->c_str() : nullptr);
+    PGresult* r = PQexecParams(c_, sql.c_str(), static_cast<int>(raw.size()), nullptr, raw.data(),
+                               nullptr, nullptr, 0);
+    if (!r || PQresultStatus(r) != PGRES_TUPLES_OK) {
+      const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+      if (state && std::strcmp(state, "25006") == 0) {
+        PQclear(r);
+        throw ReportQueryError("não é somente leitura");
+      }
+      std::string why = r ? PQresultErrorMessage(r) : PQerrorMessage(c_);
+      PQclear(r);
+      while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+      if (why.empty()) why = "não devolve linhas";
+      throw ReportQueryError(why);
+    }
+    Result rows(r);
+    const int n = PQnfields(r);
+    std::vector<std::string> columns;
+    std::vector<ReportColumnKind> kinds;
+    for (int c = 0; c < n; ++c) {
+      // Unquoted names come back folded to lower case; the screens name
+      // columns in upper case, as the definitions write them.
+      std::string name = PQfname(r, c);
+      if (std::none_of(name.begin(), name.end(),
+                       [](char ch) { return std::isupper(static_cast<unsigned char>(ch)); }))
+        for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      columns.push_back(std::move(name));
+      switch (PQftype(r, c)) {
+        case 700:   // float4
+        case 701:   // float8
+        case 1700:  // numeric
+          kinds.push_back(ReportColumnKind::Real);
+          break;
+        case 20:  // int8
+        case 21:  // int2
+        case 23:  // int4
+          kinds.push_back(ReportColumnKind::Integer);
+          break;
+        default:
+          kinds.push_back(ReportColumnKind::Text);
+      }
+    }
+    std::vector<std::vector<Value>> out(static_cast<size_t>(rows.Rows()));
+    for (int i = 0; i < rows.Rows(); ++i) {
+      auto& row = out[static_cast<size_t>(i)];
+      for (int c = 0; c < n; ++c) {
+        if (rows.IsNull(i, c))
+          row.emplace_back();
+        else if (kinds[static_cast<size_t>(c)] == ReportColumnKind::Real)
+          row.emplace_back(rows.Double(i, c));
+        else if (kinds[static_cast<size_t>(c)] == ReportColumnKind::Integer)
+          row.emplace_back(rows.Int(i, c));
+        else
+          row.emplace_back(rows.Str(i, c));
+      }
+    }
+    return ReportPacket(columns, kinds, std::move(out));
   }
 
   // Many rows in few statements: one round trip per batch, not per row.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <map>
 #include <thread>
 #include <type_traits>
 #include <unordered_map>
@@ -162,6 +163,84 @@ const SqlDialect kSqliteSql{
     "(IDITMSELAPUR <> 'N' OR IDMOTIVPRESC <> '' OR QTACOMP IS NOT (SELECT QTSOLACOMP FROM "
     "solicitacao r WHERE r.ID = ID_SOLICITACAO))"};
 
+// A report reads the tallies: attaching another file, a pragma, or reading
+// operators and sessions is refused when the statement is prepared.
+int ReportAuthorizer(void*, int action, const char* what, const char*, const char*, const char*) {
+  switch (action) {
+    case SQLITE_ATTACH:
+    case SQLITE_DETACH:
+    case SQLITE_PRAGMA:
+      return SQLITE_DENY;
+    case SQLITE_READ:
+      if (what && (sqlite3_stricmp(what, "operador") == 0 || sqlite3_stricmp(what, "sessao") == 0))
+        return SQLITE_DENY;
+      return SQLITE_OK;
+    default:
+      return SQLITE_OK;
+  }
+}
+
+// Stops a report statement once the caller's deadline has passed.
+int PastDeadline(void* limit) {
+  return std::chrono::steady_clock::now() >=
+                 *static_cast<std::chrono::steady_clock::time_point*>(limit)
+             ? 1
+             : 0;
+}
+
+// The packet of a statement's rows: each column typed by its declared type,
+// or by the values it holds when it has none (an expression).
+DataPacket ReportRows(sqlite3* db, sqlite3_stmt* s) {
+  const int n = sqlite3_column_count(s);
+  std::vector<std::vector<Value>> rows;
+  std::vector<int> seen(static_cast<size_t>(n), 0);  // bit 1 integer, 2 float, 4 text
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    std::vector<Value> row;
+    for (int c = 0; c < n; ++c) {
+      switch (sqlite3_column_type(s, c)) {
+        case SQLITE_INTEGER:
+          row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, c)));
+          seen[static_cast<size_t>(c)] |= 1;
+          break;
+        case SQLITE_FLOAT:
+          row.emplace_back(sqlite3_column_double(s, c));
+          seen[static_cast<size_t>(c)] |= 2;
+          break;
+        case SQLITE_NULL:
+          row.emplace_back();
+          break;
+        default: {
+          const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+          row.emplace_back(
+              std::string(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, c))));
+          seen[static_cast<size_t>(c)] |= 4;
+        }
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) throw ReportQueryError(sqlite3_errmsg(db));
+  std::vector<ReportColumnKind> kinds;
+  std::vector<std::string> names;
+  for (int c = 0; c < n; ++c) {
+    std::string decl = Lower(sqlite3_column_decltype(s, c) ? sqlite3_column_decltype(s, c) : "");
+    const int v = seen[static_cast<size_t>(c)];
+    ReportColumnKind k;
+    if (decl.find("char") != std::string::npos || decl.find("text") != std::string::npos || (v & 4))
+      k = ReportColumnKind::Text;
+    else if (decl.find("real") != std::string::npos || (v & 2))
+      k = ReportColumnKind::Real;
+    else if (decl.find("int") != std::string::npos || v == 1)
+      k = ReportColumnKind::Integer;
+    else
+      k = ReportColumnKind::Text;
+    kinds.push_back(k);
+    names.emplace_back(sqlite3_column_name(s, c));
+  }
+  return ReportPacket(names, kinds, std::move(rows));
+}
+
 }  // namespace
 
 class SqliteSession : public SqlSession {
@@ -176,6 +255,7 @@ class SqliteSession : public SqlSession {
       }
     }
     LeaveQueue();
+    prepared_.clear();
     owner_.Release(std::move(db_));
   }
 
@@ -217,16 +297,57 @@ class SqliteSession : public SqlSession {
   std::unique_ptr<SqlRows> Query(std::string_view sql, SqlParams params) override {
     return std::make_unique<SqliteRows>(*db_, sql, params);
   }
+  // A write run once per row (a choice write updates thousands) is prepared
+  // once per session.
   int64_t Exec(std::string_view sql, SqlParams params) override {
-    const std::string text(sql);
-    sql::Stmt s(*db_, text.c_str());
-    Bind(s, params);
-    s.Run();
+    auto it = prepared_.find(sql);
+    if (it == prepared_.end()) {
+      std::string text(sql);
+      auto stmt = std::make_unique<sql::Stmt>(*db_, text.c_str());
+      it = prepared_.emplace(std::move(text), std::move(stmt)).first;
+    }
+    Bind(*it->second, params);
+    it->second->Run();
     return sqlite3_changes(db_->get());
   }
   std::unique_ptr<SqlRowWriter> Writer(std::string_view table,
                                        const std::vector<std::string_view>& columns) override {
     return std::make_unique<SqliteWriter>(*db_, table, columns);
+  }
+
+ public:
+  DataPacket RunReportQuery(const std::string& text, const ReportParams& params) override {
+    sqlite3* db = db_->get();
+    struct Statement {
+      sqlite3* db;
+      sqlite3_stmt* s = nullptr;
+      ~Statement() {
+        sqlite3_finalize(s);
+        sqlite3_set_authorizer(db, nullptr, nullptr);
+        sqlite3_progress_handler(db, 0, nullptr, nullptr);
+      }
+    } q{db};
+    sqlite3_set_authorizer(db, ReportAuthorizer, nullptr);
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, text.c_str(), -1, &q.s, &tail) != SQLITE_OK)
+      throw ReportQueryError(sqlite3_errmsg(db));
+    if (!q.s) throw ReportQueryError("está vazia");
+    for (const char* t = tail; t && *t; ++t)
+      if (!std::isspace(static_cast<unsigned char>(*t)) && *t != ';')
+        throw ReportQueryError("tem mais de um comando");
+    // A report reads; a definition that would write is refused before it runs.
+    if (!sqlite3_stmt_readonly(q.s)) throw ReportQueryError("não é somente leitura");
+    const int n = sqlite3_bind_parameter_count(q.s);
+    for (int i = 1; i <= n; ++i) {
+      const char* pn = sqlite3_bind_parameter_name(q.s, i);
+      if (!pn || (pn[0] != ':' && pn[0] != '@' && pn[0] != '$'))
+        throw ReportQueryError("parâmetros devem ter nome (:NOME)");
+      const std::string* value = ReportParam(params, pn + 1);
+      sqlite3_bind_text(q.s, i, value->c_str(), static_cast<int>(value->size()), SQLITE_TRANSIENT);
+    }
+    std::chrono::steady_clock::time_point limit = WaitLimit();
+    sqlite3_progress_handler(db, 10000, PastDeadline, &limit);
+    return ReportRows(db, q.s);
   }
 
  private:
@@ -237,6 +358,8 @@ class SqliteSession : public SqlSession {
 
   SqliteStorage& owner_;
   std::unique_ptr<sql::Db> db_;
+  // Finalised before the connection goes back to the pool.
+  std::map<std::string, std::unique_ptr<sql::Stmt>, std::less<>> prepared_;
   bool inTransaction_ = false;
   bool queued_ = false;
 };
