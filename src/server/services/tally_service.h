@@ -96,6 +96,7 @@ class TallyService {
   void ReleaseIdle();
 
  private:
+  class Effectuation;
   std::shared_ptr<const TallyModel> Cached(IStorageSession& s, const TallyHeader& h);
   void Forget(const std::string& tally);
   // The version of a tally a write is about to commit, announced before its
