@@ -314,7 +314,7 @@ TEST_F(ConcurrencyTest, APriceEditGoesThroughWhileAnEffectuationStoresItsAfs) {
   auto own = OpenAnotherStorage();
   std::string editFailure = "not tried";
   HookedStorage storing(*own, [&](const char* call) {
-    if (std::string(call) != "InsertAf" || editFailure != "not tried") return;
+    if (std::string(call) != "InsertAfs" || editFailure != "not tried") return;
     std::thread edit([&] { editFailure = EditPriceElsewhere(); });
     edit.join();
   });

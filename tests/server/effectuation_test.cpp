@@ -45,11 +45,20 @@ class FailingStorage : public IStorage {
     }
     std::optional<TallyHeader> PeekTally(const std::string& n) override { return in->PeekTally(n); }
     void BumpVersion(const std::string& t, Change w) override { in->BumpVersion(t, w); }
-    std::string NextAfNumber() override { return in->NextAfNumber(); }
-    void InsertAf(const AfRecord& af) override {
-      if (++owner.inserts_ == owner.failAt_) throw std::runtime_error("disk full");
-      in->InsertAf(af);
+    // The failAt-th AF of the run fails, as a full disk would, after the
+    // ones before it went in.
+    void InsertAfs(std::vector<AfRecord>& afs) override {
+      std::vector<AfRecord> before;
+      for (const AfRecord& af : afs) {
+        if (++owner.inserts_ == owner.failAt_) {
+          in->InsertAfs(before);
+          throw std::runtime_error("disk full");
+        }
+        before.push_back(af);
+      }
+      in->InsertAfs(afs);
     }
+    bool HasAfs(const std::string& t) override { return in->HasAfs(t); }
     int DeleteAfs(const std::string& t, const std::string& b) override {
       return in->DeleteAfs(t, b);
     }

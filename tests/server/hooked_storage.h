@@ -53,8 +53,8 @@ class HookedStorage : public IStorage {
     void BumpVersion(const std::string& t, Change w) override {
       hook("BumpVersion"), in->BumpVersion(t, w);
     }
-    std::string NextAfNumber() override { return hook("NextAfNumber"), in->NextAfNumber(); }
-    void InsertAf(const AfRecord& af) override { hook("InsertAf"), in->InsertAf(af); }
+    void InsertAfs(std::vector<AfRecord>& afs) override { hook("InsertAfs"), in->InsertAfs(afs); }
+    bool HasAfs(const std::string& t) override { return hook("HasAfs"), in->HasAfs(t); }
     int DeleteAfs(const std::string& t, const std::string& b) override {
       return hook("DeleteAfs"), in->DeleteAfs(t, b);
     }

@@ -301,14 +301,6 @@ int64_t SqlSession::ReserveAfNumbers(int64_t n) {
   return last - n + 1;
 }
 
-std::string SqlSession::NextAfNumber() {
-  return std::to_string(ReserveAfNumbers(1));
-}
-
-void SqlSession::InsertAf(const AfRecord& af) {
-  StoreAfs({&af});
-}
-
 void SqlSession::InsertAfs(std::vector<AfRecord>& afs) {
   if (afs.empty()) return;
   int64_t next = ReserveAfNumbers(static_cast<int64_t>(afs.size()));

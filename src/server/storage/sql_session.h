@@ -88,8 +88,6 @@ class SqlSession : public IStorageSession {
   void SetEffectuated(const std::string& tally, bool effectuated, double date) override;
   void BumpVersion(const std::string& tally, Change what) override;
 
-  std::string NextAfNumber() override;
-  void InsertAf(const AfRecord& af) override;
   void InsertAfs(std::vector<AfRecord>& afs) override;
   int DeleteAfs(const std::string& tally, const std::string& branch) override;
   std::vector<AfRecord> Afs(const std::string& tally) override { return ReadAfs(tally, true); }

@@ -73,24 +73,16 @@ class IStorageSession {
   virtual void SetEffectuated(const std::string& tally, bool effectuated, double date) = 0;
   virtual void BumpVersion(const std::string& tally, Change what) = 0;
 
-  virtual std::string NextAfNumber() = 0;
-  virtual void InsertAf(const AfRecord& af) = 0;
-  // Numbers the AFs of one effectuation in order and stores them; a database
-  // a round trip away does it in a few statements.
-  virtual void InsertAfs(std::vector<AfRecord>& afs) {
-    for (AfRecord& af : afs) {
-      af.number = NextAfNumber();
-      InsertAf(af);
-    }
-  }
+  // Numbers the AFs of one effectuation in order and stores them.
+  virtual void InsertAfs(std::vector<AfRecord>& afs) = 0;
   // The AFs of the tally launched from the branch, with their items.
   virtual int DeleteAfs(const std::string& tally, const std::string& branch) = 0;
   virtual std::vector<AfRecord> Afs(const std::string& tally) = 0;
   // The same with each line's delivery row only: what is on order, for an
   // effectuation to plan with, without reading every line whole.
-  virtual std::vector<AfRecord> OrderedAfs(const std::string& tally) { return Afs(tally); }
+  virtual std::vector<AfRecord> OrderedAfs(const std::string& tally) = 0;
   // Whether any AF of the tally is stored, without reading them.
-  virtual bool HasAfs(const std::string& tally) { return !Afs(tally).empty(); }
+  virtual bool HasAfs(const std::string& tally) = 0;
 
   // Master data is merged (inserted or replaced); the tally must be new.
   virtual void ImportTally(const TallyDocument& doc) = 0;
