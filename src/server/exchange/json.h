@@ -23,7 +23,8 @@ class JsonError : public std::runtime_error {
 // A parsed text. Its elements point into it and live as long as it does.
 class JsonText {
  public:
-  // Throws JsonError starting "JSON line L, column C: " on malformed text.
+  // Throws JsonError on malformed text, starting "JSON line L, column C: ", or
+  // "JSON: " for the few texts only simdjson refuses (a 65-bit integer).
   static JsonText Parse(std::string_view text);
   // Without a copy, for text read with simdjson's padding.
   static JsonText ParsePadded(const simdjson::padded_string& text);
@@ -32,8 +33,8 @@ class JsonText {
 
  private:
   JsonText() = default;
-  std::unique_ptr<simdjson::dom::parser>
-      parser_;  // moving a parser would move what root_ points into
+  // Held apart: moving a parser would move what root_ points into.
+  std::unique_ptr<simdjson::dom::parser> parser_;
   simdjson::dom::element root_;
 };
 

@@ -93,7 +93,9 @@ std::string DateText(DateTime d) {
   return buf;
 }
 
-std::string At(const char* list, size_t i);
+std::string At(const char* list, size_t i) {
+  return std::string(list) + "[" + std::to_string(i) + "]";
+}
 
 // Calls `each(where, entry)` for the entries of the list `key` of the root, after
 // `reserve(count)`.
@@ -109,10 +111,6 @@ void List(Element root, const char* key, Reserve reserve, Each each, bool option
   reserve(a.size());
   size_t i = 0;
   for (Element e : a) each(At(key, i++), e);
-}
-
-std::string At(const char* list, size_t i) {
-  return std::string(list) + "[" + std::to_string(i) + "]";
 }
 
 size_t Chars(const std::string& s) {
