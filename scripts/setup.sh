@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format clang
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libsqlite3-dev sqlite3 libsodium-dev openssl
+  libsqlite3-dev sqlite3 libsodium-dev openssl nlohmann-json3-dev libsimdjson-dev libcli11-dev
   libpq-dev postgresql postgresql-contrib
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
   qt6-base-dev qt6-base-dev-tools libgl-dev

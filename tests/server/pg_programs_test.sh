@@ -64,7 +64,7 @@ b=$addr
 # Rows of GetItmApurPrec whose IDITMSELAPUR (just before CDCENTITMAP) is "S".
 selected() {
   "$call" --login ANA --json "$1" Prq05001.rdmPlanApurNegGrid GetItmApurPrec ref:0001 ref:1234 \
-    | grep -c '"S", "0001"' || true
+    | grep -c '"S", *"0001"' || true
 }
 [ "$(selected "$b")" -eq 0 ] || fail "demo tally starts with chosen rows"
 "$call" --login ANA "$a" Prq05001.rdmPlanApurNegGrid MelhorCotacao ref:0001 ref:1234 ref:PRQ ref:F >/dev/null \

@@ -23,8 +23,12 @@ if "$server" --db "$dir/a.db" --import "$dir/bad.json" 2>"$dir/err"; then fail "
 grep -q "bad.json: JSON line" "$dir/err" || fail "bad JSON error does not say where"
 
 # Options that are not numbers are refused, not read as something else.
-if "$server" --db "$dir/x.db" --demo-rows abc 2>"$dir/err"; then fail "--demo-rows abc accepted"; fi
-grep -q "demo-rows" "$dir/err" || fail "--demo-rows refusal does not name the option"
+for rows in abc -5 1.5 1000000001 99999999999999999999; do
+  if "$server" --db "$dir/x.db" --demo-rows "$rows" 2>"$dir/err"; then
+    fail "--demo-rows $rows accepted"
+  fi
+  grep -q "demo-rows" "$dir/err" || fail "--demo-rows refusal does not name the option"
+done
 for idle in abc -1 ""; do
   if "$server" --db "$dir/x.db" --keep-idle-minutes "$idle" 2>"$dir/err"; then
     fail "--keep-idle-minutes '$idle' accepted"
@@ -37,6 +41,27 @@ for t in inf 1e30 abc 0; do
   fi
   grep -q "timeout" "$dir/err" || fail "--timeout $t refusal does not name the option"
 done
+
+# --help describes every option and exits 0; a wrong command line exits 2.
+"$server" --help >"$dir/help" || fail "apura-server --help did not exit 0"
+for o in --db --operators --listen --tls-cert --tls-key --keep-idle-minutes --demo --demo-rows \
+  --import --write-demo --add-operator --name --centres --branches --authorisations; do
+  grep -q -- "$o " "$dir/help" || fail "apura-server --help lacks $o"
+done
+"$call" --help >"$dir/help" || fail "apura-call --help did not exit 0"
+for o in --json --timeout --login --token --tls-ca address object method args; do
+  grep -q -- "$o " "$dir/help" || fail "apura-call --help lacks $o"
+done
+set +e
+"$server" --db "$dir/x.db" --no-such-option 2>"$dir/err"
+[ $? -eq 2 ] || fail "an unknown apura-server option did not exit 2"
+grep -q -- "--no-such-option" "$dir/err" || fail "the unknown option is not named"
+"$call" 127.0.0.1:1 Cmp.rdmCompras 2>"$dir/err"
+[ $? -eq 2 ] || fail "apura-call without METHOD did not exit 2"
+"$call" 127.0.0.1:port Cmp.rdmCompras GetParamCmp 2>"$dir/err"
+[ $? -eq 2 ] || fail "apura-call with a port that is no number did not exit 2"
+grep -q "HOST:PORT" "$dir/err" || fail "a bad address refusal does not say the form"
+set -e
 
 # Operators: added with a password from standard input, never beyond loopback
 # without TLS.
@@ -69,6 +94,10 @@ grep -q "IDTIPOAPUR" "$dir/param" || fail "GetParamCmp printed no table"
 "$call" --login COMP01 --json "$addr" Prq05001.rdmPlanApurNegGrid GetProduto ref:0001 ref:1234 \
   >"$dir/prod"
 grep -q '"Feijão Carioca"' "$dir/prod" || fail "GetProduto JSON lacks a product"
+# After METHOD everything is an argument, even what looks like an option.
+if "$call" --login COMP01 "$addr" Prq05001.rdmPlanApurNegGrid GetProduto ref:0001 --json \
+  >/dev/null 2>"$dir/err"; then fail "a tally named --json was found"; fi
+grep -q "Apuração --json não encontrada" "$dir/err" || fail "--json after METHOD: $(cat "$dir/err")"
 "$call" --login COMP01 "$addr" Prq05001.rdmPlanApurNegGrid AtuaPrecEco 0001 N000011 X X X 001 \
   n:1 1234 >/dev/null 2>"$dir/err" && fail "a failure exited 0"
 grep -q "Cotação não encontrada.*\[not found\]" "$dir/err" || fail "failure text: $(cat "$dir/err")"

@@ -13,8 +13,11 @@
 // "t:..." a text that would otherwise look prefixed. "ref:" in front of any of
 // these passes the argument by reference ("ref:0001", "ref:n:2").
 // A packet prints as an aligned table, an array element by element, a failure as
-// its text on standard error with exit status 1; a transport error exits with 2.
+// its text on standard error with exit status 1; a transport error exits with 2,
+// and so does a command line it refuses. --help describes every option.
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -108,45 +111,45 @@ void PrintTable(const DataPacket& p) {
 Json ToJson(const Value& v) {
   switch (v.kind()) {
     case Value::Kind::Null:
-      return Json();
+      return nullptr;
     case Value::Kind::Boolean:
-      return Json(v.AsBoolean());
+      return v.AsBoolean();
     case Value::Kind::Integer:
-      return Json(static_cast<double>(v.AsInteger()));
+      return v.AsInteger();
     case Value::Kind::Float:
-      return Json(v.AsFloat());
+      return v.AsFloat();
     case Value::Kind::Text:
-      return Json(v.ToText());
+      return v.ToText();
     case Value::Kind::Date:
-      return Json(DateText(v.AsDate()));
+      return DateText(v.AsDate());
     case Value::Kind::Array: {
-      Json::Array a;
+      Json a = Json::array();
       for (const Value& x : v.AsArray()) a.push_back(ToJson(x));
-      return Json(std::move(a));
+      return a;
     }
     case Value::Kind::Packet: {
       const DataPacket& p = v.AsPacket();
-      Json out{Json::Object{}};
-      Json::Array fields;
+      Json fields = Json::array();
       for (const auto& f : p.fields()) {
-        Json fj{Json::Object{}};
-        fj.Set("name", f.name);
-        fj.Set("type", apura::FieldTypeName(f.type));
-        if (f.size) fj.Set("size", f.size);
+        Json fj = Json::object();
+        fj.emplace("name", f.name);
+        fj.emplace("type", apura::FieldTypeName(f.type));
+        if (f.size) fj.emplace("size", f.size);
         fields.push_back(std::move(fj));
       }
-      out.Set("fields", Json(std::move(fields)));
-      Json::Array rows;
+      Json rows = Json::array();
       for (size_t r = 0; r < p.RowCount(); ++r) {
-        Json::Array row;
+        Json row = Json::array();
         for (size_t c = 0; c < p.fields().size(); ++c) row.push_back(ToJson(p.Cell(c, r)));
-        rows.push_back(Json(std::move(row)));
+        rows.push_back(std::move(row));
       }
-      out.Set("rows", Json(std::move(rows)));
+      Json out = Json::object();
+      out.emplace("fields", std::move(fields));
+      out.emplace("rows", std::move(rows));
       return out;
     }
   }
-  return Json();
+  return nullptr;
 }
 
 void Print(const Value& v, const std::string& indent) {
@@ -216,51 +219,104 @@ CallArg ParseArg(std::string s) {
   return a;
 }
 
-int Usage(const char* why) {
-  if (why) std::cerr << "apura-call: " << why << "\n";
-  std::cerr << "usage: apura-call [--json] [--timeout SECONDS] [--login OPERATOR | --token TOKEN]\n"
-               "                  [--tls-ca PEM] HOST:PORT OBJECT METHOD [ARG...]\n"
-               "  ARG: text, or n:NUMBER, i:INTEGER, b:true|false, d:YYYY-MM-DD[THH:MM:SS],\n"
-               "       null:, t:TEXT; prefix ref: to pass by reference\n";
+int Refuse(const std::string& why) {
+  std::cerr << "apura-call: " << why << "\n"
+            << "Run with --help for the options.\n";
   return 2;
+}
+
+// Options are read only before METHOD: everything after it is an argument of the
+// call, however it looks ("--json", "-5"). The end of the options is marked with
+// "--" so the parser takes the rest as they are.
+std::vector<std::string> MarkArguments(const CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> out(argv + 1, argv + argc);
+  int positionals = 0;
+  for (size_t i = 0; i < out.size(); ++i) {
+    const std::string& a = out[i];
+    if (a == "--") return out;
+    if (a.size() > 1 && a[0] == '-' && a.find('=') == std::string::npos) {
+      const CLI::Option* o = app.get_option_no_throw(a);
+      if (!o) return out;                        // refused by the parser, naming it
+      if (o->get_items_expected_min() > 0) ++i;  // its value
+      continue;
+    }
+    if (++positionals == 3) {
+      if (i + 1 < out.size()) out.insert(out.begin() + static_cast<std::ptrdiff_t>(i) + 1, "--");
+      return out;
+    }
+  }
+  return out;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool json = false;
-  std::string login, token;
+  std::string login, token, address, object, method;
+  std::vector<std::string> argTexts;
   apura::rpc::GrpcClientOptions options;
-  std::vector<std::string> pos;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (pos.size() < 3 && a == "--json") {
-      json = true;
-    } else if (pos.size() < 3 && a == "--timeout") {
-      if (i + 1 >= argc) return Usage("--timeout needs a value");
-      char* end = nullptr;
-      const char* text = argv[++i];
-      options.callTimeoutSeconds = std::strtod(text, &end);
-      // A day is far beyond any call; larger values would overflow the deadline.
-      if (end == text || *end != '\0' || !(options.callTimeoutSeconds > 0) ||
-          !(options.callTimeoutSeconds <= 86400))
-        return Usage("--timeout takes seconds, more than 0 and at most 86400");
-    } else if (pos.size() < 3 && (a == "--login" || a == "--token" || a == "--tls-ca")) {
-      if (i + 1 >= argc) return Usage((a + " needs a value").c_str());
-      (a == "--login" ? login : a == "--token" ? token : options.tlsCaFile) = argv[++i];
-    } else if (pos.size() < 3 && (a == "--help" || a == "-h")) {
-      return Usage(nullptr), 0;
-    } else {
-      pos.push_back(a);
-    }
+
+  CLI::App app{
+      "Calls one method of an application-server object, through the same client transport\n"
+      "as the worksheet. A packet prints as an aligned table, an array element by element.\n"
+      "A failure prints its text and code on standard error and exits 1; an unreachable\n"
+      "server or a timeout exits 2.",
+      "apura-call"};
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.get_formatter()->column_width(30);
+  app.add_flag("--json", json, "Print the answer as JSON");
+  app.add_option_function<std::string>(
+         "--timeout",
+         [&](const std::string& text) {
+           char* end = nullptr;
+           double s = std::strtod(text.c_str(), &end);
+           // A day is far beyond any call; larger values would overflow the deadline.
+           if (text.empty() || *end != '\0' || !(s > 0) || !(s <= 86400))
+             throw CLI::ValidationError("--timeout takes seconds, more than 0 and at most 86400");
+           options.callTimeoutSeconds = s;
+         },
+         "Give up on the call after this many seconds")
+      ->type_name("SECONDS");
+  auto* loginOption =
+      app.add_option("--login", login,
+                     "Log OPERATOR in first, with the password from APURA_PASSWORD or else the "
+                     "first line of standard input, and call in that session")
+          ->type_name("OPERATOR");
+  app.add_option("--token", token, "Call in a session opened before")
+      ->type_name("TOKEN")
+      ->excludes(loginOption);
+  app.add_option("--tls-ca", options.tlsCaFile,
+                 "Certificate authority to check a TLS server against")
+      ->type_name("PEM");
+  app.add_option("address", address, "The server")->type_name("HOST:PORT")->required();
+  app.add_option("object", object, "The object, e.g. Cmp.rdmCompras")
+      ->type_name("OBJECT")
+      ->required();
+  app.add_option("method", method, "The method, e.g. GetParamCmp")->type_name("METHOD")->required();
+  app.add_option("args", argTexts,
+                 "The method's arguments: texts unless prefixed n:NUMBER, i:INTEGER, "
+                 "b:true|false, d:YYYY-MM-DD[THH:MM:SS], null:, or t:TEXT for a text that "
+                 "would otherwise look prefixed; ref: in front passes one by reference")
+      ->type_name("ARG...");
+  try {
+    std::vector<std::string> args = MarkArguments(app, argc, argv);
+    std::reverse(args.begin(), args.end());  // the parser takes them from the back
+    app.parse(args);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    return Refuse(e.what());
   }
-  if (pos.size() < 3) return Usage("HOST:PORT, OBJECT and METHOD are required");
-  auto colon = pos[0].rfind(':');
-  if (colon == std::string::npos) return Usage("the address must be HOST:PORT");
-  std::string host = pos[0].substr(0, colon);
+  auto colon = address.rfind(':');
+  std::string host = colon == std::string::npos ? "" : address.substr(0, colon);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     host = host.substr(1, host.size() - 2);
-  int port = std::atoi(pos[0].c_str() + colon + 1);
+  const std::string portText = colon == std::string::npos ? "" : address.substr(colon + 1);
+  char* portEnd = nullptr;
+  long port = std::strtol(portText.c_str(), &portEnd, 10);
+  if (host.empty() || portText.empty() || *portEnd != '\0' || port < 1 || port > 65535)
+    return Refuse("the address must be HOST:PORT, not \"" + address + "\"");
 
   apura::rpc::TuneAllocatorForLargePackets();
   auto& fmt = apura::CurrentFormat();
@@ -269,10 +325,10 @@ int main(int argc, char** argv) {
 
   try {
     std::vector<CallArg> args;
-    for (size_t i = 3; i < pos.size(); ++i) args.push_back(ParseArg(pos[i]));
+    for (const std::string& text : argTexts) args.push_back(ParseArg(text));
     options.sessionToken = [&token] { return token; };
     auto transport = apura::rpc::MakeGrpcTransport(options);
-    transport->Connect(host, port);
+    transport->Connect(host, static_cast<int>(port));
     if (!login.empty()) {
       std::string password;
       if (const char* env = std::getenv("APURA_PASSWORD"))
@@ -290,7 +346,7 @@ int main(int argc, char** argv) {
       }
       token = s[1].AsArray()[0].ToText();
     }
-    Value envelope = transport->Invoke(pos[1], pos[2], args);
+    Value envelope = transport->Invoke(object, method, args);
     const auto& parts = envelope.AsArray();
     if (!parts[0].AsBoolean()) {
       // The code last, in brackets, for scripts that act on it.
@@ -299,13 +355,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (json) {
-      std::cout << ToJson(parts[1]).Dump(2) << "\n";
+      std::cout << apura::server::DumpJson(ToJson(parts[1]), 2) << "\n";
     } else {
       Print(parts[1], "");
     }
     return 0;
   } catch (const std::invalid_argument& e) {
-    return Usage(e.what());
+    return Refuse(e.what());
   } catch (const std::exception& e) {
     std::cerr << "apura-call: " << e.what() << "\n";
     return 2;

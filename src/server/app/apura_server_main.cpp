@@ -15,10 +15,13 @@
 // reads the password from the first line of standard input. --demo adds the demo
 // buyer as an operator when missing, with a new password it prints once.
 // A loaded tally nobody has read for --keep-idle-minutes (15) is let go.
+// --help describes every option; a command line it refuses exits with status 2.
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -49,15 +52,32 @@ std::string NewPassword() {
   return out;
 }
 
-int Usage(const char* why) {
-  if (why) std::cerr << "apura-server: " << why << "\n";
-  std::cerr << "usage: apura-server --db FILE|postgresql://... [--operators FILE]\n"
-               "                    [--listen HOST:PORT] [--tls-cert PEM --tls-key PEM]\n"
-               "                    [--demo] [--demo-rows N] [--import TALLY.json]\n"
-               "                    [--write-demo FILE.json] [--keep-idle-minutes N]\n"
-               "                    [--add-operator CODE --name NAME --centres LIST\n"
-               "                     --branches LIST [--authorisations LIST]]\n"
-               "  LIST: codes separated by commas, or * for all\n";
+// The value of --demo-rows: a whole number, never a sign or a fraction read as
+// something smaller. A hundred million rows is already a tally of gigabytes;
+// beyond it the generator's counts would overflow.
+size_t DemoRows(const std::string& text) {
+  constexpr unsigned long long kMost = 100000000;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || text[0] == '-' || text[0] == '+' || errno == ERANGE ||
+      n > kMost)
+    throw CLI::ValidationError("--demo-rows takes a whole number up to " + std::to_string(kMost) +
+                               ", not " + text);
+  return n;
+}
+
+long KeepIdleMinutes(const std::string& text) {
+  char* end = nullptr;
+  long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || n < 0 || n > 100000)
+    throw CLI::ValidationError("--keep-idle-minutes takes a whole number of minutes, not " + text);
+  return n;
+}
+
+int Refuse(const std::string& why) {
+  std::cerr << "apura-server: " << why << "\n"
+            << "Run with --help for the options.\n";
   return 2;
 }
 
@@ -67,70 +87,87 @@ int main(int argc, char** argv) {
   using namespace apura::server;
   using apura::server::Operator;
   std::string db, listen, importFile, writeDemo, tlsCert, tlsKey, operatorsDb;
-  std::optional<Operator> newOperator;
-  auto op = [&]() -> Operator& {
-    if (!newOperator) newOperator.emplace();
-    return *newOperator;
-  };
+  std::string opCode, opName, opCentres, opBranches, opAuthorisations;
   bool demo = false;
   size_t demoRows = 0;
   long keepIdleMinutes = 15;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](const char* name) -> std::string {
-      if (i + 1 >= argc) {
-        Usage((std::string(name) + " needs a value").c_str());
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (a == "--db")
-      db = value("--db");
-    else if (a == "--operators")
-      operatorsDb = value("--operators");
-    else if (a == "--listen")
-      listen = value("--listen");
-    else if (a == "--demo")
-      demo = true;
-    else if (a == "--demo-rows") {
-      std::string text = value("--demo-rows");
-      char* end = nullptr;
-      demoRows = std::strtoull(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || text[0] == '-')
-        return Usage(("--demo-rows takes a whole number, not " + text).c_str());
-    } else if (a == "--keep-idle-minutes") {
-      std::string text = value("--keep-idle-minutes");
-      char* end = nullptr;
-      keepIdleMinutes = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || keepIdleMinutes < 0 || keepIdleMinutes > 100000)
-        return Usage(("--keep-idle-minutes takes a whole number of minutes, not " + text).c_str());
-    } else if (a == "--import")
-      importFile = value("--import");
-    else if (a == "--write-demo")
-      writeDemo = value("--write-demo");
-    else if (a == "--tls-cert")
-      tlsCert = value("--tls-cert");
-    else if (a == "--tls-key")
-      tlsKey = value("--tls-key");
-    else if (a == "--add-operator")
-      op().code = value("--add-operator");
-    else if (a == "--name")
-      op().name = value("--name");
-    else if (a == "--centres")
-      op().centres = SplitList(value("--centres"));
-    else if (a == "--branches")
-      op().branches = SplitList(value("--branches"));
-    else if (a == "--authorisations")
-      op().authorisations = SplitList(value("--authorisations"));
-    else if (a == "--help" || a == "-h")
-      return Usage(nullptr), 0;
-    else
-      return Usage(("unknown option " + a).c_str());
+
+  CLI::App app{
+      "The reference application server over gRPC. Without --import, --write-demo or\n"
+      "--add-operator it serves until SIGINT or SIGTERM; with them it does that work and\n"
+      "exits, unless --listen is given too.",
+      "apura-server"};
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.get_formatter()->column_width(34);
+  app.add_option("--db", db,
+                 "The tallies' storage: a SQLite file, or a PostgreSQL address that several "
+                 "servers may share (required except for --write-demo alone)")
+      ->type_name("FILE|postgresql://...");
+  app.add_option("--operators", operatorsDb,
+                 "SQLite file of the operators and their sessions, kept apart (default: "
+                 "the database of --db, shared by every server on it)")
+      ->type_name("FILE");
+  app.add_option("--listen", listen,
+                 "Address to serve on (default 127.0.0.1:50051; port 0 takes a free one). "
+                 "Beyond loopback only with TLS")
+      ->type_name("HOST:PORT");
+  auto* cert =
+      app.add_option("--tls-cert", tlsCert, "Server certificate for TLS")->type_name("PEM");
+  auto* key = app.add_option("--tls-key", tlsKey, "Private key of --tls-cert")->type_name("PEM");
+  cert->needs(key);
+  key->needs(cert);
+  app.add_option_function<std::string>(
+         "--keep-idle-minutes", [&](const std::string& v) { keepIdleMinutes = KeepIdleMinutes(v); },
+         "A loaded tally nobody has read for this many whole minutes is let go (default 15)")
+      ->type_name("N");
+  app.add_flag("--demo", demo,
+               "Import the demo tally unless the database has it, and add its buyer as an "
+               "operator when missing (the new password is printed once)");
+  app.add_option_function<std::string>(
+         "--demo-rows", [&](const std::string& v) { demoRows = DemoRows(v); },
+         "Size the demo tally to about N delivery rows")
+      ->type_name("N");
+  app.add_option("--import", importFile, "Load a tally in the exchange format")
+      ->type_name("TALLY.json");
+  app.add_option("--write-demo", writeDemo, "Write the demo tally in the exchange format")
+      ->type_name("FILE.json");
+  const char* kOperator = "Adding an operator (password on the first line of standard input)";
+  auto* add = app.add_option("--add-operator", opCode, "Add or replace the operator CODE")
+                  ->type_name("CODE")
+                  ->group(kOperator);
+  auto operatorOption = [&](const char* name, std::string& into, const char* help) {
+    app.add_option(name, into, help)->type_name("LIST")->needs(add)->group(kOperator);
+  };
+  app.add_option("--name", opName, "The operator's name (default: CODE)")
+      ->type_name("NAME")
+      ->needs(add)
+      ->group(kOperator);
+  operatorOption("--centres", opCentres, "Centres the operator works in (required)");
+  operatorOption("--branches", opBranches, "Branches the operator works for (required)");
+  operatorOption("--authorisations", opAuthorisations, "The operator's authorisations");
+  app.footer("LIST: codes separated by commas, or * for all.");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    return Refuse(e.what());
+  }
+
+  std::optional<Operator> newOperator;
+  if (*add) {
+    newOperator.emplace();
+    newOperator->code = opCode;
+    newOperator->name = opName;
+    newOperator->centres = SplitList(opCentres);
+    newOperator->branches = SplitList(opBranches);
+    newOperator->authorisations = SplitList(opAuthorisations);
   }
   if (newOperator &&
       (newOperator->code.empty() || newOperator->centres.empty() || newOperator->branches.empty()))
-    return Usage("--add-operator needs a code, --centres and --branches");
-  if (tlsCert.empty() != tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
+    return Refuse("--add-operator needs a code, --centres and --branches");
+  if (tlsCert.empty() != tlsKey.empty()) return Refuse("--tls-cert and --tls-key go together");
   bool serve = !listen.empty() || (importFile.empty() && writeDemo.empty() && !newOperator);
   if (listen.empty()) listen = "127.0.0.1:50051";
 
@@ -143,7 +180,7 @@ int main(int argc, char** argv) {
       std::cout << "wrote demo tally to " << writeDemo << "\n";
     }
     if (db.empty()) {
-      if (serve || !importFile.empty()) return Usage("--db is required");
+      if (serve || !importFile.empty()) return Refuse("--db is required");
       return 0;
     }
     std::unique_ptr<IStorage> storage = OpenStorage(db);
@@ -158,7 +195,7 @@ int main(int argc, char** argv) {
     if (newOperator) {
       std::string password;
       if (!std::getline(std::cin, password) || password.empty())
-        return Usage("--add-operator reads a password from standard input");
+        return Refuse("--add-operator reads a password from standard input");
       if (newOperator->name.empty()) newOperator->name = newOperator->code;
       operators.Save(*newOperator, password);
       std::cout << "operator " << newOperator->code << " saved\n";

@@ -1,385 +1,127 @@
 #include "server/exchange/json.h"
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 
 namespace apura::server {
 
-const Json* Json::Find(std::string_view key) const {
-  if (!IsObject()) return nullptr;
-  for (const auto& [k, v] : AsObject()) {
-    if (k == key) return &v;
+namespace {
+
+// simdjson says whether a text is JSON but not where it stops being; on a
+// refusal nlohmann's parser, which counts lines, reads it again to say where.
+class Locator : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t byte, const std::string&,
+                   const nlohmann::detail::exception& e) override {
+    found = true;
+    offset = byte;
+    what = e.what();
+    return false;
   }
-  return nullptr;
+
+  bool found = false;
+  std::size_t offset = 0;  // one past the offending byte
+  std::string what;
+};
+
+[[noreturn]] void Refuse(std::string_view text, simdjson::error_code code) {
+  Locator where;
+  nlohmann::json::sax_parse(text.begin(), text.end(), &where);
+  if (!where.found) {
+    // Valid to nlohmann but not to simdjson: a number beyond 64 bits, nesting
+    // deeper than simdjson's limit.
+    throw JsonError(std::string("JSON: ") + simdjson::error_message(code));
+  }
+  std::size_t line = 1, column = 1;
+  const std::size_t end = where.offset > 0 ? where.offset - 1 : 0;
+  for (std::size_t k = 0; k < end && k < text.size(); ++k) {
+    if (text[k] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  // nlohmann's own text starts with its exception's name and, for syntax, a
+  // position of its own; keep only the reason.
+  std::string reason = where.what;
+  if (reason.rfind("[json.exception.", 0) == 0) reason = reason.substr(reason.find("] ") + 2);
+  if (reason.rfind("parse error", 0) == 0) reason = reason.substr(reason.find(": ") + 2);
+  throw JsonError("JSON line " + std::to_string(line) + ", column " + std::to_string(column) +
+                  ": " + reason);
 }
 
-Json& Json::Set(std::string key, Json value) {
-  Object& o = AsObject();
-  o.emplace_back(std::move(key), std::move(value));
-  return o.back().second;
+}  // namespace
+
+JsonText JsonText::ParsePadded(const simdjson::padded_string& text) {
+  JsonText out;
+  out.parser_ = std::make_unique<simdjson::dom::parser>();
+  if (auto error = out.parser_->parse(text).get(out.root_)) Refuse(text, error);
+  return out;
+}
+
+JsonText JsonText::Parse(std::string_view text) {
+  return ParsePadded(simdjson::padded_string(text));
+}
+
+bool FindMember(simdjson::dom::element obj, std::string_view key, simdjson::dom::element& out) {
+  simdjson::dom::object o;
+  if (obj.get_object().get(o)) return false;
+  return !o.at_key(key).get(out);
 }
 
 namespace {
 
-void Quote(std::string& out, std::string_view s) {
-  out += '"';
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
+std::string Compact(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-void Number(std::string& out, double d) {
-  if (!std::isfinite(d)) {
-    out += "null";
+// A list of scalars stays on one line: it is a row of a table, and one row a
+// line is what scripts grep.
+bool Flat(const Json& json) {
+  if (!json.is_structured() || json.empty()) return true;
+  if (json.is_object()) return false;
+  for (const Json& e : json) {
+    if (e.is_structured()) return false;
+  }
+  return true;
+}
+
+void Print(std::string& out, const Json& json, int indent, int level) {
+  if (Flat(json)) {
+    out += Compact(json);
     return;
   }
-  char buf[32];
-  if (d == std::floor(d) && std::fabs(d) < 1e15) {
-    std::snprintf(buf, sizeof buf, "%.0f", d);
-  } else {
-    std::snprintf(buf, sizeof buf, "%.17g", d);
-    // Prefer the shortest form that reads back as the same number.
-    for (int p = 1; p <= 17; ++p) {
-      char shorter[32];
-      std::snprintf(shorter, sizeof shorter, "%.*g", p, d);
-      if (std::strtod(shorter, nullptr) == d) {
-        std::snprintf(buf, sizeof buf, "%s", shorter);
-        break;
-      }
-    }
+  const std::string pad(static_cast<size_t>(indent * (level + 1)), ' ');
+  out += json.is_array() ? '[' : '{';
+  for (auto it = json.begin(); it != json.end(); ++it) {
+    out += it == json.begin() ? "\n" : ",\n";
+    out += pad;
+    if (json.is_object()) out += Compact(it.key()) + ": ";
+    Print(out, *it, indent, level + 1);
   }
-  out += buf;
+  out += '\n';
+  out.append(static_cast<size_t>(indent * level), ' ');
+  out += json.is_array() ? ']' : '}';
 }
-
-class Parser {
- public:
-  explicit Parser(std::string_view text) : s_(text) {}
-
-  Json Document() {
-    Json v = Parse();
-    Skip();
-    if (i_ != s_.size()) Fail("unexpected text after the document");
-    return v;
-  }
-
- private:
-  std::string_view s_;
-  size_t i_ = 0;
-  int depth_ = 0;
-
-  [[noreturn]] void Fail(const std::string& what) {
-    size_t line = 1, col = 1;
-    for (size_t k = 0; k < i_ && k < s_.size(); ++k) {
-      if (s_[k] == '\n') {
-        ++line;
-        col = 1;
-      } else {
-        ++col;
-      }
-    }
-    throw JsonError("JSON line " + std::to_string(line) + ", column " + std::to_string(col) + ": " +
-                    what);
-  }
-
-  void Skip() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t'))
-      ++i_;
-  }
-
-  bool Literal(std::string_view word) {
-    if (s_.substr(i_, word.size()) == word) {
-      i_ += word.size();
-      return true;
-    }
-    return false;
-  }
-
-  Json Parse() {
-    Skip();
-    if (i_ >= s_.size()) Fail("unexpected end of text");
-    if (++depth_ > 200) Fail("nesting too deep");
-    Json v;
-    char c = s_[i_];
-    if (c == '{') {
-      v = ParseObject();
-    } else if (c == '[') {
-      v = ParseArray();
-    } else if (c == '"') {
-      v = Json(ParseString());
-    } else if (Literal("true")) {
-      v = Json(true);
-    } else if (Literal("false")) {
-      v = Json(false);
-    } else if (Literal("null")) {
-      v = Json();
-    } else if (c == '-' || (c >= '0' && c <= '9')) {
-      v = Json(ParseNumber());
-    } else {
-      Fail(std::string("unexpected character '") + c + "'");
-    }
-    --depth_;
-    return v;
-  }
-
-  Json ParseObject() {
-    ++i_;
-    Json::Object o;
-    Skip();
-    if (i_ < s_.size() && s_[i_] == '}') {
-      ++i_;
-      return Json(std::move(o));
-    }
-    for (;;) {
-      Skip();
-      if (i_ >= s_.size() || s_[i_] != '"') Fail("expected a member name");
-      std::string key = ParseString();
-      Skip();
-      if (i_ >= s_.size() || s_[i_] != ':') Fail("expected ':' after \"" + key + "\"");
-      ++i_;
-      o.emplace_back(std::move(key), Parse());
-      Skip();
-      if (i_ < s_.size() && s_[i_] == ',') {
-        ++i_;
-        continue;
-      }
-      if (i_ < s_.size() && s_[i_] == '}') {
-        ++i_;
-        return Json(std::move(o));
-      }
-      Fail("expected ',' or '}'");
-    }
-  }
-
-  Json ParseArray() {
-    ++i_;
-    Json::Array a;
-    Skip();
-    if (i_ < s_.size() && s_[i_] == ']') {
-      ++i_;
-      return Json(std::move(a));
-    }
-    for (;;) {
-      a.push_back(Parse());
-      Skip();
-      if (i_ < s_.size() && s_[i_] == ',') {
-        ++i_;
-        continue;
-      }
-      if (i_ < s_.size() && s_[i_] == ']') {
-        ++i_;
-        return Json(std::move(a));
-      }
-      Fail("expected ',' or ']'");
-    }
-  }
-
-  void Utf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
-  unsigned Hex4() {
-    if (i_ + 4 > s_.size()) Fail("truncated \\u escape");
-    unsigned v = 0;
-    for (int k = 0; k < 4; ++k) {
-      char h = s_[i_++];
-      v <<= 4;
-      if (h >= '0' && h <= '9')
-        v |= h - '0';
-      else if (h >= 'a' && h <= 'f')
-        v |= h - 'a' + 10;
-      else if (h >= 'A' && h <= 'F')
-        v |= h - 'A' + 10;
-      else
-        Fail("bad \\u escape");
-    }
-    return v;
-  }
-
-  std::string ParseString() {
-    ++i_;
-    std::string out;
-    for (;;) {
-      if (i_ >= s_.size()) Fail("unterminated string");
-      char c = s_[i_++];
-      if (c == '"') return out;
-      if (static_cast<unsigned char>(c) < 0x20) Fail("control character in string");
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (i_ >= s_.size()) Fail("unterminated string");
-      char e = s_[i_++];
-      switch (e) {
-        case '"':
-          out += '"';
-          break;
-        case '\\':
-          out += '\\';
-          break;
-        case '/':
-          out += '/';
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          unsigned cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && s_.substr(i_, 2) == "\\u") {
-            i_ += 2;
-            unsigned lo = Hex4();
-            if (lo < 0xDC00 || lo >= 0xE000) Fail("bad surrogate pair");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-          }
-          Utf8(out, cp);
-          break;
-        }
-        default:
-          Fail(std::string("bad escape '\\") + e + "'");
-      }
-    }
-  }
-
-  double ParseNumber() {
-    size_t start = i_;
-    if (s_[i_] == '-') ++i_;
-    if (i_ + 1 < s_.size() && s_[i_] == '0' && s_[i_ + 1] >= '0' && s_[i_ + 1] <= '9') {
-      Fail("number with a leading zero");
-    }
-    while (i_ < s_.size() && ((s_[i_] >= '0' && s_[i_] <= '9') || s_[i_] == '.' || s_[i_] == 'e' ||
-                              s_[i_] == 'E' || s_[i_] == '+' || s_[i_] == '-'))
-      ++i_;
-    std::string text(s_.substr(start, i_ - start));
-    char* end = nullptr;
-    double d = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size()) {
-      i_ = start;
-      Fail("malformed number");
-    }
-    return d;
-  }
-};
 
 }  // namespace
 
-void Json::DumpTo(std::string& out, int indent, int level) const {
-  auto newline = [&](int lv) {
-    if (indent <= 0) return;
-    out += '\n';
-    out.append(static_cast<size_t>(indent * lv), ' ');
-  };
-  switch (v_.index()) {
-    case 0:
-      out += "null";
-      break;
-    case 1:
-      out += AsBool() ? "true" : "false";
-      break;
-    case 2:
-      Number(out, AsNumber());
-      break;
-    case 3:
-      Quote(out, AsString());
-      break;
-    case 4: {
-      const Array& a = AsArray();
-      if (a.empty()) {
-        out += "[]";
-        break;
-      }
-      // Arrays of scalars stay on one line; they are rows of a table.
-      bool flat = true;
-      for (const Json& j : a) flat = flat && !j.IsArray() && !j.IsObject();
-      out += '[';
-      for (size_t k = 0; k < a.size(); ++k) {
-        if (k) out += flat ? ", " : ",";
-        if (!flat) newline(level + 1);
-        a[k].DumpTo(out, indent, level + 1);
-      }
-      if (!flat) newline(level);
-      out += ']';
-      break;
-    }
-    case 5: {
-      const Object& o = AsObject();
-      if (o.empty()) {
-        out += "{}";
-        break;
-      }
-      out += '{';
-      for (size_t k = 0; k < o.size(); ++k) {
-        if (k) out += ',';
-        newline(level + 1);
-        Quote(out, o[k].first);
-        out += indent > 0 ? ": " : ":";
-        o[k].second.DumpTo(out, indent, level + 1);
-      }
-      newline(level);
-      out += '}';
-      break;
-    }
-  }
-}
-
-std::string Json::Dump(int indent) const {
+std::string DumpJson(const Json& json, int indent) {
   std::string out;
-  DumpTo(out, indent, 0);
+  Print(out, json, indent, 0);
   return out;
-}
-
-Json Json::Parse(std::string_view text) {
-  return Parser(text).Document();
 }
 
 }  // namespace apura::server

@@ -1,65 +1,49 @@
 #pragma once
-// A small JSON document model, reader and writer for the tally exchange format
-// and the command-line client's output.
+// JSON for the tally exchange format, report definitions and the command-line
+// client's output. Reading goes through simdjson, which validates the whole text
+// before anything is read from it; writing builds an nlohmann document, which
+// keeps members in the order they were set.
 
-#include <map>
+#include <simdjson.h>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <variant>
-#include <vector>
 
 namespace apura::server {
 
-class Json {
- public:
-  using Array = std::vector<Json>;
-  using Object = std::vector<std::pair<std::string, Json>>;  // keeps member order
-
-  Json() = default;
-  Json(std::nullptr_t) {}
-  Json(bool b) : v_(b) {}
-  Json(int i) : v_(static_cast<double>(i)) {}
-  Json(double d) : v_(d) {}
-  Json(const char* s) : v_(std::string(s)) {}
-  Json(std::string s) : v_(std::move(s)) {}
-  Json(Array a) : v_(std::move(a)) {}
-  Json(Object o) : v_(std::move(o)) {}
-
-  bool IsNull() const { return v_.index() == 0; }
-  bool IsBool() const { return v_.index() == 1; }
-  bool IsNumber() const { return v_.index() == 2; }
-  bool IsString() const { return v_.index() == 3; }
-  bool IsArray() const { return v_.index() == 4; }
-  bool IsObject() const { return v_.index() == 5; }
-
-  bool AsBool() const { return std::get<bool>(v_); }
-  double AsNumber() const { return std::get<double>(v_); }
-  const std::string& AsString() const { return std::get<std::string>(v_); }
-  const Array& AsArray() const { return std::get<Array>(v_); }
-  Array& AsArray() { return std::get<Array>(v_); }
-  const Object& AsObject() const { return std::get<Object>(v_); }
-  Object& AsObject() { return std::get<Object>(v_); }
-
-  // Member lookup; null when absent or when this is not an object.
-  const Json* Find(std::string_view key) const;
-  // Appends a member (objects only).
-  Json& Set(std::string key, Json value);
-
-  std::string Dump(int indent = 2) const;
-  // Throws JsonError with line and column on malformed text.
-  static Json Parse(std::string_view text);
-
- private:
-  std::variant<std::monostate, bool, double, std::string, Array, Object> v_;
-  void DumpTo(std::string& out, int indent, int level) const;
-};
+using Json = nlohmann::ordered_json;
 
 class JsonError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// A parsed text. Its elements point into it and live as long as it does.
+class JsonText {
+ public:
+  // Throws JsonError on malformed text, starting "JSON line L, column C: ", or
+  // "JSON: " for the few texts only simdjson refuses (a 65-bit integer).
+  static JsonText Parse(std::string_view text);
+  // Without a copy, for text read with simdjson's padding.
+  static JsonText ParsePadded(const simdjson::padded_string& text);
+
+  simdjson::dom::element root() const { return root_; }
+
+ private:
+  JsonText() = default;
+  // Held apart: moving a parser would move what root_ points into.
+  std::unique_ptr<simdjson::dom::parser> parser_;
+  simdjson::dom::element root_;
+};
+
+// Member lookup; false when absent or when `obj` is no object.
+bool FindMember(simdjson::dom::element obj, std::string_view key, simdjson::dom::element& out);
+
+// Text for people and their scripts: members and nested lists indented, a list
+// of scalars on one line. Bytes that are no UTF-8 are written as U+FFFD instead
+// of failing the whole output.
+std::string DumpJson(const Json& json, int indent);
 
 }  // namespace apura::server

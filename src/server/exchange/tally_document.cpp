@@ -5,7 +5,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "server/services/tally_service.h"
 
@@ -17,48 +16,56 @@ namespace {
   throw ServerError(where + ": " + what);
 }
 
-const Json& Member(const Json& obj, const std::string& where, const char* key) {
-  if (!obj.IsObject()) Bad(where, "must be an object");
-  const Json* v = obj.Find(key);
-  if (!v) Bad(where + "." + key, "missing");
-  return *v;
+using Element = simdjson::dom::element;
+
+Element Member(Element obj, const std::string& where, const char* key) {
+  if (!obj.is_object()) Bad(where, "must be an object");
+  Element v;
+  if (!FindMember(obj, key, v)) Bad(where + "." + key, "missing");
+  return v;
 }
 
-std::string Str(const Json& obj, const std::string& where, const char* key) {
-  const Json& v = Member(obj, where, key);
-  if (!v.IsString()) Bad(where + "." + key, "must be a text");
-  return v.AsString();
+std::string Text(Element v, const std::string& where, const char* key) {
+  std::string_view s;
+  if (v.get_string().get(s)) Bad(where + "." + key, "must be a text");
+  return std::string(s);
 }
 
-std::string OptStr(const Json& obj, const std::string& where, const char* key,
-                   const std::string& dflt) {
-  const Json* v = obj.Find(key);
-  if (!v || v->IsNull()) return dflt;
-  if (!v->IsString()) Bad(where + "." + key, "must be a text");
-  return v->AsString();
+double Number(Element v, const std::string& where, const char* key) {
+  double d;
+  if (v.get_double().get(d) || !std::isfinite(d)) Bad(where + "." + key, "must be a number");
+  return d;
 }
 
-double Num(const Json& obj, const std::string& where, const char* key) {
-  const Json& v = Member(obj, where, key);
-  if (!v.IsNumber() || !std::isfinite(v.AsNumber())) Bad(where + "." + key, "must be a number");
-  return v.AsNumber();
+std::string Str(Element obj, const std::string& where, const char* key) {
+  return Text(Member(obj, where, key), where, key);
 }
 
-double OptNum(const Json& obj, const std::string& where, const char* key, double dflt) {
-  const Json* v = obj.Find(key);
-  if (!v || v->IsNull()) return dflt;
-  if (!v->IsNumber() || !std::isfinite(v->AsNumber())) Bad(where + "." + key, "must be a number");
-  return v->AsNumber();
+std::string OptStr(Element obj, const std::string& where, const char* key, const char* dflt) {
+  Element v;
+  if (!FindMember(obj, key, v) || v.is_null()) return dflt;
+  return Text(v, where, key);
 }
 
-bool OptBool(const Json& obj, const std::string& where, const char* key, bool dflt) {
-  const Json* v = obj.Find(key);
-  if (!v || v->IsNull()) return dflt;
-  if (!v->IsBool()) Bad(where + "." + key, "must be true or false");
-  return v->AsBool();
+double Num(Element obj, const std::string& where, const char* key) {
+  return Number(Member(obj, where, key), where, key);
 }
 
-DateTime Date(const Json& obj, const std::string& where, const char* key) {
+double OptNum(Element obj, const std::string& where, const char* key, double dflt) {
+  Element v;
+  if (!FindMember(obj, key, v) || v.is_null()) return dflt;
+  return Number(v, where, key);
+}
+
+bool OptBool(Element obj, const std::string& where, const char* key, bool dflt) {
+  Element v;
+  if (!FindMember(obj, key, v) || v.is_null()) return dflt;
+  bool b;
+  if (v.get_bool().get(b)) Bad(where + "." + key, "must be true or false");
+  return b;
+}
+
+DateTime Date(Element obj, const std::string& where, const char* key) {
   std::string s = Str(obj, where, key);
   int y, m, d;
   char tail;
@@ -86,19 +93,24 @@ std::string DateText(DateTime d) {
   return buf;
 }
 
-const Json::Array& List(const Json& root, const char* key, bool optional = false) {
-  static const Json::Array kEmpty;
-  const Json* v = root.Find(key);
-  if (!v || v->IsNull()) {
-    if (optional) return kEmpty;
-    Bad(key, "missing");
-  }
-  if (!v->IsArray()) Bad(key, "must be a list");
-  return v->AsArray();
-}
-
 std::string At(const char* list, size_t i) {
   return std::string(list) + "[" + std::to_string(i) + "]";
+}
+
+// Calls `each(where, entry)` for the entries of the list `key` of the root, after
+// `reserve(count)`.
+template <class Reserve, class Each>
+void List(Element root, const char* key, Reserve reserve, Each each, bool optional = false) {
+  Element v;
+  if (!FindMember(root, key, v) || v.is_null()) {
+    if (optional) return;
+    Bad(key, "missing");
+  }
+  simdjson::dom::array a;
+  if (v.get_array().get(a)) Bad(key, "must be a list");
+  reserve(a.size());
+  size_t i = 0;
+  for (Element e : a) each(At(key, i++), e);
 }
 
 size_t Chars(const std::string& s) {
@@ -243,12 +255,12 @@ void ValidateDocument(const TallyDocument& doc) {
   }
 }
 
-TallyDocument DocumentFromJson(const Json& root) {
-  if (!root.IsObject()) Bad("document", "must be a JSON object");
+TallyDocument DocumentFromJson(Element root) {
+  if (!root.is_object()) Bad("document", "must be a JSON object");
   std::string format = OptStr(root, "document", "format", "apura-tally/1");
   if (format != "apura-tally/1") Bad("format", "\"" + format + "\" is not \"apura-tally/1\"");
   TallyDocument d;
-  const Json& c = Member(root, "document", "centre");
+  Element c = Member(root, "document", "centre");
   d.centre.code = Str(c, "centre", "code");
   d.centre.name = OptStr(c, "centre", "name", "");
   d.centre.IDTIPOAPUR = Str(c, "centre", "IDTIPOAPUR");
@@ -256,70 +268,54 @@ TallyDocument DocumentFromJson(const Json& root) {
   d.centre.IDCONSPRSOL = Str(c, "centre", "IDCONSPRSOL");
   d.centre.IDEXJUSTESCM = Str(c, "centre", "IDEXJUSTESCM");
   d.centre.monthlyRate = OptNum(c, "centre", "monthlyRate", 0);
-  if (const Json* b = c.Find("budget"); b && !b->IsNull())
+  if (Element b; FindMember(c, "budget", b) && !b.is_null())
     d.centre.budget = Num(c, "centre", "budget");
   d.centre.afDirectory = OptStr(c, "centre", "afDirectory", "");
-  const Json& t = Member(root, "document", "tally");
+  Element t = Member(root, "document", "tally");
   d.number = Str(t, "tally", "number");
   d.buyer = Str(t, "tally", "buyer");
   d.start = Date(t, "tally", "start");
   d.end = Date(t, "tally", "end");
 
-  const auto& regions = List(root, "regions");
-  for (size_t i = 0; i < regions.size(); ++i) {
-    std::string at = At("regions", i);
-    d.regions.push_back({Str(regions[i], at, "code"), Str(regions[i], at, "name")});
-  }
-  const auto& branches = List(root, "branches");
-  for (size_t i = 0; i < branches.size(); ++i) {
-    std::string at = At("branches", i);
-    d.branches.push_back({Str(branches[i], at, "code"), Str(branches[i], at, "name"),
-                          Str(branches[i], at, "region")});
-  }
-  const auto& suppliers = List(root, "suppliers");
-  for (size_t i = 0; i < suppliers.size(); ++i) {
-    std::string at = At("suppliers", i);
-    d.suppliers.push_back({Str(suppliers[i], at, "code"), Str(suppliers[i], at, "name")});
-  }
-  const auto& brands = List(root, "brands");
-  for (size_t i = 0; i < brands.size(); ++i) {
-    std::string at = At("brands", i);
-    d.brands.push_back({Str(brands[i], at, "code"), Str(brands[i], at, "name")});
-  }
-  const auto& stock = List(root, "stockProducts");
-  for (size_t i = 0; i < stock.size(); ++i) {
-    std::string at = At("stockProducts", i);
-    const Json& j = stock[i];
+  auto into = [](auto& list) { return [&list](size_t n) { list.reserve(n); }; };
+  List(root, "regions", into(d.regions), [&](const std::string& at, Element j) {
+    d.regions.push_back({Str(j, at, "code"), Str(j, at, "name")});
+  });
+  List(root, "branches", into(d.branches), [&](const std::string& at, Element j) {
+    d.branches.push_back({Str(j, at, "code"), Str(j, at, "name"), Str(j, at, "region")});
+  });
+  List(root, "suppliers", into(d.suppliers), [&](const std::string& at, Element j) {
+    d.suppliers.push_back({Str(j, at, "code"), Str(j, at, "name")});
+  });
+  List(root, "brands", into(d.brands), [&](const std::string& at, Element j) {
+    d.brands.push_back({Str(j, at, "code"), Str(j, at, "name")});
+  });
+  List(root, "stockProducts", into(d.stockProducts), [&](const std::string& at, Element j) {
     d.stockProducts.push_back({Str(j, at, "code"), Str(j, at, "tree"), Str(j, at, "name"),
                                Str(j, at, "unit"), OptNum(j, at, "lastPrice", 0)});
-  }
-  const auto& neg = List(root, "negotiatedProducts");
-  for (size_t i = 0; i < neg.size(); ++i) {
-    std::string at = At("negotiatedProducts", i);
-    const Json& j = neg[i];
-    NegotiatedProduct p;
-    p.code = Str(j, at, "code");
-    p.stockProduct = Str(j, at, "stockProduct");
-    p.tree = Str(j, at, "tree");
-    p.name = Str(j, at, "name");
-    p.unit = Str(j, at, "unit");
-    p.factor = Num(j, at, "factor");
-    p.preferred = OptBool(j, at, "preferred", false);
-    p.web = OptBool(j, at, "web", false);
-    p.safetyStock = OptNum(j, at, "safetyStock", 0);
-    d.negotiatedProducts.push_back(std::move(p));
-  }
-  const auto& rules = List(root, "rules", true);
-  for (size_t i = 0; i < rules.size(); ++i) {
-    std::string at = At("rules", i);
-    const Json& j = rules[i];
-    d.rules.push_back({Str(j, at, "product"), OptStr(j, at, "supplier", ""),
-                       OptStr(j, at, "brand", ""), Str(j, at, "kind")});
-  }
-  const auto& quotes = List(root, "quotations");
-  for (size_t i = 0; i < quotes.size(); ++i) {
-    std::string at = At("quotations", i);
-    const Json& j = quotes[i];
+  });
+  List(root, "negotiatedProducts", into(d.negotiatedProducts),
+       [&](const std::string& at, Element j) {
+         NegotiatedProduct p;
+         p.code = Str(j, at, "code");
+         p.stockProduct = Str(j, at, "stockProduct");
+         p.tree = Str(j, at, "tree");
+         p.name = Str(j, at, "name");
+         p.unit = Str(j, at, "unit");
+         p.factor = Num(j, at, "factor");
+         p.preferred = OptBool(j, at, "preferred", false);
+         p.web = OptBool(j, at, "web", false);
+         p.safetyStock = OptNum(j, at, "safetyStock", 0);
+         d.negotiatedProducts.push_back(std::move(p));
+       });
+  List(
+      root, "rules", into(d.rules),
+      [&](const std::string& at, Element j) {
+        d.rules.push_back({Str(j, at, "product"), OptStr(j, at, "supplier", ""),
+                           OptStr(j, at, "brand", ""), Str(j, at, "kind")});
+      },
+      true);
+  List(root, "quotations", into(d.quotations), [&](const std::string& at, Element j) {
     QuoteDoc q;
     q.product = Str(j, at, "product");
     q.region = Str(j, at, "region");
@@ -337,14 +333,11 @@ TallyDocument DocumentFromJson(const Json& root) {
     q.minQuantityFlag = OptStr(j, at, "minQuantityFlag", "N");
     q.unit = OptStr(j, at, "unit", "");
     d.quotations.push_back(std::move(q));
-  }
-  const auto& requests = List(root, "requests");
-  for (size_t i = 0; i < requests.size(); ++i) {
-    std::string at = At("requests", i);
-    const Json& j = requests[i];
+  });
+  List(root, "requests", into(d.requests), [&](const std::string& at, Element j) {
     d.requests.push_back({Str(j, at, "product"), Str(j, at, "region"), Str(j, at, "branch"),
                           Date(j, at, "date"), Num(j, at, "quantity")});
-  }
+  });
   // Units default to the negotiated product's.
   std::map<std::string, std::string> unitOf;
   for (const auto& p : d.negotiatedProducts) unitOf[p.code] = p.unit;
@@ -355,126 +348,137 @@ TallyDocument DocumentFromJson(const Json& root) {
   return d;
 }
 
+TallyDocument DocumentFromText(std::string_view text) {
+  try {
+    return DocumentFromJson(JsonText::Parse(text).root());
+  } catch (const JsonError& e) {
+    throw ServerError(e.what());
+  }
+}
+
 Json DocumentToJson(const TallyDocument& d) {
-  Json root{Json::Object{}};
-  root.Set("format", "apura-tally/1");
-  Json c{Json::Object{}};
-  c.Set("code", d.centre.code);
-  c.Set("name", d.centre.name);
-  c.Set("IDTIPOAPUR", d.centre.IDTIPOAPUR);
-  c.Set("IDBLOQUEAAF", d.centre.IDBLOQUEAAF);
-  c.Set("IDCONSPRSOL", d.centre.IDCONSPRSOL);
-  c.Set("IDEXJUSTESCM", d.centre.IDEXJUSTESCM);
-  c.Set("monthlyRate", d.centre.monthlyRate);
-  c.Set("budget", d.centre.budget ? Json(*d.centre.budget) : Json());
-  c.Set("afDirectory", d.centre.afDirectory);
-  root.Set("centre", std::move(c));
-  Json t{Json::Object{}};
-  t.Set("number", d.number);
-  t.Set("buyer", d.buyer);
-  t.Set("start", DateText(d.start));
-  t.Set("end", DateText(d.end));
-  root.Set("tally", std::move(t));
+  Json root = Json::object();
+  root.emplace("format", "apura-tally/1");
+  Json c = Json::object();
+  c.emplace("code", d.centre.code);
+  c.emplace("name", d.centre.name);
+  c.emplace("IDTIPOAPUR", d.centre.IDTIPOAPUR);
+  c.emplace("IDBLOQUEAAF", d.centre.IDBLOQUEAAF);
+  c.emplace("IDCONSPRSOL", d.centre.IDCONSPRSOL);
+  c.emplace("IDEXJUSTESCM", d.centre.IDEXJUSTESCM);
+  c.emplace("monthlyRate", d.centre.monthlyRate);
+  c.emplace("budget", d.centre.budget ? Json(*d.centre.budget) : Json());
+  c.emplace("afDirectory", d.centre.afDirectory);
+  root.emplace("centre", std::move(c));
+  Json t = Json::object();
+  t.emplace("number", d.number);
+  t.emplace("buyer", d.buyer);
+  t.emplace("start", DateText(d.start));
+  t.emplace("end", DateText(d.end));
+  root.emplace("tally", std::move(t));
   auto list = [&](const char* key, const auto& items, auto fill) {
-    Json::Array a;
-    a.reserve(items.size());
+    Json a = Json::array();
+    a.get_ref<Json::array_t&>().reserve(items.size());
     for (const auto& item : items) {
-      Json o{Json::Object{}};
+      Json o = Json::object();
       fill(o, item);
       a.push_back(std::move(o));
     }
-    root.Set(key, Json(std::move(a)));
+    root.emplace(key, std::move(a));
   };
   list("regions", d.regions, [](Json& o, const Region& r) {
-    o.Set("code", r.code);
-    o.Set("name", r.name);
+    o.emplace("code", r.code);
+    o.emplace("name", r.name);
   });
   list("branches", d.branches, [](Json& o, const Branch& b) {
-    o.Set("code", b.code);
-    o.Set("name", b.name);
-    o.Set("region", b.region);
+    o.emplace("code", b.code);
+    o.emplace("name", b.name);
+    o.emplace("region", b.region);
   });
   list("suppliers", d.suppliers, [](Json& o, const Supplier& s) {
-    o.Set("code", s.code);
-    o.Set("name", s.name);
+    o.emplace("code", s.code);
+    o.emplace("name", s.name);
   });
   list("brands", d.brands, [](Json& o, const Brand& b) {
-    o.Set("code", b.code);
-    o.Set("name", b.name);
+    o.emplace("code", b.code);
+    o.emplace("name", b.name);
   });
   list("stockProducts", d.stockProducts, [](Json& o, const StockProduct& p) {
-    o.Set("code", p.code);
-    o.Set("tree", p.tree);
-    o.Set("name", p.name);
-    o.Set("unit", p.unit);
-    o.Set("lastPrice", p.lastPrice);
+    o.emplace("code", p.code);
+    o.emplace("tree", p.tree);
+    o.emplace("name", p.name);
+    o.emplace("unit", p.unit);
+    o.emplace("lastPrice", p.lastPrice);
   });
   list("negotiatedProducts", d.negotiatedProducts, [](Json& o, const NegotiatedProduct& p) {
-    o.Set("code", p.code);
-    o.Set("stockProduct", p.stockProduct);
-    o.Set("tree", p.tree);
-    o.Set("name", p.name);
-    o.Set("unit", p.unit);
-    o.Set("factor", p.factor);
-    o.Set("preferred", p.preferred);
-    o.Set("web", p.web);
-    o.Set("safetyStock", p.safetyStock);
+    o.emplace("code", p.code);
+    o.emplace("stockProduct", p.stockProduct);
+    o.emplace("tree", p.tree);
+    o.emplace("name", p.name);
+    o.emplace("unit", p.unit);
+    o.emplace("factor", p.factor);
+    o.emplace("preferred", p.preferred);
+    o.emplace("web", p.web);
+    o.emplace("safetyStock", p.safetyStock);
   });
   list("rules", d.rules, [](Json& o, const ChoiceRule& r) {
-    o.Set("product", r.product);
-    o.Set("supplier", r.supplier);
-    o.Set("brand", r.brand);
-    o.Set("kind", r.kind);
+    o.emplace("product", r.product);
+    o.emplace("supplier", r.supplier);
+    o.emplace("brand", r.brand);
+    o.emplace("kind", r.kind);
   });
   list("quotations", d.quotations, [](Json& o, const QuoteDoc& q) {
-    o.Set("product", q.product);
-    o.Set("region", q.region);
-    o.Set("collection", q.collection);
-    o.Set("supplier", q.supplier);
-    o.Set("brand", q.brand);
-    o.Set("unitPrice", q.unitPrice);
-    o.Set("freightRate", q.freightRate);
-    o.Set("paymentDays", q.paymentDays);
-    o.Set("taxRate", q.taxRate);
-    o.Set("priceList", q.priceList);
-    o.Set("minValue", q.minValue);
-    o.Set("minValueFlag", q.minValueFlag);
-    o.Set("minQuantity", q.minQuantity);
-    o.Set("minQuantityFlag", q.minQuantityFlag);
-    o.Set("unit", q.unit);
+    o.emplace("product", q.product);
+    o.emplace("region", q.region);
+    o.emplace("collection", q.collection);
+    o.emplace("supplier", q.supplier);
+    o.emplace("brand", q.brand);
+    o.emplace("unitPrice", q.unitPrice);
+    o.emplace("freightRate", q.freightRate);
+    o.emplace("paymentDays", q.paymentDays);
+    o.emplace("taxRate", q.taxRate);
+    o.emplace("priceList", q.priceList);
+    o.emplace("minValue", q.minValue);
+    o.emplace("minValueFlag", q.minValueFlag);
+    o.emplace("minQuantity", q.minQuantity);
+    o.emplace("minQuantityFlag", q.minQuantityFlag);
+    o.emplace("unit", q.unit);
   });
   list("requests", d.requests, [](Json& o, const RequestDoc& r) {
-    o.Set("product", r.product);
-    o.Set("region", r.region);
-    o.Set("branch", r.branch);
-    o.Set("date", DateText(r.date));
-    o.Set("quantity", r.quantity);
+    o.emplace("product", r.product);
+    o.emplace("region", r.region);
+    o.emplace("branch", r.branch);
+    o.emplace("date", DateText(r.date));
+    o.emplace("quantity", r.quantity);
   });
   return root;
 }
 
 TallyDocument ReadDocumentFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ServerError(ErrorCode::Internal, "cannot read " + path);
-  std::stringstream buf;
-  buf << in.rdbuf();
-  Json j;
+  simdjson::padded_string text;
+  if (simdjson::padded_string::load(path).get(text))
+    throw ServerError(ErrorCode::Internal, "cannot read " + path);
   try {
-    j = Json::Parse(buf.str());
+    return DocumentFromJson(JsonText::ParsePadded(text).root());
   } catch (const JsonError& e) {
     throw ServerError(path + ": " + e.what());
-  }
-  try {
-    return DocumentFromJson(j);
   } catch (const ServerError& e) {
     throw ServerError(path + ": " + e.what());
   }
 }
 
 void WriteDocumentFile(const TallyDocument& doc, const std::string& path) {
+  // The whole text first: a document that cannot be written leaves no
+  // truncated file behind.
+  std::string text;
+  try {
+    text = DocumentToJson(doc).dump(1);
+  } catch (const Json::exception& e) {
+    throw ServerError(ErrorCode::Internal, "cannot write " + path + ": " + e.what());
+  }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw ServerError(ErrorCode::Internal, "cannot write " + path);
-  out << DocumentToJson(doc).Dump(1) << "\n";
+  out << text << "\n";
   if (!out) throw ServerError(ErrorCode::Internal, "cannot write " + path);
 }
 

@@ -36,6 +36,7 @@
 // units. Codes must fit the worksheet's field sizes.
 
 #include <string>
+#include <string_view>
 
 #include "server/exchange/json.h"
 #include "server/model.h"
@@ -43,7 +44,9 @@
 namespace apura::server {
 
 // Throws ServerError naming the offending entry ("quotations[3].supplier: ...").
-TallyDocument DocumentFromJson(const Json& json);
+TallyDocument DocumentFromJson(simdjson::dom::element root);
+// The same from text; malformed JSON is a ServerError saying where.
+TallyDocument DocumentFromText(std::string_view text);
 Json DocumentToJson(const TallyDocument& doc);
 
 TallyDocument ReadDocumentFile(const std::string& path);

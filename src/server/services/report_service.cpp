@@ -1,6 +1,7 @@
 #include "server/services/report_service.h"
 
 #include <cctype>
+#include <optional>
 
 #include "framework/dataset/dataset.h"
 #include "framework/names.h"
@@ -18,45 +19,51 @@ namespace {
   throw ServerError("Relatório " + code + ": " + what);
 }
 
-std::string Member(const Json& j, const char* name, const std::string& code, const char* where,
+using Element = simdjson::dom::element;
+
+std::string Member(Element j, const char* name, const std::string& code, const char* where,
                    bool required = false) {
-  const Json* m = j.Find(name);
-  if (!m || m->IsNull()) {
+  Element m;
+  if (!FindMember(j, name, m) || m.is_null()) {
     if (required) Fail(code, std::string(where) + " sem o campo \"" + name + "\"");
     return {};
   }
-  if (!m->IsString()) Fail(code, std::string(where) + ": \"" + name + "\" deve ser um texto");
-  return m->AsString();
+  std::string_view s;
+  if (m.get_string().get(s))
+    Fail(code, std::string(where) + ": \"" + name + "\" deve ser um texto");
+  return std::string(s);
 }
 
-const Json::Array& ArrayMember(const Json& j, const char* name, const std::string& code) {
-  static const Json::Array none;
-  const Json* m = j.Find(name);
-  if (!m || m->IsNull()) return none;
-  if (!m->IsArray()) Fail(code, std::string("\"") + name + "\" deve ser uma lista");
-  return m->AsArray();
+std::vector<Element> ArrayMember(Element j, const char* name, const std::string& code) {
+  Element m;
+  if (!FindMember(j, name, m) || m.is_null()) return {};
+  simdjson::dom::array a;
+  if (m.get_array().get(a)) Fail(code, std::string("\"") + name + "\" deve ser uma lista");
+  return {a.begin(), a.end()};
 }
 
 }  // namespace
 
 StoredReport ParseReportDefinition(const std::string& text) {
-  Json j;
+  std::optional<JsonText> parsed;
   try {
-    j = Json::Parse(text);
+    parsed.emplace(JsonText::Parse(text));
   } catch (const JsonError& e) {
     throw ServerError(std::string("Definição de relatório ilegível: ") + e.what());
   }
-  if (!j.IsObject()) throw ServerError("Definição de relatório deve ser um objeto");
+  const Element j = parsed->root();
+  if (!j.is_object()) throw ServerError("Definição de relatório deve ser um objeto");
   StoredReport r;
   ReportDefinition& d = r.layout;
   d.code = Member(j, "code", "sem código", "a definição", true);
   const std::string& code = d.code;
   d.title = Member(j, "title", code, "a definição");
-  for (const Json& p : ArrayMember(j, "params", code)) {
-    if (!p.IsString()) Fail(code, "os parâmetros devem ser textos");
-    d.params.push_back(p.AsString());
+  for (Element p : ArrayMember(j, "params", code)) {
+    std::string_view s;
+    if (p.get_string().get(s)) Fail(code, "os parâmetros devem ser textos");
+    d.params.emplace_back(s);
   }
-  for (const Json& q : ArrayMember(j, "queries", code)) {
+  for (Element q : ArrayMember(j, "queries", code)) {
     const std::string name = Member(q, "name", code, "uma consulta", true);
     const std::string role = Member(q, "role", code, "a consulta");
     const std::string sqlText = Member(q, "sql", code, ("a consulta " + name).c_str(), true);
@@ -66,35 +73,41 @@ StoredReport ParseReportDefinition(const std::string& text) {
     if (role == "detail") d.detailQuery = name;
     if (role == "header") d.headerQuery = name;
   }
-  for (const Json& h : ArrayMember(j, "header", code)) {
-    if (!h.IsString()) Fail(code, "as linhas de cabeçalho devem ser textos");
-    d.headerLines.push_back(h.AsString());
+  for (Element h : ArrayMember(j, "header", code)) {
+    std::string_view s;
+    if (h.get_string().get(s)) Fail(code, "as linhas de cabeçalho devem ser textos");
+    d.headerLines.emplace_back(s);
   }
-  for (const Json& g : ArrayMember(j, "groups", code))
+  for (Element g : ArrayMember(j, "groups", code))
     d.groups.push_back({Member(g, "field", code, "um grupo", true),
                         Member(g, "header", code, "um grupo"),
                         Member(g, "footer", code, "um grupo")});
-  for (const Json& c : ArrayMember(j, "columns", code)) {
+  for (Element c : ArrayMember(j, "columns", code)) {
     ReportColumn col;
     col.caption = Member(c, "caption", code, "uma coluna");
     col.field = Member(c, "field", code, "uma coluna", true);
     col.format = Member(c, "format", code, "uma coluna");
-    if (const Json* w = c.Find("width")) {
-      if (!w->IsNumber()) Fail(code, "a largura da coluna " + col.field + " deve ser um número");
-      col.width = w->AsNumber();
+    if (Element w; FindMember(c, "width", w)) {
+      double width;
+      if (w.get_double().get(width))
+        Fail(code, "a largura da coluna " + col.field + " deve ser um número");
+      col.width = width;
     }
     const std::string a = Member(c, "align", code, "uma coluna");
     if (!a.empty() && a != "L" && a != "R" && a != "C")
       Fail(code, "o alinhamento da coluna " + col.field + " deve ser L, R ou C");
     col.align = a == "R" ? ReportAlign::Right : a == "C" ? ReportAlign::Center : ReportAlign::Left;
-    if (const Json* t = c.Find("total")) {
-      if (!t->IsBool()) Fail(code, "\"total\" da coluna " + col.field + " deve ser true ou false");
-      col.total = t->AsBool();
+    if (Element t; FindMember(c, "total", t)) {
+      bool total;
+      if (t.get_bool().get(total))
+        Fail(code, "\"total\" da coluna " + col.field + " deve ser true ou false");
+      col.total = total;
     }
     d.columns.push_back(std::move(col));
   }
   d.grandTotal = Member(j, "grandTotal", code, "a definição");
-  if (j.Find("pageFooter")) d.pageFooter = Member(j, "pageFooter", code, "a definição");
+  if (Element f; FindMember(j, "pageFooter", f))
+    d.pageFooter = Member(j, "pageFooter", code, "a definição");
   try {
     d.Check();
   } catch (const std::runtime_error& e) {
