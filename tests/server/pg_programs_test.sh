@@ -31,23 +31,22 @@ $as "$bin/initdb" -D "$dir/data" -U apura --auth=trust --locale=C -E UTF8 --no-s
 $as "$bin/pg_ctl" -D "$dir/data" -l "$dir/pg.log" -w \
   -o "-c listen_addresses='' -k $dir -c fsync=off" start >/dev/null || fail "cluster did not start"
 db="postgresql://apura@/postgres?host=$dir"
-# Operators live in a SQLite file both servers read; every call logs in.
-ops="$dir/operators.sqlite"
+# Operators live in the database both servers use; every call logs in.
 export APURA_PASSWORD=segredo
 
 "$server" --write-demo "$dir/demo.json" >/dev/null
-"$server" --db "$db" --operators "$ops" --import "$dir/demo.json" >/dev/null || fail "demo import into PostgreSQL"
-echo "$APURA_PASSWORD" | "$server" --db "$db" --operators "$ops" --add-operator ANA --name Ana \
+"$server" --db "$db" --import "$dir/demo.json" >/dev/null || fail "demo import into PostgreSQL"
+echo "$APURA_PASSWORD" | "$server" --db "$db" --add-operator ANA --name Ana \
   --centres '*' --branches '*' >/dev/null || fail "operator not added"
-if "$server" --db "$db" --operators "$ops" --import "$dir/demo.json" 2>"$dir/err"; then fail "second import accepted"; fi
+if "$server" --db "$db" --import "$dir/demo.json" 2>"$dir/err"; then fail "second import accepted"; fi
 grep -q "1234" "$dir/err" || fail "second import refusal does not name the tally"
-if "$server" --db "postgresql://apura@/nothing?host=$dir" --operators "$ops" --import "$dir/demo.json" 2>"$dir/err"; then
+if "$server" --db "postgresql://apura@/nothing?host=$dir" --import "$dir/demo.json" 2>"$dir/err"; then
   fail "a database that does not exist was accepted"
 fi
 grep -q "nothing" "$dir/err" || fail "the refused address is not named: $(cat "$dir/err")"
 
 start() {
-  "$server" --db "$db" --operators "$ops" --listen 127.0.0.1:0 >"$dir/$1.out" 2>&1 &
+  "$server" --db "$db" --listen 127.0.0.1:0 >"$dir/$1.out" 2>&1 &
   pids="$pids $!"
   for _ in $(seq 1 100); do
     grep -q "listening on" "$dir/$1.out" && break
