@@ -1,7 +1,7 @@
 #include "demo_host.h"
 
-#include "desktop/demo.h"
-#include "desktop/local_database.h"
+#include "desktop/app/demo.h"
+#include "desktop/app/local_database.h"
 #include "framework/format.h"
 #include "framework/netconnection.h"
 #include "framework/query.h"

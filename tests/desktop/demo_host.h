@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "desktop/settings.h"
+#include "desktop/app/settings.h"
 
 namespace apura::desktop {
 class DemoEnvironment;

@@ -11,14 +11,14 @@
 #include <fstream>
 #include <set>
 
-#include "desktop/events.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_canvas.h"
-#include "desktop/qt_host.h"
-#include "desktop/settings.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/app/settings.h"
+#include "desktop/binding/events.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/binding/qt_canvas.h"
+#include "desktop/services/qt_host.h"
 #include "dialogs.h"
 #include "framework/format.h"
 #include "framework/query.h"

@@ -5,8 +5,8 @@
 #include <QTest>
 #include <stdexcept>
 
-#include "desktop/login_dialog.h"
-#include "desktop/session_renewal.h"
+#include "desktop/app/login_dialog.h"
+#include "desktop/app/session_renewal.h"
 #include "dialogs.h"
 
 namespace apura::desktop::test {

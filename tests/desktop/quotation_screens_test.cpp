@@ -13,14 +13,14 @@
 #include <QTimer>
 #include <functional>
 
-#include "desktop/dataset_model.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/main_window.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_host.h"
+#include "desktop/app/demo.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/main_window.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/binding/dataset_model.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/services/qt_host.h"
 #include "framework/format.h"
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"

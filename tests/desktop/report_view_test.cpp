@@ -10,11 +10,11 @@
 #include <QTest>
 #include <QTimer>
 
-#include "desktop/batch_report.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/qt_host.h"
-#include "desktop/report_view.h"
+#include "desktop/app/demo.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/services/batch_report.h"
+#include "desktop/services/qt_host.h"
+#include "desktop/services/report_view.h"
 #include "framework/format.h"
 #include "framework/forms.h"
 #include "framework/netconnection.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/settings.h"
+#include "desktop/app/settings.h"
 #include "framework/forms.h"
 #include "framework/host.h"
 #include "framework/netconnection.h"

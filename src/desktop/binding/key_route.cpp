@@ -1,7 +1,7 @@
-#include "desktop/key_route.h"
+#include "desktop/binding/key_route.h"
 
-#include "desktop/events.h"
-#include "desktop/keys.h"
+#include "desktop/binding/events.h"
+#include "desktop/binding/keys.h"
 
 namespace apura::desktop {
 

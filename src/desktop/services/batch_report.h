@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "desktop/settings.h"
+#include "desktop/app/settings.h"
 #include "framework/forms.h"
 
 namespace apura::desktop {

@@ -1,4 +1,4 @@
-#include "desktop/main_window.h"
+#include "desktop/app/main_window.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -7,9 +7,9 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
-#include "desktop/events.h"
-#include "desktop/launch_dialog.h"
-#include "desktop/qt_host.h"
+#include "desktop/app/launch_dialog.h"
+#include "desktop/binding/events.h"
+#include "desktop/services/qt_host.h"
 #include "framework/forms.h"
 
 namespace apura::desktop {

@@ -1,4 +1,4 @@
-#include "desktop/login_dialog.h"
+#include "desktop/app/login_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,4 +1,4 @@
-#include "desktop/form_view.h"
+#include "desktop/binding/form_view.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,10 +22,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "desktop/events.h"
-#include "desktop/grid_view.h"
-#include "desktop/key_route.h"
-#include "desktop/qt_canvas.h"
+#include "desktop/binding/events.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/binding/key_route.h"
+#include "desktop/binding/qt_canvas.h"
 
 namespace apura::desktop {
 

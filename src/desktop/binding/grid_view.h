@@ -7,8 +7,8 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
-#include "desktop/dataset_model.h"
-#include "desktop/watch.h"
+#include "desktop/binding/dataset_model.h"
+#include "desktop/binding/watch.h"
 #include "framework/controls.h"
 
 namespace apura::desktop {

@@ -1,4 +1,4 @@
-#include "desktop/keys.h"
+#include "desktop/binding/keys.h"
 
 namespace apura::desktop {
 

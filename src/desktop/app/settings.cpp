@@ -1,4 +1,4 @@
-#include "desktop/settings.h"
+#include "desktop/app/settings.h"
 
 #include <QCommandLineParser>
 #include <QLocale>

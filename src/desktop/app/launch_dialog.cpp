@@ -1,4 +1,4 @@
-#include "desktop/launch_dialog.h"
+#include "desktop/app/launch_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

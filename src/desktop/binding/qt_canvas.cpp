@@ -1,4 +1,4 @@
-#include "desktop/qt_canvas.h"
+#include "desktop/binding/qt_canvas.h"
 
 #include <QFontMetrics>
 #include <QImage>

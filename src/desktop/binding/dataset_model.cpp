@@ -1,4 +1,4 @@
-#include "desktop/dataset_model.h"
+#include "desktop/binding/dataset_model.h"
 
 #include <algorithm>
 

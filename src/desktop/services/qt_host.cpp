@@ -1,4 +1,4 @@
-#include "desktop/qt_host.h"
+#include "desktop/services/qt_host.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -23,13 +23,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "desktop/dataset_model.h"
-#include "desktop/events.h"
-#include "desktop/form_view.h"
-#include "desktop/keys.h"
-#include "desktop/module_loader.h"
-#include "desktop/report_view.h"
-#include "desktop/watch.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/binding/dataset_model.h"
+#include "desktop/binding/events.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/keys.h"
+#include "desktop/binding/watch.h"
+#include "desktop/services/report_view.h"
 #include "framework/format.h"
 
 namespace apura::desktop {

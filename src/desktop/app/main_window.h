@@ -3,7 +3,7 @@
 
 #include <QMainWindow>
 
-#include "desktop/settings.h"
+#include "desktop/app/settings.h"
 
 class QMdiArea;
 class QLabel;

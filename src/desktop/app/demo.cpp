@@ -1,4 +1,4 @@
-#include "desktop/demo.h"
+#include "desktop/app/demo.h"
 
 #include <filesystem>
 

@@ -1,4 +1,4 @@
-#include "desktop/grid_view.h"
+#include "desktop/binding/grid_view.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,9 +12,9 @@
 #include <QStyle>
 #include <algorithm>
 
-#include "desktop/events.h"
-#include "desktop/key_route.h"
-#include "desktop/qt_canvas.h"
+#include "desktop/binding/events.h"
+#include "desktop/binding/key_route.h"
+#include "desktop/binding/qt_canvas.h"
 #include "framework/forms.h"
 
 namespace apura::desktop {

@@ -1,6 +1,6 @@
-#include "desktop/batch_report.h"
+#include "desktop/services/batch_report.h"
 
-#include "desktop/report_view.h"
+#include "desktop/services/report_view.h"
 #include "framework/names.h"
 #include "framework/netconnection.h"
 #include "framework/report.h"

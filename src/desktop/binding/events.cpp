@@ -1,4 +1,4 @@
-#include "desktop/events.h"
+#include "desktop/binding/events.h"
 
 #include <QCoreApplication>
 #include <QPointer>

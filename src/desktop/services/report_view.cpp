@@ -1,4 +1,4 @@
-#include "desktop/report_view.h"
+#include "desktop/services/report_view.h"
 
 #include <QAction>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "desktop/session_renewal.h"
+#include "desktop/app/session_renewal.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "desktop/local_database.h"
+#include "desktop/app/local_database.h"
 
 #include <cctype>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "desktop/module_loader.h"
+#include "desktop/app/module_loader.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

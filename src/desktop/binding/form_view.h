@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "desktop/watch.h"
+#include "desktop/binding/watch.h"
 #include "framework/forms.h"
 
 class QAction;

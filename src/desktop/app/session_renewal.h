@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "desktop/login_dialog.h"
+#include "desktop/app/login_dialog.h"
 #include "framework/transport.h"
 
 class QWidget;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/settings.h"
+#include "desktop/app/settings.h"
 
 namespace apura::desktop {
 
