@@ -23,7 +23,6 @@ class ModuleLoader {
   ModuleLoader(const ModuleLoader&) = delete;
   ModuleLoader& operator=(const ModuleLoader&) = delete;
 
-  const std::string& ModulesDir() const { return dir_; }
   // lib<CODE>.so in the modules folder.
   std::string LibraryPath(const std::string& screenCode) const;
   bool IsLoaded(const std::string& screenCode) const;

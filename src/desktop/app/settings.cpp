@@ -119,22 +119,6 @@ void ReadSettingsFile(QSettings& f, HostSettings& s) {
   f.endGroup();
 }
 
-void WriteSettingsFile(QSettings& f, const HostSettings& s) {
-  f.setValue("server/host", Q(s.serverHost));
-  f.setValue("server/port", s.serverPort);
-  f.setValue("server/keepConnected", s.keepConnected);
-  f.setValue("session/operator", Q(s.operatorCode));
-  f.setValue("session/branch", Q(s.branch));
-  f.setValue("session/processingDate", Q(s.processingDate));
-  f.setValue("session/module", s.activeModule);
-  f.setValue("formats/shortDate", Q(s.shortDateFormat));
-  f.setValue("formats/decimalSeparator", QString(QChar(s.decimalSeparator)));
-  f.setValue("formats/thousandSeparator", QString(QChar(s.thousandSeparator)));
-  f.setValue("formats/productTree", Q(s.productTreePicture));
-  f.setValue("host/modulesDir", Q(s.modulesDir));
-  f.setValue("host/localDatabase", Q(s.localDatabase));
-}
-
 bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& error,
                       QString* helpText, QString* settingsFile) {
   QCommandLineParser p;

@@ -48,7 +48,6 @@ HostSettings LocaleDefaults();
 
 // Reads the settings file over `base`; unknown keys are ignored.
 void ReadSettingsFile(QSettings& file, HostSettings& settings);
-void WriteSettingsFile(QSettings& file, const HostSettings& settings);
 
 // Applies the command line (program name first) over `settings`. Answers
 // false with `error` saying what is wrong (an unknown option, a port that is

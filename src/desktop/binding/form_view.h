@@ -45,7 +45,6 @@ class FormView : public QWidget {
   // The action of a toolbar button or menu item.
   QAction* ActionFor(const TComponent& component) const;
   QAction* ActionNamed(const QString& name) const;
-  QMenuBar* MenuBar() const { return menuBar_; }
   // The form went away: every binding is dropped and the widgets stay inert.
   void Detach();
 
