@@ -68,8 +68,15 @@ void TfrmObservJust::FormActivate(TComponent&) {
                          Value(Campo(apur, "NRCOLEITMAP")), Value(Campo(apur, "CDPRODITMAP")),
                          Value(Campo(apur, "CDMARCITMAP")), Value("S")},
                         {true})) {
-    memObserv.SetText(
-        LeftChars(f.cdsDados.FieldByName("TXOBESCMANAP").AsString(), kMaxJustificativa));
+    // The stored text may be longer than the buyer may type (it can come
+    // from elsewhere): shown whole, so that confirming it unchanged does not
+    // write a cut copy over the rows. The buyer may shorten it or edit
+    // within it, only not make it longer.
+    const std::string guardado = f.cdsDados.FieldByName("TXOBESCMANAP").AsString();
+    int tamanho = 0;
+    for (unsigned char c : guardado) tamanho += (c & 0xC0) != 0x80;
+    if (tamanho > kMaxJustificativa) memObserv.SetMaxLength(tamanho);
+    memObserv.SetText(guardado);
   }
 }
 
