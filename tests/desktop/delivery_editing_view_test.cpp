@@ -319,4 +319,42 @@ void DeliveryEditingViewTest::correctedPriceAnsweredYesShowsTheNewEconomicPrices
            QString::fromStdString(ds->FieldByName("PRECOECON").DisplayText()));
 }
 
+void DeliveryEditingViewTest::escRevertsTheCellThenGivesUpTheRow() {
+  ShowPage("Cotação");
+  GridView* quotes = Grid("dbgFornecedor");
+  ClickCell(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
+  TClientDataSet* ds = quotes->Model().DataSet();
+  const std::string price = ds->FieldByName("VRPRECUNIAP").AsString();
+  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
+  QVERIFY(tabs);
+  const int cols = ColumnOf(quotes, "VRPRECUNIAP");
+  window_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  quotes->setFocus();
+  quotes->setCurrentIndex(quotes->Model().index(quotes->currentIndex().row(), cols));
+  QTest::keyClicks(quotes, "9");
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  QVERIFY2(editor, "typing opened no cell editor");
+  QTest::keyClicks(editor, "87");
+  QCOMPARE(ds->State(), TDataSetState::dsEdit);
+  QTRY_VERIFY(!tabs->isTabEnabled(0));
+
+  // The first Esc reverts the cell; the row is still being edited.
+  QTest::keyClick(editor, Qt::Key_Escape);
+  QCoreApplication::processEvents();
+  QVERIFY(!qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+  QCOMPARE(ds->State(), TDataSetState::dsEdit);
+  QCOMPARE(ds->FieldByName("VRPRECUNIAP").AsString(), price);
+
+  // The second gives the row up, and the page's tabs and commands come back.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  QCOMPARE(ds->State(), TDataSetState::dsBrowse);
+  QCOMPARE(ds->FieldByName("VRPRECUNIAP").AsString(), price);
+  QTRY_VERIFY(tabs->isTabEnabled(0));
+  QVERIFY(view_->ActionNamed("sbtApurar")->isEnabled());
+  // Esc with nothing being edited changes nothing.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  QCOMPARE(ds->State(), TDataSetState::dsBrowse);
+}
+
 }  // namespace apura::desktop::test

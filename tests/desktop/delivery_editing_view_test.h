@@ -34,6 +34,7 @@ class DeliveryEditingViewTest : public QObject {
   void buyerAddsPicksChangesAndDeletesADeliveryLine();
   void reasonButtonShowsTheReasons();
   void correctedPriceAnsweredYesShowsTheNewEconomicPrices();
+  void escRevertsTheCellThenGivesUpTheRow();
 
  private:
   GridView* Grid(const char* name) const;

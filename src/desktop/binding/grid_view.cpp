@@ -353,6 +353,15 @@ void GridView::keyPressEvent(QKeyEvent* event) {
       routed_ = nullptr;
       return;
     case KeyRoute::Pass:
+      // Esc in the cell editor has reverted the field; Esc again, on the
+      // grid itself, gives up the whole row, as a data grid does.
+      if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+          state() != QAbstractItemView::EditingState && Editing(model_.DataSet())) {
+        TClientDataSet* ds = model_.DataSet();
+        RunEvent([ds] { ds->Cancel(); });
+        event->accept();
+        return;
+      }
       routed_ = event;
       QTableView::keyPressEvent(event);
       routed_ = nullptr;
