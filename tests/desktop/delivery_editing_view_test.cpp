@@ -357,4 +357,34 @@ void DeliveryEditingViewTest::escRevertsTheCellThenGivesUpTheRow() {
   QCOMPARE(ds->State(), TDataSetState::dsBrowse);
 }
 
+void DeliveryEditingViewTest::commandsComeBackRightAfterAClickOnConfirmar() {
+  OnChosenQuotation();
+  ShowPage("por Entrega");
+  GridView* deliveries = Grid("dbgPadrao");
+  TClientDataSet* ds = deliveries->Model().DataSet();
+  deliveries->setFocus();
+  QTest::keyClick(deliveries, Qt::Key_Insert);
+  QCOMPARE(ds->State(), TDataSetState::dsInsert);
+  for (int r = 0; r < deliveries->Model().rowCount(); ++r)
+    if (deliveries->Model().IsInsertRow(r))
+      deliveries->setCurrentIndex(deliveries->Model().index(r, 0));
+  TypeInto(deliveries, "QTACOMP", "2");
+  QCOMPARE(ds->State(), TDataSetState::dsInsert);
+  const QStringList commands{"sbtApurar", "sbtGerarAF", "sbtSimulacao", "sbtPlanilha", "sbtTotais"};
+  for (const QString& c : commands) {
+    QAction* a = view_->ActionNamed(c);
+    QVERIFY2(a, qPrintable(c));
+    QVERIFY2(!a->isEnabled(), qPrintable(c));
+  }
+  QAction* confirm = view_->ActionNamed("sbtConfirmar");
+  QToolButton* button = nullptr;
+  for (QToolButton* b : view_->findChildren<QToolButton*>())
+    if (b->defaultAction() == confirm && b->isVisible()) button = b;
+  QVERIFY2(button, "Confirmar has no toolbar button");
+  // A real click, and no other input after it.
+  QTest::mouseClick(button, Qt::LeftButton);
+  QCOMPARE(ds->State(), TDataSetState::dsBrowse);
+  for (const QString& c : commands) QTRY_VERIFY2(view_->ActionNamed(c)->isEnabled(), qPrintable(c));
+}
+
 }  // namespace apura::desktop::test

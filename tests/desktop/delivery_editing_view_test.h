@@ -35,6 +35,7 @@ class DeliveryEditingViewTest : public QObject {
   void reasonButtonShowsTheReasons();
   void correctedPriceAnsweredYesShowsTheNewEconomicPrices();
   void escRevertsTheCellThenGivesUpTheRow();
+  void commandsComeBackRightAfterAClickOnConfirmar();
 
  private:
   GridView* Grid(const char* name) const;

@@ -423,6 +423,7 @@ bool QtHost::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::MouseButtonPress:
       case QEvent::MouseButtonRelease:
       case QEvent::FocusIn:
+        QueueIdleMessage();
         if (RunHook(watched, event)) return true;
         break;
       default:
@@ -430,6 +431,25 @@ bool QtHost::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QObject::eventFilter(watched, event);
+}
+
+void QtHost::QueueIdleMessage() {
+  // The hook sees an input event before the widget acts on it: a click on
+  // "Confirmar" reaches the hook while the row is still being edited. One
+  // more message once the event has been handled lets the form's hook see
+  // what the click did, as the stream of window messages after it would.
+  if (idleQueued_) return;
+  idleQueued_ = true;
+  QTimer::singleShot(0, this, [this] {
+    idleQueued_ = false;
+    if (!hook_ || inHook_) return;
+    HostMessage msg;
+    bool handled = false;
+    MessageHook hook = hook_;
+    inHook_ = true;
+    RunEvent([&] { hook(msg, handled); });
+    inHook_ = false;
+  });
 }
 
 bool QtHost::RunHook(QObject* watched, QEvent* event) {

@@ -106,6 +106,7 @@ class QtHost : public QObject, public IHostServices {
   void FormChanged(TForm& form, std::string_view property);
   void DropWindow(TForm* form);
   bool RunHook(QObject* watched, QEvent* event);
+  void QueueIdleMessage();
 
   HostSettings settings_;
   IHostServices* previous_ = nullptr;
@@ -117,6 +118,7 @@ class QtHost : public QObject, public IHostServices {
   TForm* activeForm_ = nullptr;
   MessageHook hook_;
   bool inHook_ = false;
+  bool idleQueued_ = false;
   std::vector<std::string> shown_;
   QPointer<QFrame> busy_;
   QPointer<QLabel> busyLabel_;
