@@ -148,6 +148,10 @@ void EffectuationViewTest::efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNew
     QVERIFY(items->Model().rowCount() > 0);
   }
   QVERIFY(av->GridNamed("dbgIncons"));
+  // The screen has nothing to print: its button says so instead of doing nothing.
+  QAction* print = av->ActionNamed("sbtImprimir");
+  QVERIFY(print);
+  QVERIFY(!print->isEnabled());
 }
 
 void EffectuationViewTest::aSecondEffectuationOfTheSameTallyIsRefused() {
