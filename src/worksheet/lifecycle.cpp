@@ -131,6 +131,10 @@ bool DiffersFromServer(const TClientDataSet& dados) {
 
 }  // namespace
 
+bool TfrmPlanApurNegGrid::EscolhasNaoEfetivadas() const {
+  return cdsDados.Active() && DiffersFromServer(cdsDados);
+}
+
 void TfrmPlanApurNegGrid::FormCloseQuery(TComponent&, bool& CanClose) {
   // Delivery choices live only in cdsDados until effectuation sends them;
   // closing would lose them without a word, and so would a delivery line
@@ -140,7 +144,7 @@ void TfrmPlanApurNegGrid::FormCloseQuery(TComponent&, bool& CanClose) {
     return t.State() == TDataSetState::dsEdit || t.State() == TDataSetState::dsInsert;
   };
   const bool typing = editando(cdsItmApurPrec) || editando(cdsDados);
-  if (!typing && !DiffersFromServer(cdsDados)) return;
+  if (!typing && !EscolhasNaoEfetivadas()) return;
   CanClose = msgPadrao.ShowMsg("Conf_Fechar", TMsgDlgType::mtConfirmation, mbYesNo, 0) == mrYes;
 }
 

@@ -218,4 +218,75 @@ void ReportViewTest::reportFormPreviewsWithTheFormsParameters() {
   QVERIFY(previewLines > 1);
 }
 
+namespace {
+// A report form that knows the report leaves something out.
+class NoticeForm : public TfrmDadosGerRel {
+ public:
+  explicit NoticeForm(TComponent* owner = nullptr) : TfrmDadosGerRel("frmNotice", owner) {}
+  TLabel lblAviso{this, "lblAviso", this};
+};
+}  // namespace
+
+void ReportViewTest::aFormsNoticeGoesOnThePaper() {
+  QtHost host(Settings(*demo_));
+  const std::string notice = "Escolhas ainda não efetivadas não constam deste relatório.";
+  std::vector<std::string> headers[2];
+  for (int shown = 0; shown < 2; ++shown) {
+    NoticeForm* form = nullptr;
+    CreateForm(form);
+    form->lblCodRel.SetCaption("LIB050");
+    form->lblAviso.SetCaption(notice);
+    form->lblAviso.SetVisible(shown == 1);
+    form->rpddPadrao.BeforeGetQueryParams = [&](TReportParams& p, bool&) {
+      p.ParamByName("P_NRAPURACAO").Value = "1234";
+      p.ParamByName("P_CDCENTITMAP").Value = "0001";
+    };
+    host.onReportPreview = [](QPrintPreviewDialog& d) { d.reject(); };
+    QTimer::singleShot(0, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      QVERIFY(modal);
+      if (auto* b = modal->findChild<QAbstractButton*>("sbtVisualizar")) b->click();
+      form->Close();
+    });
+    form->ShowModal();
+    Application().ProcessReleases();
+    QVERIFY(host.LastReport());
+    headers[shown] = host.LastReport()->header;
+  }
+  QVERIFY(std::find(headers[0].begin(), headers[0].end(), notice) == headers[0].end());
+  QCOMPARE(headers[1].size(), headers[0].size() + 1);
+  QCOMPARE(headers[1].back(), notice);
+
+  // On paper, on the first page.
+  ReportDocument doc = *host.LastReport();
+  const QString pdf = dir_.filePath("notice.pdf");
+  QVERIFY(WriteReportPdf(doc, pdf));
+  QVERIFY(PdfText(pdf).section('\f', 0, 0).contains(QString::fromStdString(notice)));
+}
+
+void ReportViewTest::aLongSubtotalLabelIsNotCut() {
+  // Narrow columns before the totals, as a tally's supplier subtotal has.
+  ReportDocument doc;
+  doc.code = "T";
+  doc.title = "Teste";
+  for (const char* c : {"Col.", "Reg.", "Data", "Un."}) doc.columns.push_back({c, c, "", 0.6});
+  doc.columns.push_back({"Qtde.", "Q", "", 1.2, ReportAlign::Right, true});
+  doc.columns.push_back({"Valor", "V", "", 1.4, ReportAlign::Right, true});
+  const std::string label = "Total Mercantil Boa Esperança Distribuidora de Alimentos";
+  for (bool withQuantity : {true, false}) {
+    doc.lines.clear();
+    doc.lines.push_back({ReportLine::Kind::Detail, 0, "", {"1", "NOR", "01/01/2026", "CX"}});
+    doc.lines.back().cells.insert(doc.lines.back().cells.end(), {"10,000", "80,91"});
+    doc.lines.push_back({ReportLine::Kind::GroupFooter,
+                         1,
+                         label,
+                         {"", "", "", "", withQuantity ? "10,000" : "", "80,91"}});
+    const QString pdf = dir_.filePath("label.pdf");
+    QVERIFY(WriteReportPdf(doc, pdf));
+    const QString text = PdfText(pdf);
+    QVERIFY2(text.contains(QString::fromStdString(label)), qPrintable(text));
+    QVERIFY(text.contains("80,91"));
+  }
+}
+
 }  // namespace apura::desktop::test

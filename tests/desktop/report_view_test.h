@@ -26,6 +26,8 @@ class ReportViewTest : public QObject {
   void aBrokenDefinitionFailsNamingTheReport();
   void previewShowsEveryPageAndOffersSavingAsPdf();
   void reportFormPreviewsWithTheFormsParameters();
+  void aFormsNoticeGoesOnThePaper();
+  void aLongSubtotalLabelIsNotCut();
 
  private:
   QTemporaryDir dir_;

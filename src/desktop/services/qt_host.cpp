@@ -686,7 +686,18 @@ std::vector<std::string> QtHost::ReportQueryParams(const std::string& reportCode
 }
 
 void QtHost::ShowReport(const std::string& reportCode, const TReportParams& params) {
-  const ReportDocument doc = BuildReport(reportCode, params);
+  ReportDocument doc = BuildReport(reportCode, params);
+  // A report runs on the server's data. The form asking for it may know
+  // better (choices on screen not yet sent) and says so in its visible
+  // "lblAviso"; the paper says it too, under the report's own header.
+  TForm* requester = activeForm_;
+  if (QWidget* modal = QApplication::activeModalWidget())
+    for (auto& [form, w] : windows_)
+      if (w->dialog && w->dialog.data() == modal) requester = w->form;
+  if (requester && Application().Owns(*requester))
+    if (auto* notice = requester->FindComponentAs<TLabel>("lblAviso"))
+      if (notice->Visible() && !notice->Caption().empty()) doc.header.push_back(notice->Caption());
+  lastReport_ = std::make_unique<ReportDocument>(doc);
   std::string record = "report: " + reportCode;
   for (const TReportParam& p : params.Items) record += " " + p.Name + "=" + p.Value;
   shown_.push_back(record);

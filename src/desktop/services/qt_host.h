@@ -92,6 +92,8 @@ class QtHost : public QObject, public IHostServices {
   TNetConnection& ReportConnection();
   ReportDocument BuildReport(const std::string& reportCode, const TReportParams& params);
   std::function<void(QPrintPreviewDialog&)> onReportPreview;
+  // The document ShowReport previewed last; null before the first.
+  const ReportDocument* LastReport() const { return lastReport_.get(); }
 
   // The MDI child that became active (null: none); forms follow it.
   void SubWindowActivated(QMdiSubWindow* window);
@@ -125,6 +127,7 @@ class QtHost : public QObject, public IHostServices {
   int busyDepth_ = 0;
   int cursorDepth_ = 0;
   std::unique_ptr<TNetConnection> reportNet_;
+  std::unique_ptr<ReportDocument> lastReport_;
 };
 
 }  // namespace apura::desktop

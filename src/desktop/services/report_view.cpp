@@ -129,10 +129,34 @@ void PaintPage(QPainter& p, const Layout& l, const ReportDocument& doc, size_t f
         const qreal ruleFrom = firstTotal < doc.columns.size() ? l.x[firstTotal] : l.page.left();
         p.drawLine(QPointF(line.kind == ReportLine::Kind::GrandTotal ? l.page.left() : ruleFrom, y),
                    QPointF(l.page.right(), y));
-        // The label takes the columns before the first total.
-        const qreal labelEnd = firstTotal > 0 ? l.x[firstTotal] : l.page.right();
-        Text(p, QRectF(l.page.left() + l.pad, y, labelEnd - l.page.left() - 2 * l.pad, l.lineH),
-             Q(line.text), Qt::AlignLeft | Qt::AlignVCenter);
+        // The label takes the columns up to the first total this line
+        // fills; a name still too long is set smaller before it is cut.
+        size_t firstFilled = firstTotal;
+        while (firstFilled < doc.columns.size() &&
+               (firstFilled >= line.cells.size() || !doc.columns[firstFilled].total ||
+                line.cells[firstFilled].empty()))
+          ++firstFilled;
+        // Totals are right-aligned: the label may run up to the figure itself.
+        qreal labelEnd = l.page.right();
+        if (firstFilled < doc.columns.size()) {
+          const QRectF cell = l.Cell(firstFilled, y);
+          const qreal figure = p.fontMetrics().horizontalAdvance(Q(line.cells[firstFilled]));
+          labelEnd = doc.columns[firstFilled].align == ReportAlign::Right
+                         ? cell.right() - figure - l.pad * 2
+                         : l.x[firstFilled];
+        }
+        const QRectF labelRect(l.page.left() + l.pad, y, labelEnd - l.page.left() - 2 * l.pad,
+                               l.lineH);
+        const QString label = Q(line.text);
+        const qreal needed = p.fontMetrics().horizontalAdvance(label);
+        if (needed > labelRect.width() && labelRect.width() > 0) {
+          QFont smaller = l.bold;
+          smaller.setPointSizeF(l.bold.pointSizeF() *
+                                std::max<qreal>(0.7, labelRect.width() / needed));
+          p.setFont(smaller);
+        }
+        Text(p, labelRect, label, Qt::AlignLeft | Qt::AlignVCenter);
+        p.setFont(l.bold);
         for (size_t c = 0; c < doc.columns.size() && c < line.cells.size(); ++c)
           if (doc.columns[c].total)
             Text(p, l.Cell(c, y), Q(line.cells[c]), Align(doc.columns[c].align));
