@@ -1,5 +1,6 @@
 #include "login_dialog_test.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -67,6 +68,9 @@ struct Renewal {
 void LoginDialogTest::wrongPasswordKeepsTheDialogOpenWithTheServersText() {
   Attempts a;
   LoginDialog dlg("MARIA", a.Fn());
+  auto* cancel = dlg.findChild<QAbstractButton*>("btnCancelar");
+  QVERIFY(cancel);
+  QCOMPARE(cancel->text(), QString("Cancelar"));
   dlg.show();
   QVERIFY(QTest::qWaitForWindowExposed(&dlg));
   QTest::keyClicks(dlg.PasswordEdit(), "errada");

@@ -3,10 +3,12 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -15,6 +17,7 @@
 #include "desktop/services/batch_report.h"
 #include "desktop/services/qt_host.h"
 #include "desktop/services/report_view.h"
+#include "dialogs.h"
 #include "framework/format.h"
 #include "framework/forms.h"
 #include "framework/netconnection.h"
@@ -287,6 +290,49 @@ void ReportViewTest::aLongSubtotalLabelIsNotCut() {
     QVERIFY2(text.contains(QString::fromStdString(label)), qPrintable(text));
     QVERIFY(text.contains("80,91"));
   }
+}
+
+void ReportViewTest::savingAsPdfOffersTheDocumentsFolderAndSaysWhere() {
+  QtHost host(Settings(*demo_));
+  TReportParams params;
+  params.Items = {{"P_NRAPURACAO", "1234"}, {"P_CDCENTITMAP", "0001"}};
+  const QString target = dir_.filePath("escolhido.pdf");
+  QString offeredFolder, offeredName, said;
+  host.onReportPreview = [&](QPrintPreviewDialog& d) {
+    auto* save = d.findChild<QAction*>("actSalvarPdf");
+    QVERIFY(save);
+    // The file dialog: what it offers, then the buyer's own choice; then the
+    // message saying where the file went.
+    std::shared_ptr<DialogAnswer> saved;
+    bool asked = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!files) return;
+      poll.stop();
+      asked = true;
+      offeredFolder = files->directory().absolutePath();
+      offeredName = QFileInfo(files->selectedFiles().value(0)).fileName();
+      files->selectFile(target);
+      saved = AnswerNextDialog("OK");
+      QMetaObject::invokeMethod(files, "accept");
+    });
+    poll.start();
+    save->trigger();
+    QVERIFY(asked);
+    QVERIFY(saved);
+    QTRY_VERIFY(saved->seen);
+    said = saved->text;
+    d.reject();
+  };
+  host.ShowReport("LIB050", params);
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  QCOMPARE(offeredFolder, QDir(documents.isEmpty() ? QDir::homePath() : documents).absolutePath());
+  QCOMPARE(offeredName, QString("Apuracao-1234.pdf"));
+  QVERIFY(QFileInfo::exists(target));
+  QVERIFY(PdfPages(target) > 0);
+  QVERIFY2(said.contains(QDir::toNativeSeparators(target)), qPrintable(said));
 }
 
 }  // namespace apura::desktop::test

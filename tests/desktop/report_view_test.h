@@ -28,6 +28,7 @@ class ReportViewTest : public QObject {
   void reportFormPreviewsWithTheFormsParameters();
   void aFormsNoticeGoesOnThePaper();
   void aLongSubtotalLabelIsNotCut();
+  void savingAsPdfOffersTheDocumentsFolderAndSaysWhere();
 
  private:
   QTemporaryDir dir_;

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "desktop/app/language.h"
 #include "framework/format.h"
 
 namespace apura::desktop {
@@ -29,8 +30,8 @@ LaunchDialog::LaunchDialog(QWidget* parent, std::vector<std::string> initial) : 
     form->addRow(QString::fromUtf8(kLabels[i]), e);
     edits_.push_back(e);
   }
-  edits_[3]->setPlaceholderText(QString::fromStdString(CurrentFormat().shortDateFormat));
-  edits_[4]->setPlaceholderText(QString::fromStdString(CurrentFormat().shortDateFormat));
+  edits_[3]->setPlaceholderText(DatePlaceholder(CurrentFormat().shortDateFormat));
+  edits_[4]->setPlaceholderText(DatePlaceholder(CurrentFormat().shortDateFormat));
   edits_[6]->setMaxLength(1);
   auto* buttons = new QDialogButtonBox(this);
   buttons->addButton(QStringLiteral("Abrir"), QDialogButtonBox::AcceptRole)->setObjectName("Abrir");

@@ -28,6 +28,9 @@ LoginDialog::LoginDialog(const std::string& operatorCode, Attempt attempt, QWidg
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOk");
   buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancelar");
+  // Whether or not Qt's translations are installed.
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
   connect(buttons, &QDialogButtonBox::accepted, this, &LoginDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &LoginDialog::reject);
   auto* layout = new QVBoxLayout(this);

@@ -12,6 +12,7 @@
 
 #include "contract/objects.h"
 #include "desktop/app/demo.h"
+#include "desktop/app/language.h"
 #include "desktop/app/local_database.h"
 #include "desktop/app/login_dialog.h"
 #include "desktop/app/main_window.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("apura");
   QApplication::setOrganizationName("Apura");
+  InstallPortuguese(app);
 
   // The command line names the settings file, and overrides what it says.
   HostSettings settings = LocaleDefaults();

@@ -701,10 +701,12 @@ void QtHost::ShowReport(const std::string& reportCode, const TReportParams& para
   std::string record = "report: " + reportCode;
   for (const TReportParam& p : params.Items) record += " " + p.Name + "=" + p.Value;
   shown_.push_back(record);
+  const TReportParam* tally = params.Find("P_NRAPURACAO");
   PreviewReport(doc,
                 QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                   : QApplication::activeWindow(),
-                onReportPreview);
+                onReportPreview,
+                SuggestedPdfPath(reportCode, tally ? tally->Value : std::string()));
 }
 
 // --- Activation

@@ -1,7 +1,9 @@
 #include "desktop/services/report_view.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QMessageBox>
@@ -9,6 +11,8 @@
 #include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolBar>
 #include <cmath>
@@ -206,8 +210,16 @@ bool WriteReportPdf(const ReportDocument& doc, const QString& file, QString* err
   return true;
 }
 
+QString SuggestedPdfPath(const std::string& reportCode, const std::string& tally) {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty()) folder = QDir::homePath();
+  const QString name = tally.empty() ? Q(reportCode) : "Apuracao-" + Q(tally);
+  return QDir(folder).filePath(name + ".pdf");
+}
+
 void PreviewReport(const ReportDocument& doc, QWidget* parent,
-                   const std::function<void(QPrintPreviewDialog&)>& onShown) {
+                   const std::function<void(QPrintPreviewDialog&)>& onShown,
+                   const QString& suggestedPdf) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setPageSize(QPageSize(QPageSize::A4));
   printer.setPageMargins(QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter);
@@ -222,12 +234,32 @@ void PreviewReport(const ReportDocument& doc, QWidget* parent,
     QAction* save = bar->addAction("Salvar PDF");
     save->setObjectName("actSalvarPdf");
     save->setToolTip("Salvar o relatório como PDF");
-    QObject::connect(save, &QAction::triggered, &dialog, [&doc, &dialog] {
-      const QString file = QFileDialog::getSaveFileName(&dialog, "Salvar relatório como PDF",
-                                                        Q(doc.code) + ".pdf", "PDF (*.pdf)");
-      if (file.isEmpty()) return;
+    const QString suggested =
+        suggestedPdf.isEmpty() ? SuggestedPdfPath(doc.code, std::string()) : suggestedPdf;
+    QObject::connect(save, &QAction::triggered, &dialog, [&doc, &dialog, suggested] {
+      // Qt's own dialog, so that it speaks the host's language everywhere.
+      QFileDialog ask(&dialog, "Salvar relatório como PDF");
+      ask.setObjectName("dlgSalvarPdf");
+      ask.setOption(QFileDialog::DontUseNativeDialog);
+      ask.setAcceptMode(QFileDialog::AcceptSave);
+      ask.setNameFilter("PDF (*.pdf)");
+      ask.setDefaultSuffix("pdf");
+      // A fresh account may have no documents folder yet.
+      QDir().mkpath(QFileInfo(suggested).absolutePath());
+      ask.setDirectory(QFileInfo(suggested).absolutePath());
+      ask.selectFile(QFileInfo(suggested).fileName());
+      if (ask.exec() != QDialog::Accepted || ask.selectedFiles().isEmpty()) return;
+      const QString file = ask.selectedFiles().constFirst();
       QString error;
-      if (!WriteReportPdf(doc, file, &error)) QMessageBox::warning(&dialog, "Apura", error);
+      if (!WriteReportPdf(doc, file, &error)) {
+        QMessageBox::warning(&dialog, "Apura", error);
+        return;
+      }
+      QMessageBox done(QMessageBox::Information, "Apura",
+                       QString("Relatório salvo em %1").arg(QDir::toNativeSeparators(file)),
+                       QMessageBox::NoButton, &dialog);
+      done.addButton("OK", QMessageBox::AcceptRole)->setObjectName("OK");
+      done.exec();
     });
   }
   if (onShown) QTimer::singleShot(0, &dialog, [&dialog, &onShown] { onShown(dialog); });
