@@ -1,6 +1,7 @@
 #include "worksheet/justification.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "worksheet/catalogue.h"
 #include "worksheet/form.h"
@@ -30,6 +31,8 @@ TfrmObservJust::TfrmObservJust(TComponent* owner) : TfrmRotiGeral("frmObservJust
   lblCodTela.SetCaption("PRQ05006");
   msgPadrao.SetLines(CatalogueLines(ObservJustMessages()));
   memObserv.SetMaxLength(kMaxJustificativa);
+  lblObserv.SetCaption("Por que esta cotação foi escolhida (até " +
+                       std::to_string(kMaxJustificativa) + " caracteres):");
 
   using S = TComponent;
   OnCreate = [this](S& s) { FormCreate(s); };

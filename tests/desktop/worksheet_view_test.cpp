@@ -3,12 +3,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 #include <set>
 
 #include "demo_host.h"
@@ -425,6 +430,96 @@ void WorksheetViewTest::demoOfAnySizeKeepsItsOwnDatabase() {
   plain.demoDir = dir.path().toStdString();
   auto ordinary = DemoEnvironment::FromSettings(plain, "/nonexistent/default");
   QVERIFY(QString::fromStdString(ordinary->DatabasePath()).endsWith("apura-demo.sqlite"));
+}
+
+void WorksheetViewTest::commandsFitWithIconsAt1366AndStayPut() {
+  window_->resize(1366, 768);
+  QCoreApplication::processEvents();
+  auto* sub = qobject_cast<QMdiSubWindow*>(host_->WindowOf(*form_));
+  QVERIFY(sub && sub->isMaximized());
+  const QList<QToolBar*> bars = view_->findChildren<QToolBar*>();
+  QVERIFY(!bars.isEmpty());
+  QToolBar* bar = bars.front();
+  // No command falls into the overflow, each has its picture.
+  auto* overflow = bar->findChild<QToolButton*>("qt_toolbar_ext_button");
+  QVERIFY(!overflow || !overflow->isVisible());
+  int commands = 0;
+  for (QAction* a : bar->actions()) {
+    if (a->isSeparator() || !a->isVisible() || a->objectName().isEmpty()) continue;
+    if (!a->objectName().startsWith("sbt") && !a->objectName().startsWith("btn")) continue;
+    ++commands;
+    QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
+    QWidget* w = bar->widgetForAction(a);
+    QVERIFY2(w && w->isVisible(), qPrintable(a->objectName()));
+    QVERIFY2(bar->rect().contains(w->geometry()), qPrintable(a->objectName()));
+  }
+  QVERIFY(commands >= 14);
+
+  // The product's name lives outside the toolbar: moving to another product
+  // leaves every command where it was.
+  QWidget* name = view_->WidgetNamed("dbtNome");
+  QVERIFY(name);
+  QVERIFY(!bar->isAncestorOf(name));
+  QWidget* apurar = bar->widgetForAction(view_->ActionNamed("sbtApurar"));
+  const QPoint before = apurar->pos();
+  GridView* products = Grid("dbgProdEsto");
+  for (int r = 0; r < std::min(products->Model().rowCount(), 4); ++r) {
+    products->setFocus();
+    products->setCurrentIndex(products->Model().index(r, 0));
+    QCoreApplication::processEvents();
+    QCOMPARE(apurar->pos(), before);
+  }
+  window_->resize(1280, 800);
+}
+
+void WorksheetViewTest::columnsAreWideEnoughForTheirContent() {
+  for (const char* name : {"dbgProdEsto", "dbgRegiao"}) {
+    GridView* g = Grid(name);
+    QVERIFY(g);
+    const QFontMetrics fm(g->font());
+    DataSetModel& m = g->Model();
+    for (int c = 0; c < m.columnCount(); ++c) {
+      if (g->isColumnHidden(c)) continue;
+      const QString title = m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+      QVERIFY2(
+          g->columnWidth(c) >= QFontMetrics(g->horizontalHeader()->font()).horizontalAdvance(title),
+          qPrintable(QString("%1: %2").arg(name, title)));
+      for (int r = 0; r < std::min(m.rowCount(), 20); ++r) {
+        const QString text = m.data(m.index(r, c), Qt::DisplayRole).toString();
+        QVERIFY2(g->columnWidth(c) >= fm.horizontalAdvance(text),
+                 qPrintable(QString("%1: '%2' in %3 px").arg(name, text).arg(g->columnWidth(c))));
+      }
+    }
+  }
+}
+
+void WorksheetViewTest::mainWindowFitsTheScreenAndRemembersWhereItWas() {
+  QSettings store(dir_.filePath("window.ini"), QSettings::IniFormat);
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  {
+    MainWindow first(*host_);
+    first.PlaceOnScreen(&store);
+    first.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&first));
+    const QRect placed = first.geometry();
+    QVERIFY2(area.contains(placed), qPrintable(QString("%1,%2 %3x%4 in %5x%6")
+                                                   .arg(placed.x())
+                                                   .arg(placed.y())
+                                                   .arg(placed.width())
+                                                   .arg(placed.height())
+                                                   .arg(area.width())
+                                                   .arg(area.height())));
+    QVERIFY(first.width() > area.width() * 9 / 10);
+    // The user makes it smaller and closes it.
+    first.setGeometry(area.left() + 40, area.top() + 60, 900, 600);
+    first.close();
+  }
+  host_->SetMainWindow(window_.get(), window_->Mdi());
+  MainWindow again(*host_);
+  again.PlaceOnScreen(&store);
+  QCOMPARE(again.geometry().size(), QSize(900, 600));
+  QCOMPARE(again.geometry().topLeft(), QPoint(area.left() + 40, area.top() + 60));
+  host_->SetMainWindow(window_.get(), window_->Mdi());
 }
 
 }  // namespace apura::desktop::test

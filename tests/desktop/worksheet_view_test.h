@@ -37,6 +37,9 @@ class WorksheetViewTest : public QObject {
   void decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive();
   void secondLaunchBringsTheOpenWorksheetForward();
   void demoOfAnySizeKeepsItsOwnDatabase();
+  void commandsFitWithIconsAt1366AndStayPut();
+  void columnsAreWideEnoughForTheirContent();
+  void mainWindowFitsTheScreenAndRemembersWhereItWas();
 
  private:
   GridView* Grid(const char* name) const;

@@ -63,6 +63,9 @@ TEST_F(JustificationTest, ConfirmedTextGoesToEveryChosenRowOfTheSupplierBrandAnd
     EXPECT_EQ(d.HelpFile, "Cmphelp.hlp");
     EXPECT_EQ(d.HelpContext, 10403109);
     EXPECT_EQ(d.memObserv.MaxLength(), 300);
+    // The box says what it wants and how much of it.
+    EXPECT_TRUE(d.lblObserv.Visible());
+    EXPECT_NE(d.lblObserv.Caption().find("300 caracteres"), std::string::npos);
     EXPECT_FALSE(host.HasMessageHook());
     EXPECT_FALSE(f.boSemJust);
     EXPECT_EQ(d.memObserv.Text(), "");

@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     ModuleLoader loader(settings.modulesDir);
     host.SetModuleLoader(&loader);
     MainWindow window(host);
-    window.resize(1280, 800);
+    window.PlaceOnScreen(stored.get());
     window.show();
     QTimer::singleShot(0, &window, [&] {
       if (host.Settings().launchValues)

@@ -1,11 +1,16 @@
 #include "desktop/app/main_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
+#include <QWindow>
 
 #include "desktop/app/launch_dialog.h"
 #include "desktop/binding/events.h"
@@ -32,6 +37,10 @@ MainWindow::MainWindow(QtHost& host, QWidget* parent) : QMainWindow(parent), hos
   window->addAction(QStringLiteral("&Lado a lado"), mdi_, &QMdiArea::tileSubWindows);
 
   status_ = new QLabel(this);
+  // The session's line may be cut on a small screen; it must not make the
+  // window wider than the screen.
+  status_->setMinimumWidth(1);
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   statusBar()->addPermanentWidget(status_);
   host_.SetMainWindow(this, mdi_);
   UpdateStatus();
@@ -45,6 +54,25 @@ void MainWindow::UpdateStatus() {
                        .arg(QString::fromStdString(s.operatorCode))
                        .arg(QString::fromStdString(s.branch))
                        .arg(s.activeModule));
+}
+
+void MainWindow::PlaceOnScreen(QSettings* store) {
+  store_ = store;
+  if (store && restoreGeometry(store->value("window/geometry").toByteArray())) {
+    // A screen that has gone since (a laptop off its monitor) must not keep
+    // the window out of sight.
+    for (QScreen* s : QGuiApplication::screens())
+      if (s->availableGeometry().intersects(frameGeometry())) return;
+  }
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  // The window system's frame counts as part of the window; until the
+  // window system has said how wide it is, a title bar's worth is kept free.
+  create();
+  QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  if (frame.isNull()) frame = QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+  setGeometry(area.marginsRemoved(frame));
 }
 
 void MainWindow::OpenWorksheetDialog() {
@@ -72,6 +100,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       return;
     }
   }
+  if (store_) store_->setValue("window/geometry", saveGeometry());
   event->accept();
 }
 

@@ -7,6 +7,7 @@
 
 class QMdiArea;
 class QLabel;
+class QSettings;
 
 namespace apura::desktop {
 
@@ -22,6 +23,10 @@ class MainWindow : public QMainWindow {
   // Opens the configured screen with the launch values.
   void OpenWorksheet(const std::vector<std::string>& values);
   void UpdateStatus();
+  // Where the window was when it last closed, from `store`; the first time,
+  // or when that place is off every screen now, the screen's available area.
+  // The place is written back to `store` when the window closes.
+  void PlaceOnScreen(QSettings* store);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -30,6 +35,7 @@ class MainWindow : public QMainWindow {
   QtHost& host_;
   QMdiArea* mdi_;
   QLabel* status_;
+  QSettings* store_ = nullptr;
 };
 
 }  // namespace apura::desktop

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
@@ -51,6 +53,46 @@ QString GlyphLabel(const TButtonFlat& b) {
   if (it != labels.end()) return QString::fromUtf8(it->second);
   if (!b.Caption().empty()) return Q(b.Caption());
   return Q(b.Hint());
+}
+
+// Each command's picture, from the Tango icon theme (public domain, Debian's
+// tango-icon-theme) unless the desktop's own theme has one of that name.
+QIcon GlyphIcon(const TButtonFlat& b) {
+  static const bool themed = [] {
+    // Without a desktop (a bare X server, offscreen) Qt looks for themes in
+    // its resources only.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                        "icons", QStandardPaths::LocateDirectory))
+      if (!paths.contains(dir)) paths << dir;
+    QIcon::setThemeSearchPaths(paths);
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor")
+      QIcon::setThemeName("Tango");
+    QIcon::setFallbackThemeName("Tango");
+    return true;
+  }();
+  (void)themed;
+  static const std::map<std::string, const char*> names = {
+      {"incluir", "list-add"},
+      {"alterar", "accessories-text-editor"},
+      {"excluir", "edit-delete"},
+      {"procurar", "edit-find"},
+      {"verificar", "system-search"},
+      {"cancelar", "process-stop"},
+      {"cancel", "process-stop"},
+      {"confirmar", "document-save"},
+      {"confirma", "document-save"},
+      {"imprimir", "document-print"},
+      {"visualizar", "document-print-preview"},
+      {"sair", "system-log-out"},
+      {"apurar", "view-refresh"},
+      {"gerar_af", "mail-send-receive"},
+      {"simulacao", "utilities-system-monitor"},
+      {"planilha", "x-office-spreadsheet"},
+      {"analise_af", "x-office-document"},
+      {"totais", "accessories-calculator"}};
+  auto it = names.find(b.Glyph());
+  return it == names.end() ? QIcon() : QIcon::fromTheme(QString::fromLatin1(it->second));
 }
 
 bool IsToolbarPanel(const TControl& c) {
@@ -128,7 +170,18 @@ FormView::FormView(TForm& form, QWidget* parent) : QWidget(parent), form_(&form)
   }
   std::stable_partition(others.begin(), others.end(),
                         [](TControl* c) { return !Stretches(*c) && !HasStretchingChild(*c); });
-  for (TControl* c : toolbars) layout->addWidget(BuildToolBar(*c, this));
+  for (TControl* c : toolbars) {
+    auto* strip = new QWidget(this);
+    strip->setObjectName(Q(c->Name) + "_info");
+    auto* row = new QHBoxLayout(strip);
+    row->setContentsMargins(6, 0, 6, 0);
+    layout->addWidget(BuildToolBar(*c, this, strip));
+    row->addStretch(1);
+    if (row->count() > 1)
+      layout->addWidget(strip);
+    else
+      delete strip;
+  }
   for (TControl* c : others) {
     if (IsOverlayPanel(*c)) {
       QWidget* w = Build(*c, this);
@@ -520,14 +573,14 @@ void FormView::LayOutChildren(TControl& container, QWidget* w) {
   (void)name;
 }
 
-QToolBar* FormView::BuildToolBar(TControl& panel, QWidget* parent) {
+QToolBar* FormView::BuildToolBar(TControl& panel, QWidget* parent, QWidget* strip) {
   auto* bar = new QToolBar(parent);
-  bar->setIconSize(QSize(21, 21));
-  bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  bar->setIconSize(QSize(22, 22));
+  bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   Register(panel, bar);
   for (TControl* c : panel.Controls()) {
     if (auto* b = dynamic_cast<TButtonFlat*>(c)) {
-      auto* action = new QAction(GlyphLabel(*b), bar);
+      auto* action = new QAction(GlyphIcon(*b), GlyphLabel(*b), bar);
       action->setObjectName(Q(b->Name));
       action->setToolTip(Q(b->Hint()));
       action->setEnabled(b->Enabled());
@@ -576,6 +629,11 @@ QToolBar* FormView::BuildToolBar(TControl& panel, QWidget* parent) {
       }
       bar->addWidget(group);
       BindControl(*nav, group);
+    } else if (strip) {
+      // What the panel shows besides its commands (the current product's
+      // name) changes width as the data changes: on a line of its own under
+      // the commands, so that they stay put.
+      if (QWidget* w = Build(*c, strip)) strip->layout()->addWidget(w);
     } else if (QWidget* w = Build(*c, bar)) {
       bar->addWidget(w);
     }

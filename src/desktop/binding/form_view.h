@@ -59,7 +59,8 @@ class FormView : public QWidget {
   QWidget* Build(TControl& control, QWidget* parent);
   QWidget* BuildContainer(TControl& container, QWidget* parent);
   void LayOutChildren(TControl& container, QWidget* widget);
-  QToolBar* BuildToolBar(TControl& panel, QWidget* parent);
+  // The panel's commands as a toolbar; its other controls go into `strip`.
+  QToolBar* BuildToolBar(TControl& panel, QWidget* parent, QWidget* strip);
   QWidget* BuildPageControl(TPageControl& pages, QWidget* parent);
   void BuildMenuBar(TMainMenu& menu);
   void FillMenu(QMenu* menu, const std::vector<TMenuItem*>& items);

@@ -264,22 +264,42 @@ void GridView::SyncColumns() {
            cols[i].title == model_.Columns()[i].title &&
            cols[i].titleAlignment == model_.Columns()[i].titleAlignment &&
            cols[i].alignment == model_.Columns()[i].alignment;
-  if (!same) model_.SetColumns(std::move(cols));
+  if (!same) {
+    fitted_.clear();
+    model_.SetColumns(std::move(cols));
+  }
   ApplyWidths();
 }
 
 void GridView::ApplyWidths() {
   if (!grid_) return;
   const QFontMetrics fm(font());
+  const QFontMetrics titles(horizontalHeader()->font());
   const int charWidth = fm.averageCharWidth();
-  for (int i = 0; i < grid_->Columns.Count(); ++i) {
+  // What the first rows hold, so that names are not cut; a sample keeps a
+  // table of half a million rows as quick to show as a short one.
+  const int sample = std::min(model_.rowCount(), 200);
+  const int count = grid_->Columns.Count();
+  if (int(fitted_.size()) != count) fitted_.assign(size_t(count), 0);
+  for (int i = 0; i < count; ++i) {
     TColumn& c = grid_->Columns[i];
     int width = c.Width();
     if (width <= 0) {
       TField* f = c.Field();
       int chars = f ? f->DisplayWidth() : 10;
-      width = std::max(chars * charWidth + 8, fm.horizontalAdvance(Q(c.TitleText())) + 12);
+      width = chars * charWidth + 8;
     }
+    width = std::max(width, titles.horizontalAdvance(
+                                model_.headerData(i, Qt::Horizontal, Qt::DisplayRole).toString()) +
+                                16);
+    if (i < model_.columnCount())
+      for (int r = 0; r < sample; ++r)
+        width =
+            std::max(width, fm.horizontalAdvance(model_.data(model_.index(r, i), Qt::DisplayRole).toString()) + 12);
+    // A column only grows as other rows show: it does not jump back and forth
+    // as the buyer moves from product to product.
+    width = std::min(std::max(width, fitted_[size_t(i)]), 60 * charWidth);
+    fitted_[size_t(i)] = width;
     horizontalHeader()->resizeSection(i, width);
     setColumnHidden(i, !c.Visible());
   }

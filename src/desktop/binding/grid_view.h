@@ -6,6 +6,7 @@
 
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <vector>
 
 #include "desktop/binding/dataset_model.h"
 #include "desktop/binding/watch.h"
@@ -73,6 +74,7 @@ class GridView : public QTableView {
   bool rowsChanging_ = false;
   friend class GridDelegate;
   bool openingEditor_ = false;
+  std::vector<int> fitted_;  // each column's width so far
 };
 
 }  // namespace apura::desktop

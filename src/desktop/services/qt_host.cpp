@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "desktop/app/module_loader.h"
 #include "desktop/binding/dataset_model.h"
@@ -312,10 +313,17 @@ bool QtHost::Pesquisar(TDataSource& source, const std::string& caption, bool fla
   view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view->horizontalHeader()->setStretchLastSection(true);
   const QFontMetrics fm(view->font());
-  for (int c = 0; c < model.columnCount(); ++c)
+  // Wide enough for the field's size, its title and what the first rows hold.
+  view->horizontalHeader()->setResizeContentsPrecision(200);
+  view->resizeColumnsToContents();
+  int wanted = 0;
+  for (int c = 0; c < model.columnCount(); ++c) {
     if (TField* f = model.FieldOf(c))
-      view->setColumnWidth(c, std::max(f->DisplayWidth() * fm.averageCharWidth() + 8,
-                                       fm.horizontalAdvance(Q(f->DisplayLabel())) + 16));
+      view->setColumnWidth(
+          c, std::max({view->columnWidth(c), f->DisplayWidth() * fm.averageCharWidth() + 8,
+                       fm.horizontalAdvance(Q(f->DisplayLabel())) + 16}));
+    wanted += view->columnWidth(c);
+  }
   if (model.CursorRow() >= 0) view->selectRow(model.CursorRow());
   layout->addWidget(view);
   auto* buttons = new QDialogButtonBox(&dialog);
@@ -326,7 +334,10 @@ bool QtHost::Pesquisar(TDataSource& source, const std::string& caption, bool fla
   connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   connect(view, &QTableView::doubleClicked, &dialog, &QDialog::accept);
-  dialog.resize(640, 360);
+  const QRect screen = QGuiApplication::primaryScreen()
+                           ? QGuiApplication::primaryScreen()->availableGeometry()
+                           : QRect(0, 0, 1024, 768);
+  dialog.resize(std::clamp(wanted + 60, 640, screen.width() * 9 / 10), 360);
   if (dialog.exec() != QDialog::Accepted) return false;
   const QModelIndex current = view->currentIndex();
   if (!current.isValid()) return false;
