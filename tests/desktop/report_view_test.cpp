@@ -17,6 +17,7 @@
 #include "desktop/services/batch_report.h"
 #include "desktop/services/qt_host.h"
 #include "desktop/services/report_view.h"
+#include "desktop_session.h"
 #include "dialogs.h"
 #include "framework/format.h"
 #include "framework/forms.h"
@@ -80,26 +81,21 @@ ReportViewTest::ReportViewTest() = default;
 ReportViewTest::~ReportViewTest() = default;
 
 void ReportViewTest::initTestCase() {
-  QVERIFY(dir_.isValid());
-  CurrentFormat().decimalSeparator = ',';
-  CurrentFormat().thousandSeparator = '.';
-  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
-  });
-  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
-  rpc::SetClientSessionToken(demo_->SessionToken());
-  demo_->EnsureTallied();
+  SessionOptions options;
+  options.tallied = true;
+  options.openWorksheet = false;
+  const QString error = session_.Start(options);
+  QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void ReportViewTest::cleanupTestCase() {
-  demo_.reset();
+  session_.Stop();
 }
 
 void ReportViewTest::tallyReportPdfShowsTheTallySuppliersAndTotals() {
-  HostSettings s = Settings(*demo_);
+  HostSettings s = Settings(Demo());
   s.reportCode = "LIB050";
-  s.reportPdf = dir_.filePath("lib050.pdf").toStdString();
+  s.reportPdf = Dir().filePath("lib050.pdf").toStdString();
   std::string error;
   QCOMPARE(RunBatchReport(s, error), 0);
   QVERIFY2(error.empty(), error.c_str());
@@ -133,15 +129,15 @@ void ReportViewTest::tallyReportPdfShowsTheTallySuppliersAndTotals() {
 
 void ReportViewTest::aBrokenDefinitionFailsNamingTheReport() {
   {
-    server::ReportService store(demo_->DatabasePath());
+    server::ReportService store(Demo().DatabasePath());
     store.Save(R"({"code": "TST99", "title": "Quebrado", "params": ["P_NRAPURACAO"],
       "queries": [{"name": "itens", "role": "detail",
                    "sql": "SELECT X FROM tabela_que_nao_existe WHERE A = :P_NRAPURACAO"}],
       "columns": [{"caption": "X", "field": "X"}]})");
   }
-  HostSettings s = Settings(*demo_);
+  HostSettings s = Settings(Demo());
   s.reportCode = "TST99";
-  s.reportPdf = dir_.filePath("tst99.pdf").toStdString();
+  s.reportPdf = Dir().filePath("tst99.pdf").toStdString();
   std::string error;
   QCOMPARE(RunBatchReport(s, error), 1);
   QVERIFY2(error.find("Relatório TST99") != std::string::npos, error.c_str());
@@ -150,11 +146,11 @@ void ReportViewTest::aBrokenDefinitionFailsNamingTheReport() {
 }
 
 void ReportViewTest::previewShowsEveryPageAndOffersSavingAsPdf() {
-  QtHost host(Settings(*demo_));
+  QtHost host(Settings(Demo()));
   TReportParams params;
   params.Items = {{"P_NRAPURACAO", "1234"}, {"P_CDCENTITMAP", "0001"}};
   const ReportDocument doc = host.BuildReport("LIB050", params);
-  const QString pdf = dir_.filePath("preview.pdf");
+  const QString pdf = Dir().filePath("preview.pdf");
   QVERIFY(WriteReportPdf(doc, pdf));
   const int pages = PdfPages(pdf);
 
@@ -191,7 +187,7 @@ void ReportViewTest::previewShowsEveryPageAndOffersSavingAsPdf() {
 }
 
 void ReportViewTest::reportFormPreviewsWithTheFormsParameters() {
-  QtHost host(Settings(*demo_));
+  QtHost host(Settings(Demo()));
   TfrmDadosGerRel* form = nullptr;
   CreateForm(form);
   form->lblCodRel.SetCaption("LIB050");
@@ -231,7 +227,7 @@ class NoticeForm : public TfrmDadosGerRel {
 }  // namespace
 
 void ReportViewTest::aFormsNoticeGoesOnThePaper() {
-  QtHost host(Settings(*demo_));
+  QtHost host(Settings(Demo()));
   const std::string notice = "Escolhas ainda não efetivadas não constam deste relatório.";
   std::vector<std::string> headers[2];
   for (int shown = 0; shown < 2; ++shown) {
@@ -262,7 +258,7 @@ void ReportViewTest::aFormsNoticeGoesOnThePaper() {
 
   // On paper, on the first page.
   ReportDocument doc = *host.LastReport();
-  const QString pdf = dir_.filePath("notice.pdf");
+  const QString pdf = Dir().filePath("notice.pdf");
   QVERIFY(WriteReportPdf(doc, pdf));
   QVERIFY(PdfText(pdf).section('\f', 0, 0).contains(QString::fromStdString(notice)));
 }
@@ -284,7 +280,7 @@ void ReportViewTest::aLongSubtotalLabelIsNotCut() {
                          1,
                          label,
                          {"", "", "", "", withQuantity ? "10,000" : "", "80,91"}});
-    const QString pdf = dir_.filePath("label.pdf");
+    const QString pdf = Dir().filePath("label.pdf");
     QVERIFY(WriteReportPdf(doc, pdf));
     const QString text = PdfText(pdf);
     QVERIFY2(text.contains(QString::fromStdString(label)), qPrintable(text));
@@ -293,10 +289,10 @@ void ReportViewTest::aLongSubtotalLabelIsNotCut() {
 }
 
 void ReportViewTest::savingAsPdfOffersTheDocumentsFolderAndSaysWhere() {
-  QtHost host(Settings(*demo_));
+  QtHost host(Settings(Demo()));
   TReportParams params;
   params.Items = {{"P_NRAPURACAO", "1234"}, {"P_CDCENTITMAP", "0001"}};
-  const QString target = dir_.filePath("escolhido.pdf");
+  const QString target = Dir().filePath("escolhido.pdf");
   QString offeredFolder, offeredName, said;
   host.onReportPreview = [&](QPrintPreviewDialog& d) {
     auto* save = d.findChild<QAction*>("actSalvarPdf");

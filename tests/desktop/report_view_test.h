@@ -4,16 +4,13 @@
 // report form's preview button.
 
 #include <QObject>
-#include <QTemporaryDir>
 #include <memory>
 
-namespace apura::desktop {
-class DemoEnvironment;
-}
+#include "desktop_session.h"
 
 namespace apura::desktop::test {
 
-class ReportViewTest : public QObject {
+class ReportViewTest : public ViewSuite {
   Q_OBJECT
  public:
   ReportViewTest();
@@ -29,10 +26,6 @@ class ReportViewTest : public QObject {
   void aFormsNoticeGoesOnThePaper();
   void aLongSubtotalLabelIsNotCut();
   void savingAsPdfOffersTheDocumentsFolderAndSaysWhere();
-
- private:
-  QTemporaryDir dir_;
-  std::unique_ptr<DemoEnvironment> demo_;
 };
 
 }  // namespace apura::desktop::test
