@@ -232,6 +232,10 @@ std::map<size_t, std::unique_ptr<Session>>& Sessions() {
   return s;
 }
 Session& SessionOf(size_t rows) {
+  // One size at a time: a worksheet of the last size still open would be
+  // brought forward instead of opening the new one.
+  for (auto it = Sessions().begin(); it != Sessions().end();)
+    it = it->first == rows ? std::next(it) : Sessions().erase(it);
   auto& s = Sessions()[rows];
   if (!s) s = std::make_unique<Session>(DataDir(), rows);
   return *s;
