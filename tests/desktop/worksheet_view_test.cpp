@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
@@ -457,6 +459,10 @@ void WorksheetViewTest::mainWindowFitsTheScreenAndRemembersWhereItWas() {
                                                    .arg(area.width())
                                                    .arg(area.height())));
     QVERIFY(first.width() > area.width() * 9 / 10);
+    // The session's line is there, cut at most, never gone.
+    auto* status = first.statusBar()->findChild<QLabel*>();
+    QVERIFY(status);
+    QTRY_VERIFY(status->width() > first.width() / 4);
     // The user makes it smaller and closes it.
     first.setGeometry(area.left() + 40, area.top() + 60, 900, 600);
     first.close();

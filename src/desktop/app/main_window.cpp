@@ -40,7 +40,6 @@ MainWindow::MainWindow(QtHost& host, QWidget* parent) : QMainWindow(parent), hos
   // The session's line may be cut on a small screen; it must not make the
   // window wider than the screen.
   status_->setMinimumWidth(1);
-  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   statusBar()->addPermanentWidget(status_);
   host_.SetMainWindow(this, mdi_);
   UpdateStatus();
