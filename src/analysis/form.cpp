@@ -113,10 +113,12 @@ void TfrmAnaliseAF::FormCreate(TComponent& Sender) {
   dtsPadraoStateChange(dtsPadrao);
 }
 
-// A screen that only shows: the record commands that would change an AF stay off.
+// A screen that only shows: the record commands that would change an AF stay
+// off, and so does printing, which this screen has no report for.
 void TfrmAnaliseAF::dtsPadraoStateChange(TDataSource& Sender) {
   TfrmPadraoGrid::dtsPadraoStateChange(Sender);
-  for (TButtonFlat* b : {&sbtIncluir, &sbtAlterar, &sbtExcluir, &sbtCancelar, &sbtConfirmar})
+  for (TButtonFlat* b :
+       {&sbtIncluir, &sbtAlterar, &sbtExcluir, &sbtCancelar, &sbtConfirmar, &sbtImprimir})
     b->SetEnabled(false);
   for (TMenuItem* m : {&mnuIncluir, &mnuAlterar, &mnuExcluir, &mnuCancelar, &mnuConfirmar})
     m->SetEnabled(false);

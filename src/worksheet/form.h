@@ -136,6 +136,9 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   void FormActivate(TComponent& Sender);
   void FormDeactivate(TComponent& Sender);
   void FormCloseQuery(TComponent& Sender, bool& CanClose);
+  // Delivery rows that differ from what the server sent: choices made on
+  // screen and not yet effectuated.
+  bool EscolhasNaoEfetivadas() const;
   void FormClose(TComponent& Sender, TCloseAction& Action);
   void OnMessage(HostMessage& Msg, bool& Handled);
   static void TrocaDecimal(HostMessage& Msg);

@@ -1,6 +1,7 @@
 #include "worksheet/justification.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "worksheet/catalogue.h"
 #include "worksheet/form.h"
@@ -30,6 +31,8 @@ TfrmObservJust::TfrmObservJust(TComponent* owner) : TfrmRotiGeral("frmObservJust
   lblCodTela.SetCaption("PRQ05006");
   msgPadrao.SetLines(CatalogueLines(ObservJustMessages()));
   memObserv.SetMaxLength(kMaxJustificativa);
+  lblObserv.SetCaption("Por que esta cotação foi escolhida (até " +
+                       std::to_string(kMaxJustificativa) + " caracteres):");
 
   using S = TComponent;
   OnCreate = [this](S& s) { FormCreate(s); };
@@ -68,8 +71,15 @@ void TfrmObservJust::FormActivate(TComponent&) {
                          Value(Campo(apur, "NRCOLEITMAP")), Value(Campo(apur, "CDPRODITMAP")),
                          Value(Campo(apur, "CDMARCITMAP")), Value("S")},
                         {true})) {
-    memObserv.SetText(
-        LeftChars(f.cdsDados.FieldByName("TXOBESCMANAP").AsString(), kMaxJustificativa));
+    // The stored text may be longer than the buyer may type (it can come
+    // from elsewhere): shown whole, so that confirming it unchanged does not
+    // write a cut copy over the rows. The buyer may shorten it or edit
+    // within it, only not make it longer.
+    const std::string guardado = f.cdsDados.FieldByName("TXOBESCMANAP").AsString();
+    int tamanho = 0;
+    for (unsigned char c : guardado) tamanho += (c & 0xC0) != 0x80;
+    if (tamanho > kMaxJustificativa) memObserv.SetMaxLength(tamanho);
+    memObserv.SetText(guardado);
   }
 }
 

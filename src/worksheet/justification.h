@@ -16,6 +16,8 @@ class TfrmObservJust : public TfrmRotiGeral {
 
   // Frames around the text box, left of the button column.
   TPanel panObservProd{this, "panObservProd", this};
+  // Says what the box is for: the screen code alone does not.
+  TLabel lblObserv{this, "lblObserv", &panObservProd};
   TPanel Panel2{this, "Panel2", &panObservProd};
   TPanel Panel10{this, "Panel10", &Panel2};
   TPanel ScrollBox7{this, "ScrollBox7", &Panel10};

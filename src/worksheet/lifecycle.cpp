@@ -103,10 +103,48 @@ void TfrmPlanApurNegGrid::FormDeactivate(TComponent&) {
   MsgEventForm(nullptr);
 }
 
+namespace {
+
+// A choice made and dropped again (a justification cancelled, the space bar
+// twice) leaves its rows in the change log with their original values: that
+// is nothing to lose. Only rows that differ from what the server sent count.
+bool DiffersFromServer(const TClientDataSet& dados) {
+  if (dados.ChangeCount() == 0) return false;
+  const DataPacket delta = dados.Delta();
+  const std::vector<RowStatus>& status = delta.status();
+  const DataPacket* originals = delta.originals();
+  std::vector<int64_t> originalRow(delta.RowCount(), -1);
+  if (originals)
+    for (size_t k = 0; k < delta.originalOf().size(); ++k)
+      if (delta.originalOf()[k] < originalRow.size())
+        originalRow[delta.originalOf()[k]] = int64_t(k);
+  const size_t columns = delta.fields().size();
+  for (size_t row = 0; row < delta.RowCount(); ++row) {
+    if (row >= status.size() || status[row] != RowStatus::Modified || originalRow[row] < 0)
+      return true;
+    const size_t o = size_t(originalRow[row]);
+    for (size_t c = 0; c < columns; ++c)
+      if (!(delta.Cell(c, row) == originals->Cell(c, o))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TfrmPlanApurNegGrid::EscolhasNaoEfetivadas() const {
+  return cdsDados.Active() && DiffersFromServer(cdsDados);
+}
+
 void TfrmPlanApurNegGrid::FormCloseQuery(TComponent&, bool& CanClose) {
   // Delivery choices live only in cdsDados until effectuation sends them;
-  // closing would lose them without a word.
-  if (boFechaSemConfirmar || !cdsDados.Active() || cdsDados.ChangeCount() == 0) return;
+  // closing would lose them without a word, and so would a delivery line
+  // still being typed.
+  if (boFechaSemConfirmar || !cdsDados.Active()) return;
+  auto editando = [](const TClientDataSet& t) {
+    return t.State() == TDataSetState::dsEdit || t.State() == TDataSetState::dsInsert;
+  };
+  const bool typing = editando(cdsItmApurPrec) || editando(cdsDados);
+  if (!typing && !EscolhasNaoEfetivadas()) return;
   CanClose = msgPadrao.ShowMsg("Conf_Fechar", TMsgDlgType::mtConfirmation, mbYesNo, 0) == mrYes;
 }
 

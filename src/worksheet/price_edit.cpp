@@ -28,6 +28,11 @@ void TfrmPlanApurNegGrid::cdsApurNegBeforePost(TClientDataSet&) {
     MensErro(msgPadrao.Msg("Pre_N_Inf"), true);
   }
   if (preco == rePrecEco) return;
+  // The price per conversion unit is derived from the unit price the way the
+  // server derives it when it builds the line, so it follows the correction
+  // at once instead of at the next reload.
+  const double fator = cdsApurNeg.FieldByName("VRFATOCONV").AsFloat();
+  cdsApurNeg.FieldByName("PRODUNDIVFATCO").SetAsFloat(preco / (fator > 0 ? fator : 1));
   const int resposta = MsgAlertEx(msgPadrao.Msg("Atu_Cot"), TMsgDlgType::mtConfirmation,
                                   {msgPadrao.Msg("Sim"), msgPadrao.Msg("Nao")}, 2, 0, 0);
   if (resposta != mrFirstCaption) return;

@@ -19,6 +19,9 @@ TfrmRelApuracao::TfrmRelApuracao(TComponent* owner) : TfrmDadosGerRel("frmRelApu
   SetCaption("Apuração/Efetivação");
   lblCodTela.SetCaption(kCodTela);
   lblCodRel.SetCaption(kCodRel);
+  lblAviso.SetCaption(
+      "As escolhas feitas na planilha e ainda não efetivadas não constam deste relatório.");
+  lblAviso.SetVisible(false);
   OnClose = [this](TComponent& s, TCloseAction& a) { FormClose(s, a); };
   OnActivate = [this](TComponent& s) { FormActivate(s); };
   rpddPadrao.BeforeGetQueryParams = [this](TReportParams& p, bool& c) {
@@ -58,6 +61,7 @@ void CriaRelApuracao() {
     boStCriado = true;
   }
   TfrmRelApuracao& form = *frmRelApuracao;
+  form.lblAviso.SetVisible(frmPlanApurNegGrid && frmPlanApurNegGrid->EscolhasNaoEfetivadas());
   form.ShowModal();
   form.SetWindowState(TWindowState::wsNormal);
 }

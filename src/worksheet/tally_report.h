@@ -13,6 +13,10 @@ class TfrmRelApuracao : public TfrmDadosGerRel {
 
   explicit TfrmRelApuracao(TComponent* owner = nullptr);
 
+  // Shown when the worksheet holds choices the server does not have yet:
+  // the report runs on the server's data and leaves them out.
+  TLabel lblAviso{this, "lblAviso", this};
+
   void FormClose(TComponent& Sender, TCloseAction& Action);
   void FormActivate(TComponent& Sender);
   // Ties the report's queries to the worksheet's current quotation line.

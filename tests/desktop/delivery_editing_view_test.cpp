@@ -8,52 +8,22 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "demo_host.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/main_window.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_host.h"
+#include "desktop/app/demo.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/main_window.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/services/qt_host.h"
+#include "desktop_session.h"
 #include "dialogs.h"
 #include "framework/format.h"
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"
-#include "server/services/tally_service.h"
-#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::desktop::test {
 
 namespace {
-
-int ColumnOf(GridView* g, const char* field) {
-  const auto& cols = g->Model().Columns();
-  for (size_t i = 0; i < cols.size(); ++i)
-    if (QString::fromStdString(cols[i].fieldName).compare(field, Qt::CaseInsensitive) == 0)
-      return int(i);
-  return -1;
-}
-
-QString Cell(GridView* g, int row, const char* field) {
-  DataSetModel& m = g->Model();
-  return m.data(m.index(row, ColumnOf(g, field)), Qt::DisplayRole).toString();
-}
-
-QStringList ColumnTexts(GridView* g, const char* field) {
-  QStringList out;
-  for (int r = 0; r < g->Model().rowCount(); ++r) out << Cell(g, r, field);
-  return out;
-}
-
-void ClickCell(GridView* g, int row, int col) {
-  g->setFocus();
-  const QRect r = g->visualRect(g->Model().index(row, col));
-  if (r.isValid())
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, r.center());
-  else
-    g->setCurrentIndex(g->Model().index(row, col));
-}
 
 bool Editing(TClientDataSet* ds) {
   return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
@@ -65,62 +35,14 @@ DeliveryEditingViewTest::DeliveryEditingViewTest() = default;
 DeliveryEditingViewTest::~DeliveryEditingViewTest() = default;
 
 void DeliveryEditingViewTest::initTestCase() {
-  QVERIFY(dir_.isValid());
-  HostSettings settings = StartDemoHost(dir_, demo_);
-  {
-    // The best quotations chosen, as after the buyer's first tally; the
-    // demo's server reads the change from the shared database file.
-    server::SqliteStorage storage(demo_->DatabasePath());
-    server::TallyService service(storage);
-    const std::vector<std::string> launch = demo_->LaunchValues();
-    service.MelhorCotacao(launch[0], launch[5], "PRQ", "F");
-  }
-  host_ = std::make_unique<QtHost>(settings);
-  loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
-  host_->SetModuleLoader(loader_.get());
-  window_ = std::make_unique<MainWindow>(*host_);
-  window_->resize(1280, 800);
-  window_->show();
-  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  window_->OpenWorksheet(*settings.launchValues);
-  for (const auto& f : Application().Forms())
-    if (f->Name == "frmPlanApurNegGrid") form_ = f.get();
-  QVERIFY2(form_, "the worksheet form was not created");
-  view_ = host_->ViewOf(*form_);
-  QVERIFY(view_);
+  SessionOptions options;
+  options.tallied = true;
+  const QString error = session_.Start(options);
+  QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void DeliveryEditingViewTest::cleanupTestCase() {
-  window_.reset();
-  Application().DestroyForms();
-  host_.reset();
-  StopDemoHost(demo_);
-}
-
-GridView* DeliveryEditingViewTest::Grid(const char* name) const {
-  return view_ ? view_->GridNamed(name) : nullptr;
-}
-
-void DeliveryEditingViewTest::Trigger(const char* action) {
-  QAction* a = view_->ActionNamed(action);
-  QVERIFY2(a, action);
-  QVERIFY2(a->isEnabled(), action);
-  a->trigger();
-  QCoreApplication::processEvents();
-}
-
-void DeliveryEditingViewTest::ShowPage(const char* caption) {
-  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
-  QVERIFY(tabs);
-  for (int i = 0; i < tabs->count(); ++i)
-    if (tabs->tabText(i) == QString::fromUtf8(caption)) {
-      QVERIFY2(tabs->isTabEnabled(i), caption);
-      tabs->setCurrentIndex(i);
-      QCOMPARE(tabs->currentIndex(), i);
-      QCoreApplication::processEvents();
-      return;
-    }
-  QFAIL(caption);
+  session_.Stop();
 }
 
 void DeliveryEditingViewTest::OnChosenQuotation() {
@@ -140,29 +62,6 @@ void DeliveryEditingViewTest::OnChosenQuotation() {
       }
   }
   QFAIL("no chosen quotation on the demo tally");
-}
-
-void DeliveryEditingViewTest::TypeInto(GridView* grid, const char* field, const QString& text) {
-  const int col = ColumnOf(grid, field);
-  QVERIFY2(col >= 0, field);
-  const int row = std::max(grid->currentIndex().row(), 0);
-  // A dialog that closed may leave no window active, and keys then go nowhere.
-  window_->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-  grid->setFocus();
-  grid->setCurrentIndex(grid->Model().index(row, col));
-  QCOMPARE(grid->currentIndex().column(), col);
-  QTest::keyClicks(grid, text.left(1));
-  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-  QVERIFY2(editor, qPrintable(QString("typing opened no cell editor; focus on %1, state %2")
-                                  .arg(QApplication::focusWidget()
-                                           ? QApplication::focusWidget()->metaObject()->className()
-                                           : "nothing")
-                                  .arg(grid->Model().rowCount())));
-  editor->selectAll();
-  QTest::keyClicks(editor, text);
-  QTest::keyClick(editor, Qt::Key_Return);
-  QCoreApplication::processEvents();
 }
 
 void DeliveryEditingViewTest::buyerAddsPicksChangesAndDeletesADeliveryLine() {
@@ -229,17 +128,17 @@ void DeliveryEditingViewTest::buyerAddsPicksChangesAndDeletesADeliveryLine() {
 
   // Ctrl+Del with Yes (from the quantity, the one column the keyboard may
   // erase): the line goes, the rows stay.
-  window_->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  Window().activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&Window()));
   for (int r = 0; r < deliveries->Model().rowCount(); ++r)
     if (Cell(deliveries, r, "NMFANTFORN") == picked)
       ClickCell(deliveries, r, ColumnOf(deliveries, "QTACOMP"));
-  const size_t shown = host_->Shown().size();
+  const size_t shown = Host().Shown().size();
   auto yes = AnswerNextDialog("Sim");
   QTest::keyClick(deliveries, Qt::Key_Delete, Qt::ControlModifier);
   QTRY_VERIFY(yes->seen);
   // The confirmation and nothing else: no error behind it.
-  QCOMPARE(host_->Shown().size(), shown + 1);
+  QCOMPARE(Host().Shown().size(), shown + 1);
   QCOMPARE(deliveries->Model().rowCount(), before);
   QVERIFY(!ColumnTexts(deliveries, "NMFANTFORN").contains(picked));
   QCOMPARE(ds->StorageRows(), stored);
@@ -262,8 +161,8 @@ void DeliveryEditingViewTest::reasonButtonShowsTheReasons() {
     if (!ds->CellValue(r, reason).ToText().empty()) row = r;
   QVERIFY2(row >= 0, "no delivery line with a reason code");
   QCOMPARE(Cell(deliveries, row, "IDMOTIVPRESC"), QString());
-  window_->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  Window().activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&Window()));
   // The cell first, then its button.
   const QModelIndex cell = deliveries->Model().index(row, ColumnOf(deliveries, "IDMOTIVPRESC"));
   ClickCell(deliveries, row, cell.column());
@@ -283,8 +182,8 @@ void DeliveryEditingViewTest::reasonButtonShowsTheReasons() {
       ok->seen,
       qPrintable(
           QString("shown: %1; code '%2'; field %3; focus %4")
-              .arg(host_->Shown().empty() ? QString()
-                                          : QString::fromStdString(host_->Shown().back()))
+              .arg(Host().Shown().empty() ? QString()
+                                          : QString::fromStdString(Host().Shown().back()))
               .arg(QString::fromStdString(ds->FieldByName("IDMOTIVPRESC").AsString()))
               .arg(deliveries->Grid()->SelectedField()
                        ? QString::fromStdString(deliveries->Grid()->SelectedField()->FieldName())
@@ -317,6 +216,75 @@ void DeliveryEditingViewTest::correctedPriceAnsweredYesShowsTheNewEconomicPrices
   QVERIFY2(std::abs(now - want) < 1e-6 * want, qPrintable(QString::number(now)));
   QCOMPARE(Cell(quotes, quotes->currentIndex().row(), "PRECOECON"),
            QString::fromStdString(ds->FieldByName("PRECOECON").DisplayText()));
+}
+
+void DeliveryEditingViewTest::escRevertsTheCellThenGivesUpTheRow() {
+  ShowPage("Cotação");
+  GridView* quotes = Grid("dbgFornecedor");
+  ClickCell(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
+  TClientDataSet* ds = quotes->Model().DataSet();
+  const std::string price = ds->FieldByName("VRPRECUNIAP").AsString();
+  auto* tabs = qobject_cast<QTabWidget*>(View()->WidgetNamed("pgcPadrao"));
+  QVERIFY(tabs);
+  const int cols = ColumnOf(quotes, "VRPRECUNIAP");
+  Window().activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&Window()));
+  quotes->setFocus();
+  quotes->setCurrentIndex(quotes->Model().index(quotes->currentIndex().row(), cols));
+  QTest::keyClicks(quotes, "9");
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  QVERIFY2(editor, "typing opened no cell editor");
+  QTest::keyClicks(editor, "87");
+  QCOMPARE(ds->State(), TDataSetState::dsEdit);
+  QTRY_VERIFY(!tabs->isTabEnabled(0));
+
+  // The first Esc reverts the cell; the row is still being edited.
+  QTest::keyClick(editor, Qt::Key_Escape);
+  QCoreApplication::processEvents();
+  QVERIFY(!qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+  QCOMPARE(ds->State(), TDataSetState::dsEdit);
+  QCOMPARE(ds->FieldByName("VRPRECUNIAP").AsString(), price);
+
+  // The second gives the row up, and the page's tabs and commands come back.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  QCOMPARE(ds->State(), TDataSetState::dsBrowse);
+  QCOMPARE(ds->FieldByName("VRPRECUNIAP").AsString(), price);
+  QTRY_VERIFY(tabs->isTabEnabled(0));
+  QVERIFY(View()->ActionNamed("sbtApurar")->isEnabled());
+  // Esc with nothing being edited changes nothing.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  QCOMPARE(ds->State(), TDataSetState::dsBrowse);
+}
+
+void DeliveryEditingViewTest::commandsComeBackRightAfterAClickOnConfirmar() {
+  OnChosenQuotation();
+  ShowPage("por Entrega");
+  GridView* deliveries = Grid("dbgPadrao");
+  TClientDataSet* ds = deliveries->Model().DataSet();
+  deliveries->setFocus();
+  QTest::keyClick(deliveries, Qt::Key_Insert);
+  QCOMPARE(ds->State(), TDataSetState::dsInsert);
+  for (int r = 0; r < deliveries->Model().rowCount(); ++r)
+    if (deliveries->Model().IsInsertRow(r))
+      deliveries->setCurrentIndex(deliveries->Model().index(r, 0));
+  TypeInto(deliveries, "QTACOMP", "2");
+  QCOMPARE(ds->State(), TDataSetState::dsInsert);
+  const QStringList commands{"sbtApurar", "sbtGerarAF", "sbtSimulacao", "sbtPlanilha", "sbtTotais"};
+  for (const QString& c : commands) {
+    QAction* a = View()->ActionNamed(c);
+    QVERIFY2(a, qPrintable(c));
+    QVERIFY2(!a->isEnabled(), qPrintable(c));
+  }
+  QAction* confirm = View()->ActionNamed("sbtConfirmar");
+  QToolButton* button = nullptr;
+  for (QToolButton* b : View()->findChildren<QToolButton*>())
+    if (b->defaultAction() == confirm && b->isVisible()) button = b;
+  QVERIFY2(button, "Confirmar has no toolbar button");
+  // A real click, and no other input after it.
+  QTest::mouseClick(button, Qt::LeftButton);
+  QCOMPARE(ds->State(), TDataSetState::dsBrowse);
+  for (const QString& c : commands)
+    QTRY_VERIFY2(View()->ActionNamed(c)->isEnabled(), qPrintable(c));
 }
 
 }  // namespace apura::desktop::test

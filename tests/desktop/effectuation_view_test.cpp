@@ -8,14 +8,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include "demo_host.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/main_window.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_host.h"
+#include "desktop/app/demo.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/main_window.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/services/qt_host.h"
+#include "desktop_session.h"
 #include "framework/format.h"
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"
@@ -23,12 +23,6 @@
 namespace apura::desktop::test {
 
 namespace {
-
-TForm* FormNamed(const char* name) {
-  for (const auto& f : Application().Forms())
-    if (f->Name == name && !f->Released()) return f.get();
-  return nullptr;
-}
 
 // Presses OK on every message box that comes up until destroyed, keeping
 // their texts in order.
@@ -58,58 +52,30 @@ class OkToEverything {
   QTimer timer_;
 };
 
-// Clicks a cell as the user does: focus, then the cell.
-void ClickCell(GridView* g, int row, int col) {
-  g->setFocus();
-  const QRect r = g->visualRect(g->Model().index(row, col));
-  if (r.isValid())
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, r.center());
-  else
-    g->setCurrentIndex(g->Model().index(row, col));
-}
-
 }  // namespace
 
 EffectuationViewTest::EffectuationViewTest() = default;
 EffectuationViewTest::~EffectuationViewTest() = default;
 
 void EffectuationViewTest::initTestCase() {
-  QVERIFY(dir_.isValid());
-  HostSettings settings = StartDemoHost(dir_, demo_);
-  launch_ = *settings.launchValues;
-
   // The best quotations chosen on the server, as after the buyer's tally.
-  TNetConnection net(nullptr, "netTeste");
-  net.ServerName = "Prq05001.rdmPlanApurNegGrid";
-  net.Host = settings.serverHost;
-  net.Port = settings.serverPort;
-  net.SetConnected(true);
-  CheckResultServ(net.call("MelhorCotacao", {ByRef(Value(launch_[0])), ByRef(Value(launch_[5])),
-                                             ByRef(Value("PRQ")), ByRef(Value("F"))}),
-                  true, 0);
-  net.SetConnected(false);
-
-  host_ = std::make_unique<QtHost>(settings);
-  loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
-  host_->SetModuleLoader(loader_.get());
-  window_ = std::make_unique<MainWindow>(*host_);
-  window_->resize(1280, 800);
-  window_->show();
-  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  SessionOptions options;
+  options.tallied = true;
+  options.openWorksheet = false;
+  const QString error = session_.Start(options);
+  QVERIFY2(error.isEmpty(), qPrintable(error));
+  Window();
 }
 
 void EffectuationViewTest::cleanupTestCase() {
-  window_.reset();
-  Application().DestroyForms();
-  host_.reset();
-  StopDemoHost(demo_);
+  session_.Stop();
 }
 
 void EffectuationViewTest::efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNewAfs() {
-  window_->OpenWorksheet(launch_);
-  TForm* ws = FormNamed("frmPlanApurNegGrid");
+  Window().OpenWorksheet(session_.Launch());
+  TForm* ws = session_.FormNamed("frmPlanApurNegGrid");
   QVERIFY(ws);
-  FormView* view = host_->ViewOf(*ws);
+  FormView* view = Host().ViewOf(*ws);
   QVERIFY(view);
   auto* tabs = qobject_cast<QTabWidget*>(view->WidgetNamed("pgcPadrao"));
   QVERIFY(tabs);
@@ -126,14 +92,14 @@ void EffectuationViewTest::efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNew
   {
     OkToEverything ok;
     efetivar->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(FormNamed("frmAnaliseAF") != nullptr, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(session_.FormNamed("frmAnaliseAF") != nullptr, 10000);
     QVERIFY2(ok.texts.contains("AF(s) efetivadas com sucesso."), qPrintable(ok.texts.join(" | ")));
   }
   // The close the effectuation posted has run, without a question.
-  QTRY_VERIFY(FormNamed("frmPlanApurNegGrid") == nullptr);
+  QTRY_VERIFY(session_.FormNamed("frmPlanApurNegGrid") == nullptr);
 
-  TForm* analysis = FormNamed("frmAnaliseAF");
-  FormView* av = host_->ViewOf(*analysis);
+  TForm* analysis = session_.FormNamed("frmAnaliseAF");
+  FormView* av = Host().ViewOf(*analysis);
   QVERIFY(av);
   QCOMPARE(av->windowTitle(), QString::fromUtf8("Análise de Autorização de Fornecimento"));
   GridView* afs = av->GridNamed("dbgPadrao");
@@ -148,13 +114,17 @@ void EffectuationViewTest::efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNew
     QVERIFY(items->Model().rowCount() > 0);
   }
   QVERIFY(av->GridNamed("dbgIncons"));
+  // The screen has nothing to print: its button says so instead of doing nothing.
+  QAction* print = av->ActionNamed("sbtImprimir");
+  QVERIFY(print);
+  QVERIFY(!print->isEnabled());
 }
 
 void EffectuationViewTest::aSecondEffectuationOfTheSameTallyIsRefused() {
-  window_->OpenWorksheet(launch_);
-  TForm* ws = FormNamed("frmPlanApurNegGrid");
+  Window().OpenWorksheet(session_.Launch());
+  TForm* ws = session_.FormNamed("frmPlanApurNegGrid");
   QVERIFY(ws);
-  FormView* view = host_->ViewOf(*ws);
+  FormView* view = Host().ViewOf(*ws);
   auto* tabs = qobject_cast<QTabWidget*>(view->WidgetNamed("pgcPadrao"));
   for (int i = 0; i < tabs->count(); ++i)
     if (tabs->tabText(i) == QString::fromUtf8("Cotação")) tabs->setCurrentIndex(i);
@@ -168,7 +138,7 @@ void EffectuationViewTest::aSecondEffectuationOfTheSameTallyIsRefused() {
   QTRY_VERIFY(!ok.texts.isEmpty());
   QVERIFY2(ok.texts.last().startsWith(QString::fromUtf8("Operação bloqueada.")),
            qPrintable(ok.texts.join(" | ")));
-  QVERIFY(FormNamed("frmPlanApurNegGrid"));
+  QVERIFY(session_.FormNamed("frmPlanApurNegGrid"));
   QVERIFY(!efetivar->isEnabled());
 }
 

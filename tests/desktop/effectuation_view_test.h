@@ -3,23 +3,13 @@
 // "Efetivar" pressed, the outcome read, the analysis screen opened.
 
 #include <QObject>
-#include <QTemporaryDir>
 #include <memory>
 
-namespace apura {
-class TForm;
-}
-
-namespace apura::desktop {
-class QtHost;
-class MainWindow;
-class ModuleLoader;
-class DemoEnvironment;
-}  // namespace apura::desktop
+#include "desktop_session.h"
 
 namespace apura::desktop::test {
 
-class EffectuationViewTest : public QObject {
+class EffectuationViewTest : public ViewSuite {
   Q_OBJECT
  public:
   EffectuationViewTest();
@@ -30,14 +20,6 @@ class EffectuationViewTest : public QObject {
   void cleanupTestCase();
   void efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNewAfs();
   void aSecondEffectuationOfTheSameTallyIsRefused();
-
- private:
-  QTemporaryDir dir_;
-  std::unique_ptr<DemoEnvironment> demo_;
-  std::unique_ptr<QtHost> host_;
-  std::unique_ptr<ModuleLoader> loader_;
-  std::unique_ptr<MainWindow> window_;
-  std::vector<std::string> launch_;
 };
 
 }  // namespace apura::desktop::test

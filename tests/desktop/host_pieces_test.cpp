@@ -1,8 +1,11 @@
 #include "host_pieces_test.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -11,14 +14,16 @@
 #include <fstream>
 #include <set>
 
-#include "desktop/events.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_canvas.h"
-#include "desktop/qt_host.h"
-#include "desktop/settings.h"
+#include "desktop/app/language.h"
+#include "desktop/app/launch_dialog.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/app/settings.h"
+#include "desktop/binding/events.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/binding/qt_canvas.h"
+#include "desktop/services/qt_host.h"
 #include "dialogs.h"
 #include "framework/format.h"
 #include "framework/query.h"
@@ -859,6 +864,29 @@ void HostPiecesTest::formWindowFollowsShowCloseRequestAndRelease() {
   QTRY_VERIFY(!Application().Owns(*next));
   QVERIFY(error->seen);
   QVERIFY2(error->text.contains("destroy handler failed"), qPrintable(error->text));
+}
+
+void HostPiecesTest::qtsOwnTextsAndDatesSpeakPortuguese() {
+  // The suites run under the C locale, as a machine with no locale chosen.
+  QVERIFY2(InstallPortuguese(*qApp), "Qt's Portuguese translations are not installed");
+  QCOMPARE(QLocale().language(), QLocale::Portuguese);
+  QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Save);
+  QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QString("Cancelar"));
+  QCOMPARE(box.button(QDialogButtonBox::Save)->text(), QString("Salvar"));
+
+  QCOMPARE(DatePlaceholder("dd/mm/yyyy"), QString("dd/mm/aaaa"));
+  QCOMPARE(DatePlaceholder("yyyy-mm-dd"), QString("aaaa-mm-dd"));
+  const std::string before = CurrentFormat().shortDateFormat;
+  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
+  LaunchDialog launch(nullptr, {});
+  int placeholders = 0;
+  for (QLineEdit* e : launch.findChildren<QLineEdit*>())
+    if (!e->placeholderText().isEmpty()) {
+      QCOMPARE(e->placeholderText(), QString("dd/mm/aaaa"));
+      ++placeholders;
+    }
+  QCOMPARE(placeholders, 2);
+  CurrentFormat().shortDateFormat = before;
 }
 
 }  // namespace apura::desktop::test

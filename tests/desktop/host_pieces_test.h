@@ -35,6 +35,7 @@ class HostPiecesTest : public QObject {
   void pickListMovesTheCursorOnlyWhenConfirmed();
   void modalFormRunsUntilItClosesWithItsResult();
   void formWindowFollowsShowCloseRequestAndRelease();
+  void qtsOwnTextsAndDatesSpeakPortuguese();
 
  private:
   std::unique_ptr<QtHost> host_;

@@ -1,12 +1,13 @@
 #include "login_dialog_test.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <stdexcept>
 
-#include "desktop/login_dialog.h"
-#include "desktop/session_renewal.h"
+#include "desktop/app/login_dialog.h"
+#include "desktop/app/session_renewal.h"
 #include "dialogs.h"
 
 namespace apura::desktop::test {
@@ -67,6 +68,9 @@ struct Renewal {
 void LoginDialogTest::wrongPasswordKeepsTheDialogOpenWithTheServersText() {
   Attempts a;
   LoginDialog dlg("MARIA", a.Fn());
+  auto* cancel = dlg.findChild<QAbstractButton*>("btnCancelar");
+  QVERIFY(cancel);
+  QCOMPARE(cancel->text(), QString("Cancelar"));
   dlg.show();
   QVERIFY(QTest::qWaitForWindowExposed(&dlg));
   QTest::keyClicks(dlg.PasswordEdit(), "errada");

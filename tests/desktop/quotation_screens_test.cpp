@@ -13,14 +13,15 @@
 #include <QTimer>
 #include <functional>
 
-#include "desktop/dataset_model.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/main_window.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_host.h"
+#include "desktop/app/demo.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/main_window.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/binding/dataset_model.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/services/qt_host.h"
+#include "desktop_session.h"
 #include "framework/format.h"
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"
@@ -82,38 +83,20 @@ QuotationScreensTest::QuotationScreensTest() = default;
 QuotationScreensTest::~QuotationScreensTest() = default;
 
 void QuotationScreensTest::initTestCase() {
-  QVERIFY(dir_.isValid());
-  CurrentFormat().decimalSeparator = ',';
-  CurrentFormat().thousandSeparator = '.';
-  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
-  });
-  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
-  rpc::SetClientSessionToken(demo_->SessionToken());
-  demo_->EnsureTallied();
-  HostSettings s;
-  s.decimalSeparator = ',';
-  s.shortDateFormat = "dd/mm/yyyy";
-  demo_->Configure(s);
-  host_ = std::make_unique<QtHost>(s);
-  loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
-  host_->SetModuleLoader(loader_.get());
-  auto local = std::make_shared<SqliteDatabase>(demo_->LocalDatabasePath());
-  SetDefaultDatabase(local);
+  SessionOptions options;
+  options.tallied = true;
+  options.openWorksheet = false;
+  options.module = 4;
+  const QString error = session_.Start(options);
+  QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void QuotationScreensTest::cleanupTestCase() {
-  window_.reset();
-  Application().DestroyForms();
-  host_.reset();
-  loader_.reset();
-  SetDefaultDatabase(nullptr);
-  demo_.reset();
+  session_.Stop();
 }
 
 void QuotationScreensTest::negotiationRecordsALowerPriceTheWorksheetReloads() {
-  const HostSettings& s = host_->Settings();
+  const HostSettings& s = Host().Settings();
   const DataPacket before = QuotationLines(s);
   size_t row = 0;
   while (row < before.RowCount() && Number(before, "VRPRECUNIAP", row) <= 0) ++row;
@@ -141,7 +124,7 @@ void QuotationScreensTest::negotiationRecordsALowerPriceTheWorksheetReloads() {
     if (!shots.isEmpty()) dialog->grab().save(shots + "/negociacao.png");
     Click(dialog, "sbtConfirma");
   });
-  host_->LoadBPL("PRQ01802", params);
+  Host().LoadBPL("PRQ01802", params);
   QVERIFY(seen);
   QVERIFY2(title.contains(QString::fromUtf8("Negociação")), qPrintable(title));
   QVERIFY2(simulated.contains(QString::fromUtf8("Pr. Econômico")), qPrintable(simulated));
@@ -162,11 +145,11 @@ void QuotationScreensTest::negotiationRecordsALowerPriceTheWorksheetReloads() {
     QVERIFY(Number(after, "PRECOECON", r) < econ);
   }
   QVERIFY(found);
-  QVERIFY(host_->Shown().empty() || host_->Shown().back().find("error") == std::string::npos);
+  QVERIFY(Host().Shown().empty() || Host().Shown().back().find("error") == std::string::npos);
 }
 
 void QuotationScreensTest::spreadsheetShowsTheLineAndItsDeliveries() {
-  const HostSettings& s = host_->Settings();
+  const HostSettings& s = Host().Settings();
   const DataPacket lines = QuotationLines(s);
   QVERIFY(lines.RowCount() > 0);
   const ValueArray params = {Value(false),
@@ -189,7 +172,7 @@ void QuotationScreensTest::spreadsheetShowsTheLineAndItsDeliveries() {
     confirmShown = confirm && confirm->isVisible();
     Click(dialog, "sbtCancel");
   });
-  host_->LoadBPL("PRQ01803", params);
+  Host().LoadBPL("PRQ01803", params);
   QVERIFY(rows > 0);
   QVERIFY2(supplier.contains(QString::fromStdString(Cell(lines, "NMFANTFORN", 0))),
            qPrintable(supplier));
@@ -199,21 +182,17 @@ void QuotationScreensTest::spreadsheetShowsTheLineAndItsDeliveries() {
 void QuotationScreensTest::worksheetSimulatesAndPrintsThroughTheScreens() {
   // A suite run before this one in the same process may have left the
   // module's worksheet flag set over a form that is gone.
-  if (void* lib = dlopen(loader_->LibraryPath("PRQ05001").c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+  if (void* lib = dlopen(Loader().LibraryPath("PRQ05001").c_str(), RTLD_NOW | RTLD_NOLOAD)) {
     if (auto* created = static_cast<bool*>(dlsym(lib, "boStCriado"))) *created = false;
     dlclose(lib);
   }
-  host_->Settings().activeModule = 34;
-  window_ = std::make_unique<MainWindow>(*host_);
-  window_->resize(1280, 800);
-  window_->show();
-  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  window_->OpenWorksheet(*host_->Settings().launchValues);
+  Host().Settings().activeModule = 34;
+  Window().OpenWorksheet(*Host().Settings().launchValues);
   TForm* form = nullptr;
   for (const auto& f : Application().Forms())
     if (f->Name == "frmPlanApurNegGrid") form = f.get();
   QVERIFY(form);
-  FormView* view = host_->ViewOf(*form);
+  FormView* view = Host().ViewOf(*form);
   QVERIFY(view);
   auto* tabs = qobject_cast<QTabWidget*>(view->WidgetNamed("pgcPadrao"));
   QVERIFY(tabs);
@@ -274,7 +253,7 @@ void QuotationScreensTest::worksheetSimulatesAndPrintsThroughTheScreens() {
 
   // Print: the report form previews the tally of the current line.
   int pages = -1;
-  host_->onReportPreview = [&](QPrintPreviewDialog& d) {
+  Host().onReportPreview = [&](QPrintPreviewDialog& d) {
     if (auto* w = d.findChild<QPrintPreviewWidget*>()) pages = w->pageCount();
     d.reject();
   };
@@ -285,10 +264,10 @@ void QuotationScreensTest::worksheetSimulatesAndPrintsThroughTheScreens() {
   auto* print = form->FindComponentAs<TControl>("sbtImprimir");
   QVERIFY(print);
   QVERIFY(GuardedCall([print] { print->Click(); }));
-  host_->onReportPreview = nullptr;
+  Host().onReportPreview = nullptr;
   QVERIFY(pages > 1);
-  const auto& v = *host_->Settings().launchValues;
-  QCOMPARE(host_->Shown().back(), "report: LIB050 P_NRAPURACAO=" + v[5] + " P_CDCENTITMAP=" + v[0]);
+  const auto& v = *Host().Settings().launchValues;
+  QCOMPARE(Host().Shown().back(), "report: LIB050 P_NRAPURACAO=" + v[5] + " P_CDCENTITMAP=" + v[0]);
 }
 
 }  // namespace apura::desktop::test

@@ -3,19 +3,13 @@
 // screen code, against the demo server over gRPC.
 
 #include <QObject>
-#include <QTemporaryDir>
 #include <memory>
 
-namespace apura::desktop {
-class DemoEnvironment;
-class QtHost;
-class ModuleLoader;
-class MainWindow;
-}  // namespace apura::desktop
+#include "desktop_session.h"
 
 namespace apura::desktop::test {
 
-class QuotationScreensTest : public QObject {
+class QuotationScreensTest : public ViewSuite {
   Q_OBJECT
  public:
   QuotationScreensTest();
@@ -27,13 +21,6 @@ class QuotationScreensTest : public QObject {
   void negotiationRecordsALowerPriceTheWorksheetReloads();
   void spreadsheetShowsTheLineAndItsDeliveries();
   void worksheetSimulatesAndPrintsThroughTheScreens();
-
- private:
-  QTemporaryDir dir_;
-  std::unique_ptr<DemoEnvironment> demo_;
-  std::unique_ptr<QtHost> host_;
-  std::unique_ptr<ModuleLoader> loader_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 }  // namespace apura::desktop::test

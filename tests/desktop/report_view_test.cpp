@@ -3,18 +3,22 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
-#include "desktop/batch_report.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/qt_host.h"
-#include "desktop/report_view.h"
+#include "desktop/app/demo.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/services/batch_report.h"
+#include "desktop/services/qt_host.h"
+#include "desktop/services/report_view.h"
+#include "desktop_session.h"
+#include "dialogs.h"
 #include "framework/format.h"
 #include "framework/forms.h"
 #include "framework/netconnection.h"
@@ -77,26 +81,21 @@ ReportViewTest::ReportViewTest() = default;
 ReportViewTest::~ReportViewTest() = default;
 
 void ReportViewTest::initTestCase() {
-  QVERIFY(dir_.isValid());
-  CurrentFormat().decimalSeparator = ',';
-  CurrentFormat().thousandSeparator = '.';
-  CurrentFormat().shortDateFormat = "dd/mm/yyyy";
-  SetDefaultTransportFactory([](const TNetConnection&) -> std::shared_ptr<ITransport> {
-    return rpc::MakeGrpcTransport();
-  });
-  demo_ = std::make_unique<DemoEnvironment>(dir_.path().toStdString());
-  rpc::SetClientSessionToken(demo_->SessionToken());
-  demo_->EnsureTallied();
+  SessionOptions options;
+  options.tallied = true;
+  options.openWorksheet = false;
+  const QString error = session_.Start(options);
+  QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void ReportViewTest::cleanupTestCase() {
-  demo_.reset();
+  session_.Stop();
 }
 
 void ReportViewTest::tallyReportPdfShowsTheTallySuppliersAndTotals() {
-  HostSettings s = Settings(*demo_);
+  HostSettings s = Settings(Demo());
   s.reportCode = "LIB050";
-  s.reportPdf = dir_.filePath("lib050.pdf").toStdString();
+  s.reportPdf = Dir().filePath("lib050.pdf").toStdString();
   std::string error;
   QCOMPARE(RunBatchReport(s, error), 0);
   QVERIFY2(error.empty(), error.c_str());
@@ -130,15 +129,15 @@ void ReportViewTest::tallyReportPdfShowsTheTallySuppliersAndTotals() {
 
 void ReportViewTest::aBrokenDefinitionFailsNamingTheReport() {
   {
-    server::ReportService store(demo_->DatabasePath());
+    server::ReportService store(Demo().DatabasePath());
     store.Save(R"({"code": "TST99", "title": "Quebrado", "params": ["P_NRAPURACAO"],
       "queries": [{"name": "itens", "role": "detail",
                    "sql": "SELECT X FROM tabela_que_nao_existe WHERE A = :P_NRAPURACAO"}],
       "columns": [{"caption": "X", "field": "X"}]})");
   }
-  HostSettings s = Settings(*demo_);
+  HostSettings s = Settings(Demo());
   s.reportCode = "TST99";
-  s.reportPdf = dir_.filePath("tst99.pdf").toStdString();
+  s.reportPdf = Dir().filePath("tst99.pdf").toStdString();
   std::string error;
   QCOMPARE(RunBatchReport(s, error), 1);
   QVERIFY2(error.find("Relatório TST99") != std::string::npos, error.c_str());
@@ -147,11 +146,11 @@ void ReportViewTest::aBrokenDefinitionFailsNamingTheReport() {
 }
 
 void ReportViewTest::previewShowsEveryPageAndOffersSavingAsPdf() {
-  QtHost host(Settings(*demo_));
+  QtHost host(Settings(Demo()));
   TReportParams params;
   params.Items = {{"P_NRAPURACAO", "1234"}, {"P_CDCENTITMAP", "0001"}};
   const ReportDocument doc = host.BuildReport("LIB050", params);
-  const QString pdf = dir_.filePath("preview.pdf");
+  const QString pdf = Dir().filePath("preview.pdf");
   QVERIFY(WriteReportPdf(doc, pdf));
   const int pages = PdfPages(pdf);
 
@@ -188,7 +187,7 @@ void ReportViewTest::previewShowsEveryPageAndOffersSavingAsPdf() {
 }
 
 void ReportViewTest::reportFormPreviewsWithTheFormsParameters() {
-  QtHost host(Settings(*demo_));
+  QtHost host(Settings(Demo()));
   TfrmDadosGerRel* form = nullptr;
   CreateForm(form);
   form->lblCodRel.SetCaption("LIB050");
@@ -216,6 +215,120 @@ void ReportViewTest::reportFormPreviewsWithTheFormsParameters() {
   Application().ProcessReleases();
   QCOMPARE(asked, (std::vector<std::string>{"P_NRAPURACAO", "P_CDCENTITMAP"}));
   QVERIFY(previewLines > 1);
+}
+
+namespace {
+// A report form that knows the report leaves something out.
+class NoticeForm : public TfrmDadosGerRel {
+ public:
+  explicit NoticeForm(TComponent* owner = nullptr) : TfrmDadosGerRel("frmNotice", owner) {}
+  TLabel lblAviso{this, "lblAviso", this};
+};
+}  // namespace
+
+void ReportViewTest::aFormsNoticeGoesOnThePaper() {
+  QtHost host(Settings(Demo()));
+  const std::string notice = "Escolhas ainda não efetivadas não constam deste relatório.";
+  std::vector<std::string> headers[2];
+  for (int shown = 0; shown < 2; ++shown) {
+    NoticeForm* form = nullptr;
+    CreateForm(form);
+    form->lblCodRel.SetCaption("LIB050");
+    form->lblAviso.SetCaption(notice);
+    form->lblAviso.SetVisible(shown == 1);
+    form->rpddPadrao.BeforeGetQueryParams = [&](TReportParams& p, bool&) {
+      p.ParamByName("P_NRAPURACAO").Value = "1234";
+      p.ParamByName("P_CDCENTITMAP").Value = "0001";
+    };
+    host.onReportPreview = [](QPrintPreviewDialog& d) { d.reject(); };
+    QTimer::singleShot(0, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      QVERIFY(modal);
+      if (auto* b = modal->findChild<QAbstractButton*>("sbtVisualizar")) b->click();
+      form->Close();
+    });
+    form->ShowModal();
+    Application().ProcessReleases();
+    QVERIFY(host.LastReport());
+    headers[shown] = host.LastReport()->header;
+  }
+  QVERIFY(std::find(headers[0].begin(), headers[0].end(), notice) == headers[0].end());
+  QCOMPARE(headers[1].size(), headers[0].size() + 1);
+  QCOMPARE(headers[1].back(), notice);
+
+  // On paper, on the first page.
+  ReportDocument doc = *host.LastReport();
+  const QString pdf = Dir().filePath("notice.pdf");
+  QVERIFY(WriteReportPdf(doc, pdf));
+  QVERIFY(PdfText(pdf).section('\f', 0, 0).contains(QString::fromStdString(notice)));
+}
+
+void ReportViewTest::aLongSubtotalLabelIsNotCut() {
+  // Narrow columns before the totals, as a tally's supplier subtotal has.
+  ReportDocument doc;
+  doc.code = "T";
+  doc.title = "Teste";
+  for (const char* c : {"Col.", "Reg.", "Data", "Un."}) doc.columns.push_back({c, c, "", 0.6});
+  doc.columns.push_back({"Qtde.", "Q", "", 1.2, ReportAlign::Right, true});
+  doc.columns.push_back({"Valor", "V", "", 1.4, ReportAlign::Right, true});
+  const std::string label = "Total Mercantil Boa Esperança Distribuidora de Alimentos";
+  for (bool withQuantity : {true, false}) {
+    doc.lines.clear();
+    doc.lines.push_back({ReportLine::Kind::Detail, 0, "", {"1", "NOR", "01/01/2026", "CX"}});
+    doc.lines.back().cells.insert(doc.lines.back().cells.end(), {"10,000", "80,91"});
+    doc.lines.push_back({ReportLine::Kind::GroupFooter,
+                         1,
+                         label,
+                         {"", "", "", "", withQuantity ? "10,000" : "", "80,91"}});
+    const QString pdf = Dir().filePath("label.pdf");
+    QVERIFY(WriteReportPdf(doc, pdf));
+    const QString text = PdfText(pdf);
+    QVERIFY2(text.contains(QString::fromStdString(label)), qPrintable(text));
+    QVERIFY(text.contains("80,91"));
+  }
+}
+
+void ReportViewTest::savingAsPdfOffersTheDocumentsFolderAndSaysWhere() {
+  QtHost host(Settings(Demo()));
+  TReportParams params;
+  params.Items = {{"P_NRAPURACAO", "1234"}, {"P_CDCENTITMAP", "0001"}};
+  const QString target = Dir().filePath("escolhido.pdf");
+  QString offeredFolder, offeredName, said;
+  host.onReportPreview = [&](QPrintPreviewDialog& d) {
+    auto* save = d.findChild<QAction*>("actSalvarPdf");
+    QVERIFY(save);
+    // The file dialog: what it offers, then the buyer's own choice; then the
+    // message saying where the file went.
+    std::shared_ptr<DialogAnswer> saved;
+    bool asked = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!files) return;
+      poll.stop();
+      asked = true;
+      offeredFolder = files->directory().absolutePath();
+      offeredName = QFileInfo(files->selectedFiles().value(0)).fileName();
+      files->selectFile(target);
+      saved = AnswerNextDialog("OK");
+      QMetaObject::invokeMethod(files, "accept");
+    });
+    poll.start();
+    save->trigger();
+    QVERIFY(asked);
+    QVERIFY(saved);
+    QTRY_VERIFY(saved->seen);
+    said = saved->text;
+    d.reject();
+  };
+  host.ShowReport("LIB050", params);
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  QCOMPARE(offeredFolder, QDir(documents.isEmpty() ? QDir::homePath() : documents).absolutePath());
+  QCOMPARE(offeredName, QString("Apuracao-1234.pdf"));
+  QVERIFY(QFileInfo::exists(target));
+  QVERIFY(PdfPages(target) > 0);
+  QVERIFY2(said.contains(QDir::toNativeSeparators(target)), qPrintable(said));
 }
 
 }  // namespace apura::desktop::test

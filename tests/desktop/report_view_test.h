@@ -4,16 +4,13 @@
 // report form's preview button.
 
 #include <QObject>
-#include <QTemporaryDir>
 #include <memory>
 
-namespace apura::desktop {
-class DemoEnvironment;
-}
+#include "desktop_session.h"
 
 namespace apura::desktop::test {
 
-class ReportViewTest : public QObject {
+class ReportViewTest : public ViewSuite {
   Q_OBJECT
  public:
   ReportViewTest();
@@ -26,10 +23,9 @@ class ReportViewTest : public QObject {
   void aBrokenDefinitionFailsNamingTheReport();
   void previewShowsEveryPageAndOffersSavingAsPdf();
   void reportFormPreviewsWithTheFormsParameters();
-
- private:
-  QTemporaryDir dir_;
-  std::unique_ptr<DemoEnvironment> demo_;
+  void aFormsNoticeGoesOnThePaper();
+  void aLongSubtotalLabelIsNotCut();
+  void savingAsPdfOffersTheDocumentsFolderAndSaysWhere();
 };
 
 }  // namespace apura::desktop::test

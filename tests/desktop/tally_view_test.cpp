@@ -12,14 +12,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include "demo_host.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/main_window.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_host.h"
+#include "desktop/app/demo.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/main_window.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/services/qt_host.h"
+#include "desktop_session.h"
 #include "dialogs.h"
 #include "framework/format.h"
 #include "framework/netconnection.h"
@@ -28,14 +28,6 @@
 namespace apura::desktop::test {
 
 namespace {
-
-int ColumnOf(GridView* g, const char* field) {
-  const auto& cols = g->Model().Columns();
-  for (size_t i = 0; i < cols.size(); ++i)
-    if (QString::fromStdString(cols[i].fieldName).compare(field, Qt::CaseInsensitive) == 0)
-      return int(i);
-  return -1;
-}
 
 // The open cell editor of the grid; null when none.
 QLineEdit* Editor(GridView* g) {
@@ -47,7 +39,7 @@ bool Typing(GridView* g) {
   return Editor(g) != nullptr;
 }
 
-QImage Cell(GridView* g, int row, int col) {
+QImage CellImage(GridView* g, int row, int col) {
   return g->viewport()->grab(g->visualRect(g->Model().index(row, col))).toImage();
 }
 
@@ -84,46 +76,14 @@ TallyViewTest::TallyViewTest() = default;
 TallyViewTest::~TallyViewTest() = default;
 
 void TallyViewTest::initTestCase() {
-  QVERIFY(dir_.isValid());
-  HostSettings settings = StartDemoHost(dir_, demo_);
-  settings.screenHeight = 480;
-  host_ = std::make_unique<QtHost>(settings);
-  loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
-  host_->SetModuleLoader(loader_.get());
-  window_ = std::make_unique<MainWindow>(*host_);
-  window_->resize(1280, 800);
-  window_->show();
-  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  window_->OpenWorksheet(*settings.launchValues);
-  for (const auto& f : Application().Forms())
-    if (f->Name == "frmPlanApurNegGrid") form_ = f.get();
-  QVERIFY2(form_, "the worksheet form was not created");
-  view_ = host_->ViewOf(*form_);
-  QVERIFY(view_);
+  SessionOptions options;
+  options.screenHeight = 480;
+  const QString error = session_.Start(options);
+  QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TallyViewTest::cleanupTestCase() {
-  window_.reset();
-  Application().DestroyForms();
-  host_.reset();
-  StopDemoHost(demo_);
-}
-
-GridView* TallyViewTest::Grid(const char* name) const {
-  return view_ ? view_->GridNamed(name) : nullptr;
-}
-
-void TallyViewTest::ShowPage(const char* caption) {
-  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
-  QVERIFY(tabs);
-  for (int i = 0; i < tabs->count(); ++i)
-    if (tabs->tabText(i) == QString::fromUtf8(caption)) {
-      tabs->setCurrentIndex(i);
-      QCOMPARE(tabs->currentIndex(), i);
-      QCoreApplication::processEvents();
-      return;
-    }
-  QFAIL(caption);
+  session_.Stop();
 }
 
 QString TallyViewTest::Sel(int row) const {
@@ -172,9 +132,9 @@ void TallyViewTest::apurarAnsweredSimShowsTheServersChoice() {
   QTest::mouseClick(quotes->viewport(), Qt::LeftButton, {},
                     quotes->visualRect(quotes->Model().index(0, 1)).center());
   QCoreApplication::processEvents();
-  QAction* apurar = view_->ActionNamed("sbtApurar");
+  QAction* apurar = View()->ActionNamed("sbtApurar");
   QVERIFY(apurar && apurar->isEnabled());
-  QVERIFY(view_->ActionNamed("mnuApurar")->isEnabled());
+  QVERIFY(View()->ActionNamed("mnuApurar")->isEnabled());
 
   // The warning about chosen lines without economic price, when the demo's
   // tally has any, is acknowledged while this runs.
@@ -208,12 +168,12 @@ void TallyViewTest::apurarAnsweredSimShowsTheServersChoice() {
   QVERIFY2(chosen >= 0, "no quotation line chosen by the server in the region");
   quotes->setCurrentIndex(quotes->Model().index(chosen, ColumnOf(quotes, "VRPRECUNIAP")));
   QCoreApplication::processEvents();
-  Screenshot(window_.get(), "apurar-cotacao.png");
+  Screenshot(&Window(), "apurar-cotacao.png");
 
   ShowPage("por Entrega");
   QVERIFY(Grid("dbgCot_Filial")->Model().rowCount() > 0);
   QVERIFY(Grid("dbgPadrao")->Model().rowCount() > 0);
-  Screenshot(window_.get(), "apurar-por-entrega.png");
+  Screenshot(&Window(), "apurar-por-entrega.png");
   ShowPage("Cotação");
 }
 
@@ -228,7 +188,7 @@ void TallyViewTest::spaceOnThePriceChoosesAndDropsWithTheMarkPaintedAtOnce() {
   QTRY_VERIFY(quotes->hasFocus());
 
   std::map<QString, QImage> looks;
-  looks[Sel(row)] = Cell(quotes, row, price);
+  looks[Sel(row)] = CellImage(quotes, row, price);
   for (int step = 0; step < 2; ++step) {
     const bool choosing = Sel(row) != "S";
     std::shared_ptr<DialogAnswer> dialog;
@@ -242,12 +202,12 @@ void TallyViewTest::spaceOnThePriceChoosesAndDropsWithTheMarkPaintedAtOnce() {
     QVERIFY(!Typing(quotes));
     QCOMPARE(quotes->Grid()->DataSet()->State(), TDataSetState::dsBrowse);
     // The cell shows the new state at once, without another event.
-    looks[Sel(row)] = Cell(quotes, row, price);
-    if (choosing) Screenshot(window_.get(), "escolha-manual.png");
+    looks[Sel(row)] = CellImage(quotes, row, price);
+    if (choosing) Screenshot(&Window(), "escolha-manual.png");
   }
   QCOMPARE(looks.size(), size_t(2));
   QVERIFY2(looks["S"] != looks["N"], "the chosen mark is not painted");
-  QVERIFY(form_->Active());
+  QVERIFY(Form()->Active());
 }
 
 void TallyViewTest::closingTheJustificationDialogUndoesTheChoice() {
@@ -270,7 +230,7 @@ void TallyViewTest::closingTheJustificationDialogUndoesTheChoice() {
   QVERIFY(dialog->seen);
   QCOMPARE(Sel(row), QString("N"));
   QVERIFY(!QApplication::activeModalWidget());
-  QVERIFY(form_->Active());
+  QVERIFY(Form()->Active());
 }
 
 void TallyViewTest::aTypedPriceTakesNoSignOrExponent() {

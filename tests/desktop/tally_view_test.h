@@ -4,26 +4,13 @@
 // and the justification dialog.
 
 #include <QObject>
-#include <QTemporaryDir>
 #include <memory>
 
-namespace apura {
-class TForm;
-class TClientDataSet;
-}  // namespace apura
-
-namespace apura::desktop {
-class QtHost;
-class MainWindow;
-class ModuleLoader;
-class DemoEnvironment;
-class FormView;
-class GridView;
-}  // namespace apura::desktop
+#include "desktop_session.h"
 
 namespace apura::desktop::test {
 
-class TallyViewTest : public QObject {
+class TallyViewTest : public ViewSuite {
   Q_OBJECT
  public:
   TallyViewTest();
@@ -40,20 +27,10 @@ class TallyViewTest : public QObject {
   void aTypedPriceTakesNoSignOrExponent();
 
  private:
-  GridView* Grid(const char* name) const;
-  void ShowPage(const char* caption);
   // Puts the quotation grid's current cell on a priced line's unit price;
   // answers the row, -1 when the tally has none.
   int OnPricedLine();
   QString Sel(int row) const;
-
-  QTemporaryDir dir_;
-  std::unique_ptr<DemoEnvironment> demo_;
-  std::unique_ptr<QtHost> host_;
-  std::unique_ptr<ModuleLoader> loader_;
-  std::unique_ptr<MainWindow> window_;
-  TForm* form_ = nullptr;
-  FormView* view_ = nullptr;
 };
 
 }  // namespace apura::desktop::test

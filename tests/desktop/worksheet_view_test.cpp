@@ -3,22 +3,29 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 #include <set>
 
-#include "demo_host.h"
-#include "desktop/demo.h"
-#include "desktop/form_view.h"
-#include "desktop/grid_view.h"
-#include "desktop/local_database.h"
-#include "desktop/main_window.h"
-#include "desktop/module_loader.h"
-#include "desktop/qt_host.h"
+#include "desktop/app/demo.h"
+#include "desktop/app/local_database.h"
+#include "desktop/app/main_window.h"
+#include "desktop/app/module_loader.h"
+#include "desktop/binding/form_view.h"
+#include "desktop/binding/grid_view.h"
+#include "desktop/services/qt_host.h"
+#include "desktop_session.h"
 #include "framework/format.h"
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"
@@ -34,87 +41,34 @@ QStringList Column(GridView* g, int col) {
   return out;
 }
 
-int ColumnOf(GridView* g, const char* field) {
-  const auto& cols = g->Model().Columns();
-  for (size_t i = 0; i < cols.size(); ++i)
-    if (QString::fromStdString(cols[i].fieldName).compare(field, Qt::CaseInsensitive) == 0)
-      return int(i);
-  return -1;
-}
-
-// Clicks row `row` of a grid as the user does: focus, then the cell.
-void ClickRow(GridView* g, int row, int col = 0) {
-  g->setFocus();
-  const QRect r = g->visualRect(g->Model().index(row, col));
-  if (r.isValid()) {
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, r.center());
-  } else {
-    g->setCurrentIndex(g->Model().index(row, col));
-  }
-}
-
 }  // namespace
 
 WorksheetViewTest::WorksheetViewTest() = default;
 WorksheetViewTest::~WorksheetViewTest() = default;
 
 void WorksheetViewTest::initTestCase() {
-  QVERIFY(dir_.isValid());
-  HostSettings settings = StartDemoHost(dir_, demo_);
-  settings.screenHeight = 480;
-  host_ = std::make_unique<QtHost>(settings);
-  loader_ = std::make_unique<ModuleLoader>(ExecutableDir());
-  host_->SetModuleLoader(loader_.get());
-  window_ = std::make_unique<MainWindow>(*host_);
-  window_->resize(1280, 800);
-  window_->show();
-  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-
-  window_->OpenWorksheet(*settings.launchValues);
-  for (const auto& f : Application().Forms())
-    if (f->Name == "frmPlanApurNegGrid") form_ = f.get();
-  QVERIFY2(form_, "the worksheet form was not created");
-  view_ = host_->ViewOf(*form_);
-  QVERIFY2(view_, "the worksheet has no window");
-  QVERIFY2(host_->Shown().empty() || host_->Shown().back().find("exception") == std::string::npos,
-           host_->Shown().empty() ? "" : host_->Shown().back().c_str());
+  SessionOptions options;
+  options.screenHeight = 480;
+  const QString error = session_.Start(options);
+  QVERIFY2(error.isEmpty(), qPrintable(error));
+  QVERIFY2(Host().Shown().empty() || Host().Shown().back().find("exception") == std::string::npos,
+           Host().Shown().empty() ? "" : Host().Shown().back().c_str());
 }
 
 void WorksheetViewTest::cleanupTestCase() {
-  window_.reset();
-  Application().DestroyForms();
-  host_.reset();
-  StopDemoHost(demo_);
-}
-
-GridView* WorksheetViewTest::Grid(const char* name) const {
-  return view_ ? view_->GridNamed(name) : nullptr;
-}
-
-void WorksheetViewTest::ShowPage(const char* caption) {
-  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
-  QVERIFY(tabs);
-  for (int i = 0; i < tabs->count(); ++i)
-    if (tabs->tabText(i) == QString::fromUtf8(caption)) {
-      QVERIFY2(tabs->isTabEnabled(i), caption);
-      tabs->setCurrentIndex(i);
-      QCOMPARE(tabs->currentIndex(), i);
-      QCoreApplication::processEvents();
-      return;
-    }
-  QFAIL(caption);
+  session_.Stop();
 }
 
 void WorksheetViewTest::demoLaunchShowsTheTallysProducts() {
-  QVERIFY(form_->Active());
-  QVERIFY(host_->HookInstalled());
+  QVERIFY(Form()->Active());
+  QVERIFY(Host().HookInstalled());
   // A 480-pixel screen opens the worksheet maximised.
-  auto* sub = qobject_cast<QMdiSubWindow*>(host_->WindowOf(*form_));
+  auto* sub = qobject_cast<QMdiSubWindow*>(Host().WindowOf(*Form()));
   QVERIFY(sub);
   QVERIFY(sub->isMaximized());
   QCOMPARE(sub->windowTitle(), QString::fromUtf8("Apuração/Efetivação"));
 
-  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
+  auto* tabs = qobject_cast<QTabWidget*>(View()->WidgetNamed("pgcPadrao"));
   QVERIFY(tabs);
   QStringList captions;
   for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
@@ -135,7 +89,7 @@ void WorksheetViewTest::demoLaunchShowsTheTallysProducts() {
 
   // The header: week numbers, day names and the buyer.
   auto text = [&](const char* name) {
-    auto* e = qobject_cast<QLineEdit*>(view_->WidgetNamed(name));
+    auto* e = qobject_cast<QLineEdit*>(View()->WidgetNamed(name));
     return e ? e->text() : QString("<none>");
   };
   QVERIFY2(QRegularExpression("^\\d{1,2}$").match(text("edtNum_Sem_Ini")).hasMatch(),
@@ -143,10 +97,10 @@ void WorksheetViewTest::demoLaunchShowsTheTallysProducts() {
   QVERIFY2(QRegularExpression("^\\d{1,2}$").match(text("edtNum_Sem_Fin")).hasMatch(),
            qPrintable(text("edtNum_Sem_Fin")));
   QCOMPARE(text("edtNmSem_Ini").size(), 3);
-  QCOMPARE(text("edtEnt_Ini"), QString::fromStdString((*host_->Settings().launchValues)[3]));
+  QCOMPARE(text("edtEnt_Ini"), QString::fromStdString((*Host().Settings().launchValues)[3]));
   QCOMPARE(text("edtComprador"), QString::fromUtf8("Comprador de Demonstração"));
   // Totals panels are hidden.
-  QWidget* totals = view_->WidgetNamed("panFiltro");
+  QWidget* totals = View()->WidgetNamed("panFiltro");
   QVERIFY(totals && totals->isHidden());
 }
 
@@ -173,7 +127,7 @@ void WorksheetViewTest::clickingRegionProductAndQuotationChangesTheGrids() {
   const int itemCol = ColumnOf(items, "CDARVPROD");
   const QStringList itemsBefore = Column(items, itemCol);
   const QStringList quotesBefore = Column(quotes, ColumnOf(quotes, "NMFANTFORN"));
-  ClickRow(regions, 1);
+  ClickCell(regions, 1, 0);
   QCOMPARE(regions->currentIndex().row(), 1);
   const QStringList itemsAfter = Column(items, itemCol);
   const QStringList quotesAfter = Column(quotes, ColumnOf(quotes, "NMFANTFORN"));
@@ -183,30 +137,30 @@ void WorksheetViewTest::clickingRegionProductAndQuotationChangesTheGrids() {
   // Another negotiated product: its quotation lines.
   if (items->Model().rowCount() > 1) {
     const QStringList before = Column(quotes, ColumnOf(quotes, "VRPRECUNIAP"));
-    ClickRow(items, 1);
+    ClickCell(items, 1, 0);
     QCOMPARE(items->currentIndex().row(), 1);
     QVERIFY(Column(quotes, ColumnOf(quotes, "VRPRECUNIAP")) != before);
   }
 
   // Alt+Page Down on the regions goes to the negotiated products, through
   // the worksheet's key handler; the focus follows the model.
-  ClickRow(regions, 0);
+  ClickCell(regions, 0, 0);
   QTest::keyClick(regions, Qt::Key_PageDown, Qt::AltModifier);
-  QCOMPARE(form_->ActiveControl(), items->Grid());
+  QCOMPARE(Form()->ActiveControl(), items->Grid());
   QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(items));
   QCOMPARE(regions->currentIndex().row(), 0);  // the key did not page the regions
 
   // Another quotation line: the delivery page shows its branch requests.
   QVERIFY(quotes->Model().rowCount() > 1);
-  ClickRow(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
+  ClickCell(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
   ShowPage("por Entrega");
   GridView* branches = Grid("dbgCot_Filial");
   QVERIFY(branches);
   const QStringList first = Column(branches, ColumnOf(branches, "QTSOLACOMP"));
   ShowPage("Cotação");
   // A line of another product of the same region gives other requests.
-  ClickRow(items, 0);
-  ClickRow(quotes, quotes->Model().rowCount() - 1, ColumnOf(quotes, "NMFANTFORN"));
+  ClickCell(items, 0, 0);
+  ClickCell(quotes, quotes->Model().rowCount() - 1, ColumnOf(quotes, "NMFANTFORN"));
   QCOMPARE(quotes->currentIndex().row(), quotes->Model().rowCount() - 1);
   ShowPage("por Entrega");
   QVERIFY(branches->Model().rowCount() > 0);
@@ -233,8 +187,8 @@ void WorksheetViewTest::buttonsFollowTheModelsEnabledStates() {
                                       "sbtExcluir",  "sbtProcurar", "sbtCancelar",  "sbtConfirmar"};
   auto checkAll = [&] {
     for (const char* n : names) {
-      auto* b = form_->FindComponentAs<TButtonFlat>(n);
-      QAction* a = view_->ActionNamed(n);
+      auto* b = Form()->FindComponentAs<TButtonFlat>(n);
+      QAction* a = View()->ActionNamed(n);
       QVERIFY2(b && a, n);
       QVERIFY2(a->isEnabled() == b->Enabled(), n);
     }
@@ -242,52 +196,52 @@ void WorksheetViewTest::buttonsFollowTheModelsEnabledStates() {
   // On the products page the tally command is off (its data link is the products').
   ShowPage("Produtos");
   GridView* products = Grid("dbgProdEsto");
-  ClickRow(products, 0);
+  ClickCell(products, 0, 0);
   QCoreApplication::processEvents();
-  QVERIFY(!view_->ActionNamed("sbtApurar")->isEnabled());
+  QVERIFY(!View()->ActionNamed("sbtApurar")->isEnabled());
   checkAll();
 
   // On the quotation grid it comes on, and the menu item with it.
   ShowPage("Cotação");
-  ClickRow(Grid("dbgFornecedor"), 0, 1);
+  ClickCell(Grid("dbgFornecedor"), 0, 1);
   QCoreApplication::processEvents();
-  QVERIFY(view_->ActionNamed("sbtApurar")->isEnabled());
-  QVERIFY(view_->ActionNamed("mnuApurar")->isEnabled());
-  QVERIFY(view_->ActionNamed("sbtAlterar")->isEnabled());  // module 34: quotation prices
-  QVERIFY(!view_->ActionNamed("sbtConfirmar")->isEnabled());
+  QVERIFY(View()->ActionNamed("sbtApurar")->isEnabled());
+  QVERIFY(View()->ActionNamed("mnuApurar")->isEnabled());
+  QVERIFY(View()->ActionNamed("sbtAlterar")->isEnabled());  // module 34: quotation prices
+  QVERIFY(!View()->ActionNamed("sbtConfirmar")->isEnabled());
   checkAll();
   // The model's own change reaches the action at once.
-  auto* apurar = form_->FindComponentAs<TButtonFlat>("sbtApurar");
+  auto* apurar = Form()->FindComponentAs<TButtonFlat>("sbtApurar");
   apurar->SetEnabled(false);
-  QVERIFY(!view_->ActionNamed("sbtApurar")->isEnabled());
+  QVERIFY(!View()->ActionNamed("sbtApurar")->isEnabled());
   apurar->SetEnabled(true);
-  QVERIFY(view_->ActionNamed("sbtApurar")->isEnabled());
-  QCOMPARE(view_->ActionNamed("mnuSimulacao")->shortcut(), QKeySequence("Ctrl+S"));
+  QVERIFY(View()->ActionNamed("sbtApurar")->isEnabled());
+  QCOMPARE(View()->ActionNamed("mnuSimulacao")->shortcut(), QKeySequence("Ctrl+S"));
   ShowPage("Produtos");
 }
 
 void WorksheetViewTest::totalsToggleShowsAndHidesThePanelUnderTheGrids() {
-  auto* tabs = qobject_cast<QTabWidget*>(view_->WidgetNamed("pgcPadrao"));
+  auto* tabs = qobject_cast<QTabWidget*>(View()->WidgetNamed("pgcPadrao"));
   QVERIFY(tabs);
   auto tabEnabled = [tabs](const char* caption) {
     for (int i = 0; i < tabs->count(); ++i)
       if (tabs->tabText(i) == QString::fromUtf8(caption)) return tabs->isTabEnabled(i);
     return false;
   };
-  auto* panel = form_->FindComponentAs<TPanel>("panFiltro");
-  auto* valor = form_->FindComponentAs<TNumberEdit>("nedVrForn");
-  auto* contagem = form_->FindComponentAs<TNumberEdit>("nedNumFornProd");
+  auto* panel = Form()->FindComponentAs<TPanel>("panFiltro");
+  auto* valor = Form()->FindComponentAs<TNumberEdit>("nedVrForn");
+  auto* contagem = Form()->FindComponentAs<TNumberEdit>("nedNumFornProd");
   QVERIFY(panel && valor && contagem);
 
   ShowPage("Cotação");
   GridView* quotes = Grid("dbgFornecedor");
   QVERIFY(quotes);
-  ClickRow(quotes, 0, 1);
+  ClickCell(quotes, 0, 1);
   QCoreApplication::processEvents();
-  QWidget* panelWidget = view_->WidgetNamed("panFiltro");
+  QWidget* panelWidget = View()->WidgetNamed("panFiltro");
   QVERIFY(panelWidget);
   QVERIFY(!panelWidget->isVisible());
-  QAction* toggle = view_->ActionNamed("sbtTotais");
+  QAction* toggle = View()->ActionNamed("sbtTotais");
   QVERIFY(toggle && toggle->isEnabled());
 
   toggle->trigger();
@@ -296,47 +250,47 @@ void WorksheetViewTest::totalsToggleShowsAndHidesThePanelUnderTheGrids() {
   QVERIFY(panelWidget->isVisible());
   QVERIFY(toggle->isChecked());
   QVERIFY(!tabEnabled("por Entrega"));
-  QVERIFY(!view_->WidgetNamed("scbGeral")->isEnabled());
-  QVERIFY(!view_->ActionNamed("sbtGerarAF")->isEnabled());
+  QVERIFY(!View()->WidgetNamed("scbGeral")->isEnabled());
+  QVERIFY(!View()->ActionNamed("sbtGerarAF")->isEnabled());
   // The displays show the model's figures in the user's number format.
-  auto* shown = qobject_cast<QLineEdit*>(view_->WidgetNamed("nedVrForn"));
+  auto* shown = qobject_cast<QLineEdit*>(View()->WidgetNamed("nedVrForn"));
   QVERIFY(shown);
   QCOMPARE(shown->text(), QString::fromStdString(valor->Text()));
   QVERIFY2(QRegularExpression("^[0-9.]+,[0-9]{5}$").match(shown->text()).hasMatch(),
            qPrintable(shown->text()));
-  auto* count = qobject_cast<QLineEdit*>(view_->WidgetNamed("nedNumFornProd"));
+  auto* count = qobject_cast<QLineEdit*>(View()->WidgetNamed("nedNumFornProd"));
   QVERIFY(count);
   QVERIFY2(QRegularExpression("^[0-9]+$").match(count->text()).hasMatch(),
            qPrintable(count->text()));
   // Under the grids, not over them.
   QWidget* grid = Grid("dbgFornecedor");
-  QVERIFY(panelWidget->mapTo(view_, QPoint(0, 0)).y() >
-          grid->mapTo(view_, QPoint(0, grid->height() - 1)).y());
+  QVERIFY(panelWidget->mapTo(View(), QPoint(0, 0)).y() >
+          grid->mapTo(View(), QPoint(0, grid->height() - 1)).y());
 
   // The menu entry hides it again and the button comes up.
-  view_->ActionNamed("mnuTotais")->trigger();
+  View()->ActionNamed("mnuTotais")->trigger();
   QCoreApplication::processEvents();
   QVERIFY(!panel->Visible());
   QVERIFY(!panelWidget->isVisible());
   QVERIFY(!toggle->isChecked());
   QVERIFY(tabEnabled("por Entrega"));
-  QVERIFY(view_->WidgetNamed("scbGeral")->isEnabled());
+  QVERIFY(View()->WidgetNamed("scbGeral")->isEnabled());
 
   // The delivery page's panel.
   ShowPage("por Entrega");
-  ClickRow(Grid("dbgCot_Filial"), 0);
+  ClickCell(Grid("dbgCot_Filial"), 0, 0);
   QCoreApplication::processEvents();
-  QWidget* delivery = view_->WidgetNamed("panFilt_Entrega");
+  QWidget* delivery = View()->WidgetNamed("panFilt_Entrega");
   QVERIFY(delivery && !delivery->isVisible());
   QVERIFY(toggle->isEnabled());
   toggle->trigger();
   QCoreApplication::processEvents();
   QVERIFY(delivery->isVisible());
   QVERIFY(!tabEnabled("Cotação"));
-  auto* filial = qobject_cast<QLineEdit*>(view_->WidgetNamed("nedVrTotFil_Ger"));
+  auto* filial = qobject_cast<QLineEdit*>(View()->WidgetNamed("nedVrTotFil_Ger"));
   QVERIFY(filial);
   QCOMPARE(filial->text(),
-           QString::fromStdString(form_->FindComponentAs<TNumberEdit>("nedVrTotFil_Ger")->Text()));
+           QString::fromStdString(Form()->FindComponentAs<TNumberEdit>("nedVrTotFil_Ger")->Text()));
   toggle->trigger();
   QCoreApplication::processEvents();
   QVERIFY(!delivery->isVisible());
@@ -356,31 +310,31 @@ void WorksheetViewTest::decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive() {
   };
   // A float column that cannot be edited, so a typed key starts no editing.
   const int econ = ColumnOf(quotes, "PRECOECON");
-  ClickRow(quotes, 0, econ);
+  ClickCell(quotes, 0, econ);
   QCOMPARE(grid->SelectedIndex(), econ);
   QVERIFY(quotes->hasFocus());
   QTest::keyClick(quotes, Qt::Key_Period, Qt::KeypadModifier);
   QTest::keyClick(quotes, Qt::Key_Period);
   // A text column keeps the period.
-  ClickRow(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
+  ClickCell(quotes, 0, ColumnOf(quotes, "NMFANTFORN"));
   QTest::keyClick(quotes, Qt::Key_Period);
   QCOMPARE(keys, (std::vector<int>{VK_OEM_COMMA, VK_OEM_COMMA, VK_OEM_PERIOD}));
 
   // Another window becomes active: the worksheet's hook is gone.
-  ClickRow(quotes, 0, econ);
+  ClickCell(quotes, 0, econ);
   keys.clear();
-  auto* other = window_->Mdi()->addSubWindow(new QLineEdit);
+  auto* other = Window().Mdi()->addSubWindow(new QLineEdit);
   other->show();
-  window_->Mdi()->setActiveSubWindow(other);
-  QVERIFY(!form_->Active());
-  QVERIFY(!host_->HookInstalled());
+  Window().Mdi()->setActiveSubWindow(other);
+  QVERIFY(!Form()->Active());
+  QVERIFY(!Host().HookInstalled());
   QTest::keyClick(quotes, Qt::Key_Period);
   QCOMPARE(keys, (std::vector<int>{VK_OEM_PERIOD}));
 
   // And back: translated again.
-  window_->Mdi()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(host_->WindowOf(*form_)));
-  QVERIFY(form_->Active());
-  QVERIFY(host_->HookInstalled());
+  Window().Mdi()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(Host().WindowOf(*Form())));
+  QVERIFY(Form()->Active());
+  QVERIFY(Host().HookInstalled());
   quotes->setFocus();
   keys.clear();
   QTest::keyClick(quotes, Qt::Key_Period);
@@ -390,19 +344,19 @@ void WorksheetViewTest::decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive() {
 }
 
 void WorksheetViewTest::secondLaunchBringsTheOpenWorksheetForward() {
-  QVERIFY(loader_->IsLoaded("PRQ05001"));
+  QVERIFY(Loader().IsLoaded("PRQ05001"));
   const size_t forms = Application().Forms().size();
-  auto* buyer = qobject_cast<QLineEdit*>(view_->WidgetNamed("edtComprador"));
+  auto* buyer = qobject_cast<QLineEdit*>(View()->WidgetNamed("edtComprador"));
   QVERIFY(buyer);
   const QString before = buyer->text();
-  std::vector<std::string> other = *host_->Settings().launchValues;
+  std::vector<std::string> other = *Host().Settings().launchValues;
   other[2] = "Outro Comprador";
-  window_->OpenWorksheet(other);
+  Window().OpenWorksheet(other);
   // The module is loaded once and keeps its one worksheet, as it was.
   QCOMPARE(Application().Forms().size(), forms);
-  QCOMPARE(host_->ViewOf(*form_), view_);
+  QCOMPARE(Host().ViewOf(*Form()), View());
   QCOMPARE(buyer->text(), before);
-  QVERIFY(form_->Active());
+  QVERIFY(Form()->Active());
 }
 
 void WorksheetViewTest::demoOfAnySizeKeepsItsOwnDatabase() {
@@ -425,6 +379,100 @@ void WorksheetViewTest::demoOfAnySizeKeepsItsOwnDatabase() {
   plain.demoDir = dir.path().toStdString();
   auto ordinary = DemoEnvironment::FromSettings(plain, "/nonexistent/default");
   QVERIFY(QString::fromStdString(ordinary->DatabasePath()).endsWith("apura-demo.sqlite"));
+}
+
+void WorksheetViewTest::commandsFitWithIconsAt1366AndStayPut() {
+  Window().resize(1366, 768);
+  QCoreApplication::processEvents();
+  auto* sub = qobject_cast<QMdiSubWindow*>(Host().WindowOf(*Form()));
+  QVERIFY(sub && sub->isMaximized());
+  const QList<QToolBar*> bars = View()->findChildren<QToolBar*>();
+  QVERIFY(!bars.isEmpty());
+  QToolBar* bar = bars.front();
+  // No command falls into the overflow, each has its picture.
+  auto* overflow = bar->findChild<QToolButton*>("qt_toolbar_ext_button");
+  QVERIFY(!overflow || !overflow->isVisible());
+  int commands = 0;
+  for (QAction* a : bar->actions()) {
+    if (a->isSeparator() || !a->isVisible() || a->objectName().isEmpty()) continue;
+    if (!a->objectName().startsWith("sbt") && !a->objectName().startsWith("btn")) continue;
+    ++commands;
+    QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
+    QWidget* w = bar->widgetForAction(a);
+    QVERIFY2(w && w->isVisible(), qPrintable(a->objectName()));
+    QVERIFY2(bar->rect().contains(w->geometry()), qPrintable(a->objectName()));
+  }
+  QVERIFY(commands >= 14);
+
+  // The product's name lives outside the toolbar: moving to another product
+  // leaves every command where it was.
+  QWidget* name = View()->WidgetNamed("dbtNome");
+  QVERIFY(name);
+  QVERIFY(!bar->isAncestorOf(name));
+  QWidget* apurar = bar->widgetForAction(View()->ActionNamed("sbtApurar"));
+  const QPoint before = apurar->pos();
+  GridView* products = Grid("dbgProdEsto");
+  for (int r = 0; r < std::min(products->Model().rowCount(), 4); ++r) {
+    products->setFocus();
+    products->setCurrentIndex(products->Model().index(r, 0));
+    QCoreApplication::processEvents();
+    QCOMPARE(apurar->pos(), before);
+  }
+  Window().resize(1280, 800);
+}
+
+void WorksheetViewTest::columnsAreWideEnoughForTheirContent() {
+  for (const char* name : {"dbgProdEsto", "dbgRegiao"}) {
+    GridView* g = Grid(name);
+    QVERIFY(g);
+    const QFontMetrics fm(g->font());
+    DataSetModel& m = g->Model();
+    for (int c = 0; c < m.columnCount(); ++c) {
+      if (g->isColumnHidden(c)) continue;
+      const QString title = m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+      QVERIFY2(
+          g->columnWidth(c) >= QFontMetrics(g->horizontalHeader()->font()).horizontalAdvance(title),
+          qPrintable(QString("%1: %2").arg(name, title)));
+      for (int r = 0; r < std::min(m.rowCount(), 20); ++r) {
+        const QString text = m.data(m.index(r, c), Qt::DisplayRole).toString();
+        QVERIFY2(g->columnWidth(c) >= fm.horizontalAdvance(text),
+                 qPrintable(QString("%1: '%2' in %3 px").arg(name, text).arg(g->columnWidth(c))));
+      }
+    }
+  }
+}
+
+void WorksheetViewTest::mainWindowFitsTheScreenAndRemembersWhereItWas() {
+  QSettings store(Dir().filePath("window.ini"), QSettings::IniFormat);
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  {
+    MainWindow first(Host());
+    first.PlaceOnScreen(&store);
+    first.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&first));
+    const QRect placed = first.geometry();
+    QVERIFY2(area.contains(placed), qPrintable(QString("%1,%2 %3x%4 in %5x%6")
+                                                   .arg(placed.x())
+                                                   .arg(placed.y())
+                                                   .arg(placed.width())
+                                                   .arg(placed.height())
+                                                   .arg(area.width())
+                                                   .arg(area.height())));
+    QVERIFY(first.width() > area.width() * 9 / 10);
+    // The session's line is there, cut at most, never gone.
+    auto* status = first.statusBar()->findChild<QLabel*>();
+    QVERIFY(status);
+    QTRY_VERIFY(status->width() > first.width() / 4);
+    // The user makes it smaller and closes it.
+    first.setGeometry(area.left() + 40, area.top() + 60, 900, 600);
+    first.close();
+  }
+  Host().SetMainWindow(&Window(), Window().Mdi());
+  MainWindow again(Host());
+  again.PlaceOnScreen(&store);
+  QCOMPARE(again.geometry().size(), QSize(900, 600));
+  QCOMPARE(again.geometry().topLeft(), QPoint(area.left() + 40, area.top() + 60));
+  Host().SetMainWindow(&Window(), Window().Mdi());
 }
 
 }  // namespace apura::desktop::test

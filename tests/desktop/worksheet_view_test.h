@@ -3,25 +3,13 @@
 // gRPC: what the buyer sees and what clicking does.
 
 #include <QObject>
-#include <QTemporaryDir>
 #include <memory>
 
-namespace apura {
-class TForm;
-}
-
-namespace apura::desktop {
-class QtHost;
-class MainWindow;
-class ModuleLoader;
-class DemoEnvironment;
-class FormView;
-class GridView;
-}  // namespace apura::desktop
+#include "desktop_session.h"
 
 namespace apura::desktop::test {
 
-class WorksheetViewTest : public QObject {
+class WorksheetViewTest : public ViewSuite {
   Q_OBJECT
  public:
   WorksheetViewTest();
@@ -37,18 +25,9 @@ class WorksheetViewTest : public QObject {
   void decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive();
   void secondLaunchBringsTheOpenWorksheetForward();
   void demoOfAnySizeKeepsItsOwnDatabase();
-
- private:
-  GridView* Grid(const char* name) const;
-  void ShowPage(const char* caption);
-
-  QTemporaryDir dir_;
-  std::unique_ptr<DemoEnvironment> demo_;
-  std::unique_ptr<QtHost> host_;
-  std::unique_ptr<ModuleLoader> loader_;
-  std::unique_ptr<MainWindow> window_;
-  TForm* form_ = nullptr;
-  FormView* view_ = nullptr;
+  void commandsFitWithIconsAt1366AndStayPut();
+  void columnsAreWideEnoughForTheirContent();
+  void mainWindowFitsTheScreenAndRemembersWhereItWas();
 };
 
 }  // namespace apura::desktop::test

@@ -63,6 +63,9 @@ TEST_F(JustificationTest, ConfirmedTextGoesToEveryChosenRowOfTheSupplierBrandAnd
     EXPECT_EQ(d.HelpFile, "Cmphelp.hlp");
     EXPECT_EQ(d.HelpContext, 10403109);
     EXPECT_EQ(d.memObserv.MaxLength(), 300);
+    // The box says what it wants and how much of it.
+    EXPECT_TRUE(d.lblObserv.Visible());
+    EXPECT_NE(d.lblObserv.Caption().find("300 caracteres"), std::string::npos);
     EXPECT_FALSE(host.HasMessageHook());
     EXPECT_FALSE(f.boSemJust);
     EXPECT_EQ(d.memObserv.Text(), "");
@@ -103,6 +106,47 @@ TEST_F(JustificationTest, ConfirmedTextGoesToEveryChosenRowOfTheSupplierBrandAnd
   Espaco();
   EXPECT_EQ(edicoes, 0);
   EXPECT_EQ(SelDaLinha(a), "S");
+}
+
+TEST_F(JustificationTest, ALongStoredTextIsShownWholeAndAnUnchangedConfirmKeepsIt) {
+  // Stored elsewhere, longer than the buyer may type; accents count as one.
+  std::string longo;
+  while (longo.size() < 1500) longo += "Prazo de entrega menor, preço à vista. ";
+  Guarda(a, longo);
+  TfrmPlanApurNegGrid& f = Abre();
+  VaiPara(a);
+  int edicoes = -1;
+  NoDialogo([&](TfrmObservJust& d) {
+    EXPECT_EQ(d.memObserv.Text(), longo);
+    edicoes = 0;
+    f.cdsDados.BeforeEdit = [&](TClientDataSet&) { ++edicoes; };
+    EXPECT_TRUE(Confirma(d));
+    f.cdsDados.BeforeEdit = nullptr;
+  });
+  Espaco();
+  EXPECT_EQ(edicoes, 0);
+  EXPECT_EQ(SelDaLinha(a), "S");
+  EXPECT_EQ(Textos(a), std::vector<std::string>(6, longo));
+
+  // Shortened by the buyer, it is written; it cannot grow past what was
+  // stored, and a fresh text keeps the limit of what may be typed.
+  Espaco();
+  NoDialogo([&](TfrmObservJust& d) {
+    EXPECT_FALSE(GuardedCall([&] { d.memObserv.SetText(longo + "x"); }));
+    d.memObserv.SetText(longo.substr(0, 400));
+    EXPECT_TRUE(Confirma(d));
+  });
+  Espaco();
+  EXPECT_EQ(Textos(a), std::vector<std::string>(6, longo.substr(0, 400)));
+  NoDialogo([&](TfrmObservJust& d) {
+    EXPECT_EQ(d.memObserv.MaxLength(), 300);
+    EXPECT_EQ(d.memObserv.Text(), "");
+    d.memObserv.SetText("Outro");
+    EXPECT_TRUE(Confirma(d));
+  });
+  VaiPara(b);
+  Espaco();
+  EXPECT_EQ(Textos(b), std::vector<std::string>(6, "Outro"));
 }
 
 TEST_F(JustificationTest, ABlankTextIsRefusedAndCancellingUndoesTheChoice) {

@@ -189,6 +189,39 @@ TEST_F(LifecycleTest, ClosingWithUnsentChoicesAsksFirst) {
   EXPECT_EQ(frmPlanApurNegGrid, nullptr);
 }
 
+TEST_F(LifecycleTest, AChoiceDroppedAgainIsNothingToLoseButALineBeingTypedIs) {
+  TfrmPlanApurNegGrid& f = Launch();
+  f.cdsDados.First();
+  TField& sel = f.cdsDados.FieldByName("IDITMSELAPUR");
+  const std::string was = sel.AsString();
+  for (const std::string& v : {std::string(was == "S" ? "N" : "S"), was}) {
+    f.cdsDados.Edit();
+    sel.SetAsString(v);
+    f.cdsDados.Post();
+  }
+  ASSERT_GT(f.cdsDados.ChangeCount(), 0);
+  f.Close();
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_FALSE(boStCriado);
+  Application().ProcessReleases();
+
+  // A quantity typed on "por Entrega" and not yet confirmed.
+  TfrmPlanApurNegGrid& g = Launch();
+  g.mnuPadraoClick(g.mnuPadrao);
+  ASSERT_FALSE(g.cdsItmApurPrec.IsEmpty());
+  g.cdsItmApurPrec.Edit();
+  g.cdsItmApurPrec.FieldByName("QTACOMP").SetAsFloat(7);
+  host.Answer(mrNo, "Existem escolhas n\u00e3o efetivadas nesta apura\u00e7\u00e3o.");
+  g.Close();
+  Application().ProcessReleases();
+  ASSERT_TRUE(Application().Owns(g));
+  EXPECT_EQ(g.cdsItmApurPrec.State(), TDataSetState::dsEdit);
+  EXPECT_EQ(g.cdsItmApurPrec.FieldByName("QTACOMP").AsFloat(), 7);
+  host.Answer(mrYes);
+  g.Close();
+  EXPECT_FALSE(boStCriado);
+}
+
 TEST_F(LifecycleTest, ClosingWithoutChoicesOrOnItsOwnAsksNothing) {
   TfrmPlanApurNegGrid& f = Launch();
   f.Close();

@@ -89,6 +89,40 @@ TEST_F(PriceEditTest, ANewPriceAnsweredYesTakesTheServersEconomicPrices) {
   EXPECT_EQ(f.cdsDados.ChangeCount(), 0) << "the delivery rows keep their prices";
 }
 
+TEST_F(PriceEditTest, ThePricePerConversionUnitFollowsACorrectedPrice) {
+  for (int answer : {mrFirstCaption, mrFirstCaption + 1}) {
+    Application().DestroyForms();
+    TfrmPlanApurNegGrid& f = Open();
+    // A line sold by the box of ten, as loaded from the server.
+    f.dbgFornecedor.Tag = 1;
+    f.cdsApurNeg.Edit();
+    f.cdsApurNeg.FieldByName("VRFATOCONV").SetAsFloat(10);
+    f.cdsApurNeg.FieldByName("PRODUNDIVFATCO").SetAsFloat(price / 10);
+    f.cdsApurNeg.Post();
+    f.dbgFornecedor.Tag = 0;
+    host.ClearRecords();
+
+    Type(f, 79.5);
+    host.Answer(answer);
+    server.ReplyOk("AtuaPrecEco", Value(ValueArray{Value(81.0), Value(80.0)}));
+    EXPECT_TRUE(Run([&] { f.sbtConfirmar.Click(); }));
+    EXPECT_EQ(f.cdsApurNeg.State(), TDataSetState::dsBrowse);
+    EXPECT_DOUBLE_EQ(f.cdsApurNeg.FieldByName("PRODUNDIVFATCO").AsFloat(), 7.95) << answer;
+
+    // Without a factor the unit price is its own price per conversion unit.
+    f.dbgFornecedor.Tag = 1;
+    f.cdsApurNeg.Edit();
+    f.cdsApurNeg.FieldByName("VRFATOCONV").SetAsFloat(0);
+    f.cdsApurNeg.Post();
+    f.dbgFornecedor.Tag = 0;
+    Type(f, 12.5);
+    host.Answer(answer);
+    server.ReplyOk("AtuaPrecEco", Value(ValueArray{Value(13.0), Value(12.0)}));
+    EXPECT_TRUE(Run([&] { f.sbtConfirmar.Click(); }));
+    EXPECT_DOUBLE_EQ(f.cdsApurNeg.FieldByName("PRODUNDIVFATCO").AsFloat(), 12.5) << answer;
+  }
+}
+
 TEST_F(PriceEditTest, AServerFailureOrABadAnswerKeepsTheEditAndClosesTheConnection) {
   TfrmPlanApurNegGrid& f = Open();
   Type(f, price + 1);

@@ -61,6 +61,38 @@ TEST_F(TallyReportTest, ParametersComeFromTheCurrentQuotationLine) {
   EXPECT_EQ(host.cursors, (std::vector<int>{crHourGlass, crDefault}));
 }
 
+TEST_F(TallyReportTest, TheFormSaysWhenChoicesOnScreenAreLeftOut) {
+  TfrmPlanApurNegGrid& f = Launch();
+  bool aviso = true;
+  AnswerPreview([&](TfrmRelApuracao& r) { aviso = r.lblAviso.Visible(); });
+  ASSERT_TRUE(Imprime());
+  EXPECT_FALSE(aviso);
+
+  f.cdsDados.First();
+  TField& sel = f.cdsDados.FieldByName("IDITMSELAPUR");
+  const std::string was = sel.AsString();
+  f.cdsDados.Edit();
+  sel.SetAsString(was == "S" ? "N" : "S");
+  f.cdsDados.Post();
+  std::string texto;
+  AnswerPreview([&](TfrmRelApuracao& r) {
+    aviso = r.lblAviso.Visible();
+    texto = r.lblAviso.Caption();
+  });
+  ASSERT_TRUE(Imprime());
+  EXPECT_TRUE(aviso);
+  EXPECT_NE(texto.find("não efetivadas"), std::string::npos) << texto;
+
+  // Undone again, the server's data is all there is.
+  f.cdsDados.First();
+  f.cdsDados.Edit();
+  sel.SetAsString(was);
+  f.cdsDados.Post();
+  AnswerPreview([&](TfrmRelApuracao& r) { aviso = r.lblAviso.Visible(); });
+  ASSERT_TRUE(Imprime());
+  EXPECT_FALSE(aviso);
+}
+
 TEST_F(TallyReportTest, AnEmptyQuotationTableGivesEmptyParameters) {
   tally.apurNeg.clear();
   ScriptTally();
