@@ -164,11 +164,17 @@ const FieldLayout& Named(std::span<const FieldLayout> fields, std::string_view n
   throw std::logic_error("no field " + std::string(name) + " to copy");
 }
 
-// The thirteen quotation-line fields from CDFORNITMAP on.
+// The quotation-line fields the totals need, by name: a field added to or
+// moved in the quotation lines changes nothing here.
 const std::vector<FieldLayout>& AuxApurNeg() {
   static const std::vector<FieldLayout> v = [] {
-    const FieldLayout* first = &Named(kApurNeg, "CDFORNITMAP");
-    return std::vector<FieldLayout>(first, first + 13);
+    std::vector<FieldLayout> out;
+    for (std::string_view name :
+         {"CDFORNITMAP", "NMFANTFORN", "NRSEQITMAP", "CDCENTITMAP", "NRCOLEITMAP", "CDMARCITMAP",
+          "NMMARCA", "VRPRECUNIAP", "PRECOECON", "QTACOMP", "IDITMSELAPUR", "CDREGITMAP",
+          "CDPRODITMAP"})
+      out.push_back(Named(kApurNeg, name));
+    return out;
   }();
   return v;
 }
