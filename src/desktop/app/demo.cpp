@@ -3,28 +3,19 @@
 #include <filesystem>
 
 #include "framework/format.h"
-#include "rpc/grpc_transport.h"
+#include "server/app/embedded_server.h"
 #include "server/exchange/demo.h"
-#include "server/objects/server_objects.h"
-#include "server/services/report_service.h"
-#include "server/services/tally_service.h"
-#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::desktop {
 
 struct DemoEnvironment::Impl {
   server::DemoOptions options;
   server::TallyDocument doc;
-  std::unique_ptr<server::SqliteStorage> storage;
-  std::unique_ptr<server::TallyService> service;
-  std::unique_ptr<server::ReportService> reports;
-  std::unique_ptr<server::OperatorDirectory> operators;
-  std::unique_ptr<server::Sessions> sessions;
-  std::string token;
-  rpc::ServerRegistry registry;
-  std::unique_ptr<rpc::GrpcServer> grpc;
+  std::unique_ptr<server::EmbeddedServer> server;
 };
 
+// The server is the embedded one, on loopback only: the demo never listens
+// beyond this machine, and logs its buyer in by itself.
 DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(new Impl) {
   std::filesystem::create_directories(dir);
   Impl& d = *impl_;
@@ -32,18 +23,11 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   const std::string suffix = rows ? "-" + std::to_string(rows) : std::string();
   d.doc = server::GenerateDemo(d.options);
   dbPath_ = (std::filesystem::path(dir) / ("apura-demo" + suffix + ".sqlite")).string();
-  d.storage = std::make_unique<server::SqliteStorage>(dbPath_);
-  d.service = std::make_unique<server::TallyService>(*d.storage);
-  if (!d.service->TallyExists(d.options.tally)) d.service->Import(d.doc);
-  d.operators = std::make_unique<server::OperatorDirectory>(dbPath_);
-  d.sessions = std::make_unique<server::Sessions>(*d.operators);
-  server::RegisterServerObjects(d.registry, *d.service, *d.sessions);
-  d.reports = std::make_unique<server::ReportService>(dbPath_);
-  server::RegisterReportObject(d.registry, *d.reports, d.sessions.get());
-  // The demo logs its buyer in by itself: this program runs the server too.
-  d.token = d.sessions->Open(server::DemoBuyer(d.options)).token;
-  // Loopback only: the demo never listens beyond this machine.
-  d.grpc = std::make_unique<rpc::GrpcServer>(d.registry, "127.0.0.1:0");
+  server::EmbeddedServerOptions o;
+  o.dbPath = dbPath_;
+  o.demoOptions = d.options;
+  o.demoDocument = &d.doc;
+  d.server = std::make_unique<server::EmbeddedServer>(std::move(o));
   localPath_ = (std::filesystem::path(dir) / "apura-local-demo.sqlite").string();
   server::SeedLocalDatabase(localPath_, &d.doc);
 }
@@ -55,18 +39,18 @@ std::unique_ptr<DemoEnvironment> DemoEnvironment::FromSettings(const HostSetting
 }
 
 DemoEnvironment::~DemoEnvironment() {
-  if (impl_->grpc) impl_->grpc->Shutdown();
+  if (impl_->server) impl_->server->Shutdown();
 }
 
 int DemoEnvironment::Port() const {
-  return impl_->grpc->port();
+  return impl_->server->port();
 }
 
 const std::string& DemoEnvironment::SessionToken() const {
-  return impl_->token;
+  return impl_->server->token();
 }
 std::string DemoEnvironment::Address() const {
-  return impl_->grpc->address();
+  return impl_->server->address();
 }
 
 std::vector<std::string> DemoEnvironment::LaunchValues() const {
@@ -92,11 +76,12 @@ void DemoEnvironment::Configure(HostSettings& s) const {
 
 void DemoEnvironment::EnsureTallied() {
   Impl& d = *impl_;
-  const DataPacket items = d.service->GetDados(d.options.centre, d.options.tally);
+  server::TallyService& service = d.server->service();
+  const DataPacket items = service.GetDados(d.options.centre, d.options.tally);
   const int sel = items.FieldIndex("IDITMSELAPUR");
   for (size_t r = 0; r < items.RowCount(); ++r)
     if (items.Text(static_cast<size_t>(sel), r) == "S") return;
-  d.service->MelhorCotacao(d.options.centre, d.options.tally, "PRQ", "F");
+  service.MelhorCotacao(d.options.centre, d.options.tally, "PRQ", "F");
 }
 
 }  // namespace apura::desktop

@@ -14,9 +14,8 @@ struct EmbeddedServer::Impl {
         reports(storage),
         operators(storage),
         sessions(operators) {
-    if (o.demo && !service.TallyExists(o.demoOptions.tally)) {
-      service.Import(GenerateDemo(o.demoOptions));
-    }
+    if (o.demo && !service.TallyExists(o.demoOptions.tally))
+      service.Import(o.demoDocument ? *o.demoDocument : GenerateDemo(o.demoOptions));
     RegisterServerObjects(registry, service, sessions);
     RegisterReportObject(registry, reports, &sessions);
     server = std::make_unique<rpc::GrpcServer>(registry, o.listen);

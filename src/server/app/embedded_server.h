@@ -17,6 +17,8 @@ struct EmbeddedServerOptions {
   std::string listen = "127.0.0.1:0";  // port 0: a free port, see port()
   bool demo = true;                    // import the demo tally unless it is there
   DemoOptions demoOptions;
+  // The demo tally as the caller made it already; generated when null.
+  const TallyDocument* demoDocument = nullptr;
 };
 
 class EmbeddedServer {
