@@ -35,6 +35,12 @@ for idle in abc -1 ""; do
   fi
   grep -q "keep-idle-minutes" "$dir/err" || fail "--keep-idle-minutes refusal does not name the option"
 done
+for hours in abc 0 -1 9000 ""; do
+  if "$server" --db "$dir/x.db" --session-hours "$hours" 2>"$dir/err"; then
+    fail "--session-hours '$hours' accepted"
+  fi
+  grep -q "session-hours" "$dir/err" || fail "--session-hours refusal does not name the option"
+done
 for t in inf 1e30 abc 0; do
   if "$call" --timeout "$t" 127.0.0.1:1 Cmp.rdmCompras GetParamCmp 2>"$dir/err"; then
     fail "--timeout $t accepted"
@@ -44,7 +50,7 @@ done
 
 # --help describes every option and exits 0; a wrong command line exits 2.
 "$server" --help >"$dir/help" || fail "apura-server --help did not exit 0"
-for o in --db --operators --listen --tls-cert --tls-key --keep-idle-minutes --demo --demo-rows \
+for o in --db --operators --listen --tls-cert --tls-key --keep-idle-minutes --session-hours --demo --demo-rows \
   --import --write-demo --add-operator --name --centres --branches --authorisations; do
   grep -q -- "$o " "$dir/help" || fail "apura-server --help lacks $o"
 done

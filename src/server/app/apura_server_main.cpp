@@ -1,7 +1,7 @@
 // apura-server: the reference application server over gRPC.
 //
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
-//                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N]
+//                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N] [--session-hours N]
 //                [--demo] [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
 //                 [--authorisations LIST]]
@@ -75,6 +75,16 @@ long KeepIdleMinutes(const std::string& text) {
   return n;
 }
 
+// A session's lifetime: whole hours, at least one, at most a year.
+long SessionHours(const std::string& text) {
+  char* end = nullptr;
+  long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || n < 1 || n > 24 * 366)
+    throw CLI::ValidationError("--session-hours takes a whole number of hours from 1 to " +
+                               std::to_string(24 * 366) + ", not " + text);
+  return n;
+}
+
 int Refuse(const std::string& why) {
   std::cerr << "apura-server: " << why << "\n"
             << "Run with --help for the options.\n";
@@ -91,6 +101,7 @@ int main(int argc, char** argv) {
   bool demo = false;
   size_t demoRows = 0;
   long keepIdleMinutes = 15;
+  long sessionHours = 10;
 
   CLI::App app{
       "The reference application server over gRPC. Without --import, --write-demo or\n"
@@ -119,6 +130,11 @@ int main(int argc, char** argv) {
   app.add_option_function<std::string>(
          "--keep-idle-minutes", [&](const std::string& v) { keepIdleMinutes = KeepIdleMinutes(v); },
          "A loaded tally nobody has read for this many whole minutes is let go (default 15)")
+      ->type_name("N");
+  app.add_option_function<std::string>(
+         "--session-hours", [&](const std::string& v) { sessionHours = SessionHours(v); },
+         "How long a login's session lasts, in whole hours (default 10); every server on one "
+         "database should be given the same")
       ->type_name("N");
   app.add_flag("--demo", demo,
                "Import the demo tally unless the database has it, and add its buyer as an "
@@ -191,7 +207,7 @@ int main(int argc, char** argv) {
         operatorsDb.empty() ? std::make_unique<OperatorDirectory>(*storage)
                             : std::make_unique<OperatorDirectory>(operatorsDb);
     OperatorDirectory& operators = *directory;
-    Sessions sessions(operators);
+    Sessions sessions(operators, std::chrono::hours(sessionHours));
     if (newOperator) {
       std::string password;
       if (!std::getline(std::cin, password) || password.empty())
