@@ -1,4 +1,5 @@
 #include <grpcpp/grpcpp.h>
+#include <grpcpp/health_check_service_interface.h>
 #include <grpcpp/support/proto_buffer_reader.h>
 #include <malloc.h>
 
@@ -347,6 +348,9 @@ GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listen
     throw std::invalid_argument("listen address \"" + listenAddress + "\" is not host:port");
   }
   impl_->host = listenAddress.substr(0, colon);
+  // The standard health service (grpc.health.v1.Health): a balancer in front
+  // of several servers asks it whether to send calls here.
+  grpc::EnableDefaultHealthCheckService(true);
   grpc::ServerBuilder builder;
   builder.AddListeningPort(listenAddress, Credentials(listenAddress, options), &impl_->port);
   builder.SetMaxReceiveMessageSize(options.maxMessageBytes);
@@ -379,6 +383,8 @@ void GrpcServer::Shutdown() {
     if (impl_->isShutdown) return;
     impl_->isShutdown = true;
   }
+  // Not serving from now on, whatever finishes meanwhile.
+  if (auto* health = impl_->server->GetHealthCheckService()) health->Shutdown();
   impl_->server->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(5));
   impl_->stopped.notify_all();
 }

@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <thread>
 
+#include <grpcpp/generic/generic_stub.h>
 #include <grpcpp/grpcpp.h>
 
 #include "apura.grpc.pb.h"
@@ -319,6 +321,28 @@ TEST_F(GrpcTest, FailureCodesReachTheClientAndTheStatus) {
   EXPECT_EQ(FailureCode(Call("First", {ByVal(Value(1))})), ErrorCode::Ok);
   EXPECT_EQ(FailureCode(Call("Echo", {ByVal(Value(std::string(kMaxTextArgumentBytes + 1, 'x')))})),
             ErrorCode::InvalidArgument);
+}
+
+// A balancer in front of several servers asks the standard health service
+// whether to send calls to this one.
+TEST_F(GrpcTest, TheStandardHealthServiceSaysTheServerIsServing) {
+  auto channel = grpc::CreateChannel("127.0.0.1:" + std::to_string(server_->port()),
+                                     grpc::InsecureChannelCredentials());
+  grpc::GenericStub stub(channel);
+  grpc::ClientContext context;
+  grpc::Slice empty(std::string{});
+  grpc::ByteBuffer request(&empty, 1), response;  // a HealthCheckRequest for the whole server
+  std::promise<grpc::Status> done;
+  stub.UnaryCall(&context, "/grpc.health.v1.Health/Check", grpc::StubOptions(), &request, &response,
+                 [&](grpc::Status s) { done.set_value(std::move(s)); });
+  const grpc::Status status = done.get_future().get();
+  ASSERT_TRUE(status.ok()) << status.error_message();
+  std::vector<grpc::Slice> slices;
+  ASSERT_TRUE(response.Dump(&slices).ok());
+  std::string bytes;
+  for (const grpc::Slice& s : slices)
+    bytes.append(reinterpret_cast<const char*>(s.begin()), s.size());
+  EXPECT_EQ(bytes, std::string("\x08\x01", 2));  // status = SERVING
 }
 
 TEST_F(GrpcTest, DeadlineNamesMethodSecondsAndAddress) {
