@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "contract/methods.h"
+
 namespace apura::analysis {
 
 namespace {
@@ -146,9 +148,9 @@ void TfrmAnaliseAF::Carrega(const std::string& centro, const std::string& apurac
   const bool abriu = !netAnaliseAF.Connected();
   if (abriu) netAnaliseAF.SetConnected(true);
   try {
-    Value afs = Chama("GetAutoForne");
-    Value itens = Chama("GetItmAutoForne");
-    Value incons = Chama("GetAFIncons");
+    Value afs = Chama(contract::kGetAutoForne.name);
+    Value itens = Chama(contract::kGetItmAutoForne.name);
+    Value incons = Chama(contract::kGetAFIncons.name);
     // Items first: moving onto the first AF filters them.
     cdsItmAutoForne.SetData(itens);
     cdsItmAutoForne.SetFiltered(true);

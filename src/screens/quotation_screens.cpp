@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "contract/methods.h"
 #include "contract/objects.h"
 #include "framework/errors.h"
 #include "framework/format.h"
@@ -57,7 +58,7 @@ Value TfrmCotacaoBase::Chama(const std::string& method, std::vector<CallArg> arg
 }
 
 void TfrmCotacaoBase::Carrega() {
-  cdsCotacao.SetData(Chama("GetCotacao", chave.Args()));
+  cdsCotacao.SetData(Chama(contract::kGetCotacao.name, chave.Args()));
   if (cdsCotacao.IsEmpty())
     throw std::runtime_error("A cotação " + chave.coleta + "/" + chave.fornecedor +
                              " não foi encontrada no servidor");
@@ -101,7 +102,7 @@ double TfrmNegociacao::PrecoDigitado() {
 void TfrmNegociacao::sbtSimularClick(TComponent&) {
   std::vector<CallArg> args = chave.Args();
   args.insert(args.begin() + 6, ByVal(PrecoDigitado()));
-  const Value r = Chama("SimulaPreco", std::move(args));
+  const Value r = Chama(contract::kSimulaPreco.name, std::move(args));
   const ValueArray& e = r.AsArray();
   lblSimulacao.SetCaption("Com este preço: Pr. Econômico " + Preco(e.at(0).AsFloat()) +
                           "    Pr. Econômico PI " + Preco(e.at(1).AsFloat()));
@@ -110,7 +111,7 @@ void TfrmNegociacao::sbtSimularClick(TComponent&) {
 void TfrmNegociacao::sbtConfirmaClick(TComponent& Sender) {
   std::vector<CallArg> args = chave.Args();
   args.insert(args.begin() + 6, ByVal(PrecoDigitado()));
-  Chama("GravaPreco", std::move(args));
+  Chama(contract::kGravaPreco.name, std::move(args));
   TfrmRotiGeral::sbtConfirmaClick(Sender);
 }
 
@@ -143,7 +144,7 @@ void TfrmInfPlanilha::Mostra() {
                         (f("IDVRMINFORN") == "R" ? " (restritivo)" : "") +
                         "    Frete: " + FormatFloat("0.00%", n("TXFRETEENC")) +
                         "    Prazo: " + FormatFloat("0", n("NRPRAZOPGTO")) + " dias");
-  cdsEntregas.SetData(Chama("GetEntregas", chave.Args()));
+  cdsEntregas.SetData(Chama(contract::kGetEntregas.name, chave.Args()));
   for (const char* q : {"QTSOLACOMP", "QTACOMP"})
     if (TField* fld = cdsEntregas.FindField(q)) fld->SetDisplayFormat("#,##0.000");
 }

@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "contract/methods.h"
 #include "framework/errors.h"
 #include "framework/netconnection.h"
 #include "worksheet/form.h"
@@ -97,55 +98,59 @@ std::string TfrmPlanApurNegGrid::CodigoSistema() {
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetProduto() {
-  return ChamaServidor(netPlanApurNegGrid, "GetProduto", {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetProduto.name,
+                       {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_DelApuracao() {
-  return ChamaServidor(netPlanApurNegGrid, "DelApuracao",
+  return ChamaServidor(netPlanApurNegGrid, contract::kDelApuracao.name,
                        {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetParamCmp() {
-  return ChamaServidor(netCompras, "GetParamCmp", {ByRef(stCentCmp), ByVal("PRQ")});
+  return ChamaServidor(netCompras, contract::kGetParamCmp.name, {ByRef(stCentCmp), ByVal("PRQ")});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetDados() {
-  return ChamaServidor(netPlanApurNegGrid, "GetDados", {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetDados.name,
+                       {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetRegiao() {
-  return ChamaServidor(netPlanApurNegGrid, "GetRegiao", {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetRegiao.name,
+                       {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetProdItem() {
-  return ChamaServidor(netPlanApurNegGrid, "GetProdItem",
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetProdItem.name,
                        {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetApurNeg() {
-  return ChamaServidor(netPlanApurNegGrid, "GetApurNeg", {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetApurNeg.name,
+                       {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetPai_ItmApurPrec() {
-  return ChamaServidor(netPlanApurNegGrid, "GetPai_ItmApurPrec",
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetPai_ItmApurPrec.name,
                        {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetItmApurPrec() {
-  return ChamaServidor(netPlanApurNegGrid, "GetItmApurPrec",
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetItmApurPrec.name,
                        {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_MelhorCotacao(const std::string& stTipoApur) {
   return ChamaServidor(
-      netPlanApurNegGrid, "MelhorCotacao",
+      netPlanApurNegGrid, contract::kMelhorCotacao.name,
       {ByRef(stCentCmp), ByRef(stPrxApurPreco), ByRef(CodigoSistema()), ByRef(stTipoApur)});
 }
 
 Value TfrmPlanApurNegGrid::Srv_Atualiza_PrecoEco() {
   auto text = [this](const char* f) { return ByVal(cdsApurNeg.FieldByName(f).AsString()); };
   return ChamaServidor(
-      netPlanApurNegGrid, "Atualiza_PrecoEco",
+      netPlanApurNegGrid, contract::kAtualiza_PrecoEco.name,
       {text("CDCENTITMAP"), text("CDPRODITMAP"), text("NRCOLEITMAP"), text("CDFORNITMAP"),
        text("CDMARCITMAP"), text("CDREGITMAP"), text("NRSEQITMAP")});
 }
@@ -153,14 +158,14 @@ Value TfrmPlanApurNegGrid::Srv_Atualiza_PrecoEco() {
 Value TfrmPlanApurNegGrid::Srv_AtuaPrecEco() {
   auto text = [this](const char* f) { return ByVal(cdsApurNeg.FieldByName(f).AsString()); };
   return ChamaServidor(
-      netPlanApurNegGrid, "AtuaPrecEco",
+      netPlanApurNegGrid, contract::kAtuaPrecEco.name,
       {text("CDCENTITMAP"), text("CDPRODITMAP"), text("NRCOLEITMAP"), text("CDFORNITMAP"),
        text("CDMARCITMAP"), text("CDREGITMAP"),
        ByVal(cdsApurNeg.FieldByName("VRPRECUNIAP").AsFloat()), text("NRSEQITMAP")});
 }
 
 Value TfrmPlanApurNegGrid::Srv_GetVd_EfetivaAF() {
-  return ChamaServidor(netPlanApurNegGrid, "GetVd_EfetivaAF",
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetVd_EfetivaAF.name,
                        {ByRef(stCdComprador), ByVal(FiliProc()), ByRef(stCentCmp),
                         ByRef(stPrxApurPreco), ByRef(Operador())});
 }
@@ -188,13 +193,13 @@ Value TfrmPlanApurNegGrid::Srv_Gera_AF() {
   try {
     Value answer;
     try {
-      answer = netPlanApurNegGrid.call("Gera_AF", args);
+      answer = netPlanApurNegGrid.call(contract::kGera_AF.name, args);
     } catch (const EServerFailure&) {
       throw;
     } catch (const EAbort&) {
       throw;
     } catch (const std::exception&) {
-      answer = netPlanApurNegGrid.call("Gera_AF", std::move(args));
+      answer = netPlanApurNegGrid.call(contract::kGera_AF.name, std::move(args));
     }
     payload = CheckResultServ(answer, true, 0);
   } catch (...) {
@@ -206,7 +211,8 @@ Value TfrmPlanApurNegGrid::Srv_Gera_AF() {
 }
 
 Value TfrmPlanApurNegGrid::Srv_ExcluiAF() {
-  return ChamaServidor(netPlanApurNegGrid, "ExcluiAF", {ByVal(FiliProc()), ByRef(stPrxApurPreco)});
+  return ChamaServidor(netPlanApurNegGrid, contract::kExcluiAF.name,
+                       {ByVal(FiliProc()), ByRef(stPrxApurPreco)});
 }
 
 }  // namespace apura::worksheet

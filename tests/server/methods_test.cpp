@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "contract/methods.h"
 #include "server/services/packets.h"
 #include "server/storage/sqlite/sqlite.h"
 #include "server_fixture.h"
@@ -104,6 +105,37 @@ TEST_F(MethodsTest, DeliveryRowsPairEveryQuotationWithItsRequests) {
   DataPacket requests = Get("GetPai_ItmApurPrec");
   ASSERT_EQ(requests.RowCount(), 3u);
   EXPECT_EQ(At(requests, "NMFILIAL", 1), "Filial Vila Nova");
+}
+
+// Every method the contract lists is served by its object under that name and
+// takes the arguments the contract lists: one too many is refused naming the
+// count the screens must send.
+TEST_F(MethodsTest, EveryMethodOfTheContractIsServedWithItsArguments) {
+  auto check = [&](const char* object, const char* method, size_t count) {
+    std::vector<CallArg> args(count + 1, ByVal(Value("x")));
+    EXPECT_EQ(Failure(method, args, object), std::string(method) + " espera " +
+                                                 std::to_string(count) + " argumentos, recebeu " +
+                                                 std::to_string(count + 1) + ".");
+  };
+  using namespace contract;
+  for (const auto* m : {&kGetProduto, &kGetDados, &kGetRegiao, &kGetProdItem, &kGetApurNeg,
+                        &kGetPai_ItmApurPrec, &kGetItmApurPrec, &kDelApuracao, &kExcluiAF})
+    check(kWorksheetObject, m->name, m->args.size());
+  check(kWorksheetObject, kMelhorCotacao.name, kMelhorCotacao.args.size());
+  check(kWorksheetObject, kAtuaPrecEco.name, kAtuaPrecEco.args.size());
+  check(kWorksheetObject, kAtualiza_PrecoEco.name, kAtualiza_PrecoEco.args.size());
+  check(kWorksheetObject, kGetVd_EfetivaAF.name, kGetVd_EfetivaAF.args.size());
+  check(kWorksheetObject, kGera_AF.name, kGera_AF.args.size());
+  check(kPurchasingObject, kGetParamCmp.name, kGetParamCmp.args.size());
+  check(kSessionObject, kLogin.name, kLogin.args.size());
+  for (const auto* m : {&kGetAutoForne, &kGetItmAutoForne, &kGetAFIncons})
+    check(kAfAnalysisObject, m->name, m->args.size());
+  for (const auto* m : {&kGetCotacao, &kGetEntregas}) {
+    check(kNegotiationObject, m->name, m->args.size());
+    check(kSpreadsheetObject, m->name, m->args.size());
+  }
+  for (const auto* m : {&kSimulaPreco, &kGravaPreco})
+    check(kNegotiationObject, m->name, m->args.size());
 }
 
 TEST_F(MethodsTest, BadCallsAreRefusedWithTheReason) {

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "contract/methods.h"
 #include "server/objects/args.h"
 #include "server/objects/server_objects.h"
 #include "server/services/packets.h"
@@ -152,20 +153,20 @@ DataPacket GetAFIncons(TallyService& service, const std::string& centre, const s
 std::shared_ptr<rpc::IServerObject> MakeAfAnalysisObject(TallyService& s, Sessions* sessions) {
   auto t = std::make_shared<rpc::MethodTable>(kAfAnalysisObject);
   using Fn = DataPacket (*)(TallyService&, const std::string&, const std::string&);
-  for (const auto& method : {std::pair<const char*, Fn>{"GetAutoForne", &GetAutoForne},
-                             std::pair<const char*, Fn>{"GetItmAutoForne", &GetItmAutoForne},
-                             std::pair<const char*, Fn>{"GetAFIncons", &GetAFIncons}}) {
-    // Plain copies: lambdas may not capture structured bindings before C++20
-    // compilers caught up (clang 14 refuses them).
-    const char* name = method.first;
-    Fn fn = method.second;
-    t->Add(name, rpc::MethodTable::ContextMethod([&s, sessions, name, fn](
-                                                     const Args& a, const rpc::CallContext& ctx) {
-             const auto k = args::Read<TallyKey>(name, a, args::Arg{"centro", &TallyKey::centre},
-                                                 args::Arg{"apuração", &TallyKey::tally});
-             if (sessions) CheckCentre(Caller(*sessions, ctx), k.centre, name);
-             return Value(fn(s, k.centre, k.tally));
-           }));
+  for (const auto& [method, fn] :
+       {std::pair<const contract::Method<2>*, Fn>{&contract::kGetAutoForne, &GetAutoForne},
+        std::pair<const contract::Method<2>*, Fn>{&contract::kGetItmAutoForne, &GetItmAutoForne},
+        std::pair<const contract::Method<2>*, Fn>{&contract::kGetAFIncons, &GetAFIncons}}) {
+    // Plain copies: clang 14 refuses to capture structured bindings.
+    const contract::Method<2>* m = method;
+    Fn read = fn;
+    t->Add(m->name, rpc::MethodTable::ContextMethod(
+                        [&s, sessions, m, read](const Args& a, const rpc::CallContext& ctx) {
+                          const auto k =
+                              args::Read<TallyKey>(*m, a, &TallyKey::centre, &TallyKey::tally);
+                          if (sessions) CheckCentre(Caller(*sessions, ctx), k.centre, m->name);
+                          return Value(read(s, k.centre, k.tally));
+                        }));
   }
   return t;
 }

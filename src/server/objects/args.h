@@ -13,10 +13,11 @@
 // a day count that is a calendar date.
 
 #include <optional>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "contract/methods.h"
 #include "framework/transport.h"
 #include "framework/value.h"
 
@@ -81,6 +82,26 @@ R Read(const char* method, const std::vector<CallArg>& a, const Arg<R, M>&... de
     ++i;
   };
   (one(declared), ...);
+  return out;
+}
+
+// A method's arguments as the contract lists them (their names and order),
+// read into the members given in that order, one per argument.
+template <class R, size_t N, class... M>
+R Read(const contract::Method<N>& method, const std::vector<CallArg>& a, M R::*... members) {
+  static_assert(sizeof...(M) == N, "one member for each argument the contract lists");
+  Reader reader(method.name, a);
+  reader.Count(N);
+  R out{};
+  size_t i = 0;
+  auto one = [&](auto member) {
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(out.*member)>, double>)
+      reader.Read(i, method.args[i], out.*member, std::nullopt);
+    else
+      reader.Read(i, method.args[i], out.*member);
+    ++i;
+  };
+  (one(members), ...);
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "contract/methods.h"
 #include "framework/packet.h"
 #include "server/objects/args.h"
 #include "server/objects/server_objects.h"
@@ -12,7 +13,6 @@ namespace apura::server {
 namespace {
 
 using Args = std::vector<CallArg>;
-using args::Arg;
 
 // A quotation line's key in the screens' order, the tally last; SimulaPreco
 // and GravaPreco have the unit price before it.
@@ -22,12 +22,13 @@ struct Key {
   std::string tally;
 };
 
-template <class... Price>
-Key ReadKey(const char* m, const Args& a, const Price&... price) {
-  return args::Read<Key>(m, a, Arg{"centro", &Key::centre}, Arg{"coleta", &Key::collection},
-                         Arg{"fornecedor", &Key::supplier}, Arg{"produto", &Key::product},
-                         Arg{"marca", &Key::brand}, Arg{"região", &Key::region}, price...,
-                         Arg{"apuração", &Key::tally});
+Key ReadKey(const contract::Method<7>& m, const Args& a) {
+  return args::Read<Key>(m, a, &Key::centre, &Key::collection, &Key::supplier, &Key::product,
+                         &Key::brand, &Key::region, &Key::tally);
+}
+Key ReadKey(const contract::Method<8>& m, const Args& a) {
+  return args::Read<Key>(m, a, &Key::centre, &Key::collection, &Key::supplier, &Key::product,
+                         &Key::brand, &Key::region, &Key::price, &Key::tally);
 }
 
 const QuoteLine& Find(const TallyModel& m, const Key& k) {
@@ -95,26 +96,25 @@ using CM = rpc::MethodTable::ContextMethod;
 
 // The line's key, its centre one the caller works in (with sessions; the
 // objects alone check nothing).
-template <class... Price>
-Key CheckedKey(Sessions* sessions, const Ctx& ctx, const Args& a, const char* m,
-               const Price&... price) {
-  Key k = ReadKey(m, a, price...);
-  if (sessions) CheckCentre(Caller(*sessions, ctx), k.centre, m);
+template <size_t N>
+Key CheckedKey(Sessions* sessions, const Ctx& ctx, const Args& a, const contract::Method<N>& m) {
+  Key k = ReadKey(m, a);
+  if (sessions) CheckCentre(Caller(*sessions, ctx), k.centre, m.name);
   return k;
 }
 
-Key PricedKey(Sessions* sessions, const Ctx& ctx, const Args& a, const char* m) {
-  Key k = CheckedKey(sessions, ctx, a, m, Arg{"preço unitário", &Key::price});
+Key PricedKey(Sessions* sessions, const Ctx& ctx, const Args& a, const contract::Method<8>& m) {
+  Key k = CheckedKey(sessions, ctx, a, m);
   CheckUnitPrice(k.price);
   return k;
 }
 
 void AddReads(rpc::MethodTable& t, TallyService& s, Sessions* sessions) {
-  t.Add("GetCotacao", CM([&s, sessions](const Args& a, const Ctx& ctx) {
-          return Value(Cotacao(s, CheckedKey(sessions, ctx, a, "GetCotacao")));
+  t.Add(contract::kGetCotacao.name, CM([&s, sessions](const Args& a, const Ctx& ctx) {
+          return Value(Cotacao(s, CheckedKey(sessions, ctx, a, contract::kGetCotacao)));
         }));
-  t.Add("GetEntregas", CM([&s, sessions](const Args& a, const Ctx& ctx) {
-          return Value(Entregas(s, CheckedKey(sessions, ctx, a, "GetEntregas")));
+  t.Add(contract::kGetEntregas.name, CM([&s, sessions](const Args& a, const Ctx& ctx) {
+          return Value(Entregas(s, CheckedKey(sessions, ctx, a, contract::kGetEntregas)));
         }));
 }
 
@@ -123,9 +123,8 @@ void AddReads(rpc::MethodTable& t, TallyService& s, Sessions* sessions) {
 void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& s, Sessions* sessions) {
   auto neg = std::make_shared<rpc::MethodTable>(kNegotiationObject);
   AddReads(*neg, s, sessions);
-  neg->Add("SimulaPreco", CM([&s, sessions](const Args& a, const Ctx& ctx) {
-             const char* m = "SimulaPreco";
-             const Key k = PricedKey(sessions, ctx, a, m);
+  neg->Add(contract::kSimulaPreco.name, CM([&s, sessions](const Args& a, const Ctx& ctx) {
+             const Key k = PricedKey(sessions, ctx, a, contract::kSimulaPreco);
              auto model = s.Model(k.centre, k.tally);
              const QuoteLine& q = Find(*model, k);
              const EconomicPrices e = ComputeEconomicPrices(
@@ -133,9 +132,8 @@ void RegisterCompanionObjects(rpc::ServerRegistry& registry, TallyService& s, Se
                  q.paymentDays, model->centre.monthlyRate, q.taxRate);
              return Value(ValueArray{Value(e.econ), Value(e.econPi)});
            }));
-  neg->Add("GravaPreco", CM([&s, sessions](const Args& a, const Ctx& ctx) {
-             const char* m = "GravaPreco";
-             const Key k = PricedKey(sessions, ctx, a, m);
+  neg->Add(contract::kGravaPreco.name, CM([&s, sessions](const Args& a, const Ctx& ctx) {
+             const Key k = PricedKey(sessions, ctx, a, contract::kGravaPreco);
              return Value(s.AtuaPrecEco(k.centre, k.product, k.collection, k.supplier, k.brand,
                                         k.region, k.price, k.tally));
            }));

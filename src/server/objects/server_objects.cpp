@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "contract/methods.h"
 #include "server/objects/af_analysis.h"
 #include "server/objects/args.h"
 #include "server/objects/negotiation_service.h"
@@ -60,25 +61,21 @@ void CheckBuyer(TallyService& service, const Session& s, const std::string& buye
 
 namespace {
 
-using args::Arg;
 using CM = rpc::MethodTable::ContextMethod;
 
 // (centre, tally): the reads, and DelApuracao.
 struct TallyKey {
   std::string centre, tally;
 };
-TallyKey ReadTallyKey(const char* m, const Args& a) {
-  return args::Read<TallyKey>(m, a, Arg{"centro", &TallyKey::centre},
-                              Arg{"apuração", &TallyKey::tally});
-}
-
 // Methods taking (centre, tally) and answering a packet.
-void AddTallyRead(rpc::MethodTable& t, TallyService& s, Sessions& sessions, const char* name,
+void AddTallyRead(rpc::MethodTable& t, TallyService& s, Sessions& sessions,
+                  const contract::Method<2>& method,
                   DataPacket (TallyService::*fn)(const std::string&, const std::string&)) {
-  t.Add(name, CM([&s, &sessions, fn, name](const Args& a, const Ctx& ctx) {
+  const contract::Method<2>* m = &method;
+  t.Add(m->name, CM([&s, &sessions, fn, m](const Args& a, const Ctx& ctx) {
           Session who = Caller(sessions, ctx);
-          const TallyKey k = ReadTallyKey(name, a);
-          CheckCentre(who, k.centre, name);
+          const auto k = args::Read<TallyKey>(*m, a, &TallyKey::centre, &TallyKey::tally);
+          CheckCentre(who, k.centre, m->name);
           return Value((s.*fn)(k.centre, k.tally));
         }));
 }
@@ -93,14 +90,6 @@ struct PriceRequest {
   double unitPrice = 0;
   std::string tally;
 };
-template <class... More>
-PriceRequest ReadPriceRequest(const char* m, const Args& a, const More&... more) {
-  return args::Read<PriceRequest>(
-      m, a, Arg{"CDCENTITMAP", &PriceRequest::centre}, Arg{"CDPRODITMAP", &PriceRequest::product},
-      Arg{"NRCOLEITMAP", &PriceRequest::collection}, Arg{"CDFORNITMAP", &PriceRequest::supplier},
-      Arg{"CDMARCITMAP", &PriceRequest::brand}, Arg{"CDREGITMAP", &PriceRequest::region}, more...);
-}
-
 struct EffectuationViewRequest {
   std::string buyer, branch, centre, tally, op;
 };
@@ -128,16 +117,15 @@ std::shared_ptr<rpc::IServerObject> MakeSessionObject(Sessions& sessions) {
     std::string op, password;
   };
   auto t = std::make_shared<rpc::MethodTable>(kSessionObject);
-  t->Add(contract::kLoginMethod, [&sessions](const Args& a) {
+  t->Add(contract::kLogin.name, [&sessions](const Args& a) {
     const auto r =
-        args::Read<LoginRequest>(contract::kLoginMethod, a, Arg{"operador", &LoginRequest::op},
-                                 Arg{"senha", &LoginRequest::password});
+        args::Read<LoginRequest>(contract::kLogin, a, &LoginRequest::op, &LoginRequest::password);
     Session s = sessions.Login(r.op, r.password);
     const double days =
         std::chrono::duration<double>(s.expires.time_since_epoch()).count() / 86400.0 + 25569.0;
     return Value(ValueArray{Value(s.token), Value(DateTime{days}), Value(s.op.name)});
   });
-  t->Add(contract::kLogoutMethod, CM([&sessions](const Args&, const Ctx& ctx) {
+  t->Add(contract::kLogout.name, CM([&sessions](const Args&, const Ctx& ctx) {
            sessions.Logout(ctx.sessionToken);
            return Value();
          }));
@@ -145,78 +133,73 @@ std::shared_ptr<rpc::IServerObject> MakeSessionObject(Sessions& sessions) {
 }
 
 std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& s, Sessions& sessions) {
+  using namespace contract;
   auto t = std::make_shared<rpc::MethodTable>(kWorksheetObject);
-  AddTallyRead(*t, s, sessions, "GetProduto", &TallyService::GetProduto);
-  AddTallyRead(*t, s, sessions, "GetDados", &TallyService::GetDados);
-  AddTallyRead(*t, s, sessions, "GetRegiao", &TallyService::GetRegiao);
-  AddTallyRead(*t, s, sessions, "GetProdItem", &TallyService::GetProdItem);
-  AddTallyRead(*t, s, sessions, "GetApurNeg", &TallyService::GetApurNeg);
-  AddTallyRead(*t, s, sessions, "GetPai_ItmApurPrec", &TallyService::GetPai_ItmApurPrec);
-  AddTallyRead(*t, s, sessions, "GetItmApurPrec", &TallyService::GetItmApurPrec);
+  AddTallyRead(*t, s, sessions, kGetProduto, &TallyService::GetProduto);
+  AddTallyRead(*t, s, sessions, kGetDados, &TallyService::GetDados);
+  AddTallyRead(*t, s, sessions, kGetRegiao, &TallyService::GetRegiao);
+  AddTallyRead(*t, s, sessions, kGetProdItem, &TallyService::GetProdItem);
+  AddTallyRead(*t, s, sessions, kGetApurNeg, &TallyService::GetApurNeg);
+  AddTallyRead(*t, s, sessions, kGetPai_ItmApurPrec, &TallyService::GetPai_ItmApurPrec);
+  AddTallyRead(*t, s, sessions, kGetItmApurPrec, &TallyService::GetItmApurPrec);
 
-  t->Add("DelApuracao", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "DelApuracao";
+  t->Add(kDelApuracao.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            Session who = Caller(sessions, ctx);
-           const TallyKey k = ReadTallyKey(m, a);
-           CheckCentre(who, k.centre, m);
+           const auto k =
+               args::Read<TallyKey>(kDelApuracao, a, &TallyKey::centre, &TallyKey::tally);
+           CheckCentre(who, k.centre, kDelApuracao.name);
            s.DelApuracao(k.centre, k.tally);
            return Value();
          }));
-  t->Add("MelhorCotacao", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "MelhorCotacao";
+  t->Add(kMelhorCotacao.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            Session who = Caller(sessions, ctx);
            using R = BestQuoteRequest;
-           const R r = args::Read<R>(m, a, Arg{"centro", &R::centre}, Arg{"apuração", &R::tally},
-                                     Arg{"sistema", &R::system}, Arg{"tipo", &R::kind});
-           CheckCentre(who, r.centre, m);
+           const R r =
+               args::Read<R>(kMelhorCotacao, a, &R::centre, &R::tally, &R::system, &R::kind);
+           CheckCentre(who, r.centre, kMelhorCotacao.name);
            s.MelhorCotacao(r.centre, r.tally, r.system, r.kind);
            return Value();
          }));
-  t->Add("AtuaPrecEco", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "AtuaPrecEco";
+  t->Add(kAtuaPrecEco.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            Session who = Caller(sessions, ctx);
-           const PriceRequest r =
-               ReadPriceRequest(m, a, Arg{"VRPRECUNIAP", &PriceRequest::unitPrice},
-                                Arg{"NRSEQITMAP", &PriceRequest::tally});
-           CheckCentre(who, r.centre, m);
+           using R = PriceRequest;
+           const R r = args::Read<R>(kAtuaPrecEco, a, &R::centre, &R::product, &R::collection,
+                                     &R::supplier, &R::brand, &R::region, &R::unitPrice, &R::tally);
+           CheckCentre(who, r.centre, kAtuaPrecEco.name);
            return Value(s.AtuaPrecEco(r.centre, r.product, r.collection, r.supplier, r.brand,
                                       r.region, r.unitPrice, r.tally));
          }));
-  t->Add("Atualiza_PrecoEco", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "Atualiza_PrecoEco";
+  t->Add(kAtualiza_PrecoEco.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            Session who = Caller(sessions, ctx);
-           const PriceRequest r = ReadPriceRequest(m, a, Arg{"NRSEQITMAP", &PriceRequest::tally});
-           CheckCentre(who, r.centre, m);
+           using R = PriceRequest;
+           const R r = args::Read<R>(kAtualiza_PrecoEco, a, &R::centre, &R::product, &R::collection,
+                                     &R::supplier, &R::brand, &R::region, &R::tally);
+           CheckCentre(who, r.centre, kAtualiza_PrecoEco.name);
            s.Atualiza_PrecoEco(r.centre, r.product, r.collection, r.supplier, r.brand, r.region,
                                r.tally);
            return Value();
          }));
-  t->Add("GetVd_EfetivaAF", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "GetVd_EfetivaAF";
+  t->Add(kGetVd_EfetivaAF.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
+           const char* m = kGetVd_EfetivaAF.name;
            Session who = Caller(sessions, ctx);
            using R = EffectuationViewRequest;
-           const R r = args::Read<R>(m, a, Arg{"comprador", &R::buyer}, Arg{"filial", &R::branch},
-                                     Arg{"centro", &R::centre}, Arg{"apuração", &R::tally},
-                                     Arg{"operador", &R::op});
+           const R r = args::Read<R>(kGetVd_EfetivaAF, a, &R::buyer, &R::branch, &R::centre,
+                                     &R::tally, &R::op);
            CheckBranch(who, r.branch, m);
            CheckCentre(who, r.centre, m);
            CheckBuyer(s, who, r.buyer, r.tally, m);
            CheckOperator(who, r.op, m);
            return Value(s.GetVd_EfetivaAF(r.buyer, r.branch, r.centre, r.tally, r.op));
          }));
-  t->Add("Gera_AF", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "Gera_AF";
+  t->Add(kGera_AF.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
+           const char* m = kGera_AF.name;
            Session who = Caller(sessions, ctx);
            using R = GeraAfArgs;
-           const R r = args::Read<R>(
-               m, a, Arg{"pacote de alterações", &R::changes}, Arg{"comprador", &R::buyer},
-               Arg{"data de processamento", &R::processingDate}, Arg{"centro", &R::centre},
-               Arg{"apuração", &R::tally}, Arg{"filial", &R::branch},
-               Arg{"IDBLOQUEAAF", &R::blockAf}, Arg{"Dir_Vazio", &R::dirEmpty},
-               Arg{"Dir_Inv", &R::dirInvalid}, Arg{"N_GerAF_Orc", &R::budgetPartial},
-               Arg{"AF_Ger_Sucesso", &R::success}, Arg{"N_GerAF_OrcN", &R::budgetNone},
-               Arg{"N_GerAF", &R::inconsistentRefused}, Arg{"Preco_Uni", &R::unitPrice},
-               Arg{"Preco_Utilizado", &R::priceUsed}, Arg{"Msg_FornExtra", &R::notExtraSupplier});
+           const R r = args::Read<R>(kGera_AF, a, &R::changes, &R::buyer, &R::processingDate,
+                                     &R::centre, &R::tally, &R::branch, &R::blockAf, &R::dirEmpty,
+                                     &R::dirInvalid, &R::budgetPartial, &R::success, &R::budgetNone,
+                                     &R::inconsistentRefused, &R::unitPrice, &R::priceUsed,
+                                     &R::notExtraSupplier);
            CheckCentre(who, r.centre, m);
            CheckBranch(who, r.branch, m);
            CheckBuyer(s, who, r.buyer, r.tally, m);
@@ -231,11 +214,11 @@ std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& s, Session
                             r.inconsistentRefused, r.unitPrice, r.priceUsed, r.notExtraSupplier}};
            return Value(s.Gera_AF(q));
          }));
-  t->Add("ExcluiAF", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "ExcluiAF";
+  t->Add(kExcluiAF.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
+           const char* m = kExcluiAF.name;
            Session who = Caller(sessions, ctx);
            using R = ExcluiAfRequest;
-           const R r = args::Read<R>(m, a, Arg{"filial", &R::branch}, Arg{"apuração", &R::tally});
+           const R r = args::Read<R>(kExcluiAF, a, &R::branch, &R::tally);
            CheckBranch(who, r.branch, m);
            // The call names no centre: the tally's own is the one to check.
            if (std::optional<TallyHeader> h = s.Header(r.tally)) CheckCentre(who, h->centre, m);
@@ -250,12 +233,11 @@ std::shared_ptr<rpc::IServerObject> MakePurchasingObject(TallyService& s, Sessio
     std::string centre, system;
   };
   auto t = std::make_shared<rpc::MethodTable>(kPurchasingObject);
-  t->Add("GetParamCmp", CM([&s, &sessions](const Args& a, const Ctx& ctx) {
-           const char* m = "GetParamCmp";
+  t->Add(contract::kGetParamCmp.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            Session who = Caller(sessions, ctx);
            using R = ParamRequest;
-           const R r = args::Read<R>(m, a, Arg{"centro", &R::centre}, Arg{"sistema", &R::system});
-           CheckCentre(who, r.centre, m);
+           const R r = args::Read<R>(contract::kGetParamCmp, a, &R::centre, &R::system);
+           CheckCentre(who, r.centre, contract::kGetParamCmp.name);
            return Value(s.GetParamCmp(r.centre, r.system));
          }));
   return t;
