@@ -1,6 +1,7 @@
 // Loading is lazy and ordered: a failure stops it at its step, and the next
 // load picks up where it stopped.
 
+#include "contract/packets.h"
 #include "worksheet_fixture.h"
 
 namespace apura::testing {
@@ -183,6 +184,43 @@ TEST_F(LoadingTest, DeliveryPageNamesTheRegionOfTheQuotationLine) {
   f.mnuPadraoClick(f.mnuPadrao);
   EXPECT_FALSE(f.panRegiao.Visible());
   EXPECT_EQ(f.cdsRegiao.FieldByName("NMREGIAO").AsString(), "");
+}
+
+// The tables the server's packets fill carry the packets' fields, in their
+// order, types and sizes, as the contract lists them; the worksheet's layouts
+// add only what the screen shows.
+TEST(PacketContractTest, EachTableTheServerFillsHasItsPacketsFields) {
+  auto signature = [](auto fields) {
+    std::string out;
+    for (const auto& f : fields) {
+      if constexpr (std::is_same_v<std::decay_t<decltype(f)>, contract::PacketField>) {
+        out += std::string(f.name) + ":" +
+               (f.kind == contract::FieldKind::Text     ? "S" + std::to_string(f.size)
+                : f.kind == contract::FieldKind::Number ? std::string("F")
+                                                        : std::string("D"));
+      } else {
+        out += std::string(f.name) + ":" +
+               (f.type == FieldType::String     ? "S" + std::to_string(f.size)
+                : f.type == FieldType::Float    ? std::string("F")
+                : f.type == FieldType::DateTime ? std::string("D")
+                                                : std::string("?"));
+      }
+      out += ",";
+    }
+    return out;
+  };
+  using T = worksheet::WorksheetTables;
+  EXPECT_EQ(signature(T::ProdutoFields()), signature(std::span(contract::kProdutoPacket)));
+  EXPECT_EQ(signature(T::RegiaoFields()), signature(std::span(contract::kRegiaoPacket)));
+  EXPECT_EQ(signature(T::ProdItemFields()), signature(std::span(contract::kProdItemPacket)));
+  EXPECT_EQ(signature(T::ApurNegFields()), signature(std::span(contract::kApurNegPacket)));
+  EXPECT_EQ(signature(T::Pai_ItmApurPrecFields()),
+            signature(std::span(contract::kPai_ItmApurPrecPacket)));
+  EXPECT_EQ(signature(T::ItmApurPrecFields()), signature(std::span(contract::kItmApurPrecPacket)));
+  EXPECT_EQ(signature(T::DadosFields()), signature(std::span(contract::kDadosPacket)));
+  EXPECT_EQ(signature(T::ParaSupriFields()), signature(std::span(contract::kParaSupriPacket)));
+  EXPECT_EQ(signature(T::Vd_EfetivaAFFields()),
+            signature(std::span(contract::kVd_EfetivaAFPacket)));
 }
 
 }  // namespace

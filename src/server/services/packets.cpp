@@ -5,7 +5,10 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <unordered_map>
+
+#include "contract/packets.h"
 
 namespace apura::server {
 
@@ -75,68 +78,67 @@ DataPacket ColumnBuilder::Build() {
   return DataPacket::FromBody(std::move(body_));
 }
 
+namespace {
+
+std::vector<FieldDef> Defs(std::span<const contract::PacketField> fields) {
+  std::vector<FieldDef> out;
+  out.reserve(fields.size());
+  for (const contract::PacketField& f : fields) {
+    switch (f.kind) {
+      case contract::FieldKind::Text:
+        out.push_back(S(f.name, f.size));
+        break;
+      case contract::FieldKind::Number:
+        out.push_back(F(f.name));
+        break;
+      case contract::FieldKind::Date:
+        out.push_back(D(f.name));
+        break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 const std::vector<FieldDef>& ProdutoFields() {
-  static const std::vector<FieldDef> f{S("CDPRODUTO", 10), S("CDARVPROD", 20), S("NMPRODUTO", 50)};
+  static const std::vector<FieldDef> f = Defs(contract::kProdutoPacket);
   return f;
 }
 const std::vector<FieldDef>& RegiaoFields() {
-  static const std::vector<FieldDef> f{S("CDREGITMAP", 3), S("NMREGIAO", 30), S("CDPRODESTO", 10)};
+  static const std::vector<FieldDef> f = Defs(contract::kRegiaoPacket);
   return f;
 }
 const std::vector<FieldDef>& ProdItemFields() {
-  static const std::vector<FieldDef> f{
-      S("CDPRODESTO", 10),  S("CDPRODITMAP", 10), S("CDARVPROD", 20), S("NMPRODUTO", 50),
-      S("IDITMSELAPUR", 1), S("CDREGITMAP", 3),   F("QTESTOSEGU"),    F("CALC_ESTO")};
+  static const std::vector<FieldDef> f = Defs(contract::kProdItemPacket);
   return f;
 }
 const std::vector<FieldDef>& ApurNegFields() {
-  static const std::vector<FieldDef> f{
-      F("VRFATOCONV"),      F("PRODUNDIVFATCO"), S("CDFORNITMAP", 21), S("NMFANTFORN", 40),
-      S("NRSEQITMAP", 10),  S("CDCENTITMAP", 4), S("NRCOLEITMAP", 10), S("CDMARCITMAP", 5),
-      S("NMMARCA", 20),     F("VRPRECUNIAP"),    F("PRECOECON"),       F("QTACOMP"),
-      S("IDITMSELAPUR", 1), S("CDREGITMAP", 3),  S("CDPRODITMAP", 10), S("CDARVPROD", 20),
-      F("PRECOECONPI"),     F("QTMINAUTFOT"),    S("IDQTMINFORN", 1),  F("VRMINAUTFOR"),
-      S("IDVRMINFORN", 1),  S("SGUNIDADE", 10)};
+  static const std::vector<FieldDef> f = Defs(contract::kApurNegPacket);
   return f;
 }
 const std::vector<FieldDef>& PaiItmApurPrecFields() {
-  static const std::vector<FieldDef> f{
-      S("CDFILIAP", 4),    S("NMFILIAL", 30),   D("DTENTRAPUT"),      F("QTSOLACOMP"),
-      S("CDCENTITMAP", 4), S("NRSEQITMAP", 10), S("CDPRODITMAP", 10), S("CDREGITMAP", 3)};
+  static const std::vector<FieldDef> f = Defs(contract::kPai_ItmApurPrecPacket);
   return f;
 }
 const std::vector<FieldDef>& ItmApurPrecFields() {
-  static const std::vector<FieldDef> f{
-      S("NMFANTFORN", 40),   S("NMMARCA", 20),    F("QTACOMP"),         S("NRCOLEITMAP", 10),
-      F("VRPRECUNIAP"),      F("VRPRECECOAP"),    S("IDITMSELAPUR", 1), S("CDCENTITMAP", 4),
-      S("CDPRODITMAP", 10),  S("NRSEQITMAP", 10), S("CDFILIAP", 4),     F("QTSOLACOMP"),
-      S("CDFORNITMAP", 21),  S("CDMARCITMAP", 5), S("CDREGITMAP", 3),   D("DTENTRAPUT"),
-      S("IDMOTIVPRESC", 10), F("VRPRECONPIAP")};
+  static const std::vector<FieldDef> f = Defs(contract::kItmApurPrecPacket);
   return f;
 }
 const std::vector<FieldDef>& DadosFields() {
-  static const std::vector<FieldDef> f{
-      S("NMFANTFORN", 40),  S("NMMARCA", 20),    S("CDCENTITMAP", 4),    D("DTENTRAPUT"),
-      S("CDPRODITMAP", 10), S("CDPRODESTO", 10), S("NRCOLEITMAP", 10),   S("NRSEQITMAP", 10),
-      F("QTACOMP"),         S("CDFILIAP", 4),    F("QTSOLACOMP"),        S("CDFORNITMAP", 21),
-      S("CDMARCITMAP", 5),  S("CDREGITMAP", 3),  F("VRPRECUNIAP"),       F("VRPRECECOAP"),
-      S("IDITMSELAPUR", 1), F("VRPRECONPIAP"),   S("TXOBESCMANAP", 2000)};
+  static const std::vector<FieldDef> f = Defs(contract::kDadosPacket);
   return f;
 }
 const std::vector<FieldDef>& ParaSupriFields() {
-  static const std::vector<FieldDef> f{S("IDTIPOAPUR", 1), S("IDBLOQUEAAF", 1), S("IDCONSPRSOL", 1),
-                                       S("IDEXJUSTESCM", 1)};
+  static const std::vector<FieldDef> f = Defs(contract::kParaSupriPacket);
   return f;
 }
 const std::vector<FieldDef>& VdEfetivaAFFields() {
-  static const std::vector<FieldDef> f{S("NRSEQAPUR", 10)};
+  static const std::vector<FieldDef> f = Defs(contract::kVd_EfetivaAFPacket);
   return f;
 }
 const std::vector<FieldDef>& RelInconsFields() {
-  static const std::vector<FieldDef> f{S("NRAUTOFORN", 10), S("CDFILDEST", 4),   S("NMFILIAL", 30),
-                                       S("CDFORNECED", 21), S("NMFANTFORN", 40), F("VRTOTALAF"),
-                                       F("QTTOTALAF"),      F("VRMINAUTFOR"),    F("QTMINAUTFOT"),
-                                       S("DSINCONS", 200)};
+  static const std::vector<FieldDef> f = Defs(contract::kRelInconsPacket);
   return f;
 }
 
