@@ -24,6 +24,7 @@
 #include "framework/netconnection.h"
 #include "rpc/grpc_transport.h"
 #include "server/services/report_service.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::desktop::test {
 
@@ -129,7 +130,8 @@ void ReportViewTest::tallyReportPdfShowsTheTallySuppliersAndTotals() {
 
 void ReportViewTest::aBrokenDefinitionFailsNamingTheReport() {
   {
-    server::ReportService store(Demo().DatabasePath());
+    server::SqliteStorage storage(Demo().DatabasePath());
+    server::ReportService store(storage);
     store.Save(R"({"code": "TST99", "title": "Quebrado", "params": ["P_NRAPURACAO"],
       "queries": [{"name": "itens", "role": "detail",
                    "sql": "SELECT X FROM tabela_que_nao_existe WHERE A = :P_NRAPURACAO"}],

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "framework/dataset/dataset.h"
+#include "hooked_storage.h"
 #include "server_fixture.h"
 
 namespace apura::server::testing {
@@ -15,79 +16,6 @@ namespace {
 const char* kSuccess = "AF(s) efetivadas com sucesso.";
 const char* kRefused = "Não foi possível gerar AF's inconsistentes.";
 const char* kDirEmpty = "Diretório para arquivo de AF deve ser informado.";
-
-// Storage whose N-th AF insert fails, as a full disk would.
-class FailingStorage : public IStorage {
- public:
-  FailingStorage(IStorage& inner, int failAt) : inner_(inner), failAt_(failAt) {}
-  std::unique_ptr<IStorageSession> OpenSession() override {
-    return std::make_unique<Session>(inner_.OpenSession(), *this);
-  }
-
- private:
-  struct Session : IStorageSession {
-    Session(std::unique_ptr<IStorageSession> s, FailingStorage& o) : in(std::move(s)), owner(o) {}
-    std::unique_ptr<IStorageSession> in;
-    FailingStorage& owner;
-    void Begin(bool w) override { in->Begin(w); }
-    void Commit() override { in->Commit(); }
-    void Rollback() override { in->Rollback(); }
-    std::optional<CentreParams> Centre(const std::string& c) override { return in->Centre(c); }
-    std::optional<TallyHeader> Tally(const std::string& n) override { return in->Tally(n); }
-    TallyModel LoadTally(const TallyHeader& h) override { return in->LoadTally(h); }
-    void ClearSelections(const std::string& t) override { in->ClearSelections(t); }
-    void UpdateItems(const std::vector<ItemUpdate>& u) override { in->UpdateItems(u); }
-    void UpdateQuotePrices(int64_t id, double u, double e, double p) override {
-      in->UpdateQuotePrices(id, u, e, p);
-    }
-    void SetEffectuated(const std::string& t, bool e, double d) override {
-      in->SetEffectuated(t, e, d);
-    }
-    std::optional<TallyHeader> PeekTally(const std::string& n) override { return in->PeekTally(n); }
-    void BumpVersion(const std::string& t, Change w) override { in->BumpVersion(t, w); }
-    // The failAt-th AF of the run fails, as a full disk would, after the
-    // ones before it went in.
-    void InsertAfs(std::vector<AfRecord>& afs) override {
-      std::vector<AfRecord> before;
-      for (const AfRecord& af : afs) {
-        if (++owner.inserts_ == owner.failAt_) {
-          in->InsertAfs(before);
-          throw std::runtime_error("disk full");
-        }
-        before.push_back(af);
-      }
-      in->InsertAfs(afs);
-    }
-    bool HasAfs(const std::string& t) override { return in->HasAfs(t); }
-    int DeleteAfs(const std::string& t, const std::string& b) override {
-      return in->DeleteAfs(t, b);
-    }
-    std::vector<AfRecord> Afs(const std::string& t) override { return in->Afs(t); }
-    std::vector<AfRecord> OrderedAfs(const std::string& t) override { return in->OrderedAfs(t); }
-    void ImportTally(const TallyDocument& d) override { in->ImportTally(d); }
-    std::optional<OperatorRow> FindOperator(const std::string& c) override {
-      return in->FindOperator(c);
-    }
-    void SaveOperator(const OperatorRow& op) override { in->SaveOperator(op); }
-    void SaveSession(const SessionRow& s, double now) override { in->SaveSession(s, now); }
-    std::optional<SessionRow> FindSession(const std::string& t) override {
-      return in->FindSession(t);
-    }
-    void DeleteSession(const std::string& t) override { in->DeleteSession(t); }
-    std::optional<std::string> ReportDefinition(const std::string& c) override {
-      return in->ReportDefinition(c);
-    }
-    void SaveReportDefinition(const std::string& c, const std::string& t, bool r) override {
-      in->SaveReportDefinition(c, t, r);
-    }
-    DataPacket RunReportQuery(const std::string& sql, const ReportParams& p) override {
-      return in->RunReportQuery(sql, p);
-    }
-  };
-  IStorage& inner_;
-  int failAt_;
-  int inserts_ = 0;
-};
 
 class EffectuationTest : public ServerTest {
  protected:
@@ -237,7 +165,11 @@ TEST_F(EffectuationTest, GeneratesOneAfPerSupplierAndBranchAndIsDetectedAfterwar
 
 TEST_F(EffectuationTest, FailureMidwayLeavesNoAfAndNoAppliedChange) {
   service_->Import(Doc());
-  FailingStorage failing(*storage_, 2);
+  // The second store of AFs fails, as a full disk would, after the first went in.
+  int stores = 0;
+  HookedStorage failing(*storage_, [&](const char* call) {
+    if (std::string(call) == "InsertAfs" && ++stores == 2) throw std::runtime_error("disk full");
+  });
   TallyService service(failing);
   rpc::ServerRegistry registry;
   RegisterServerObjects(registry, service, *sessions_);

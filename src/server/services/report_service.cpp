@@ -5,11 +5,8 @@
 
 #include "framework/dataset/dataset.h"
 #include "framework/names.h"
-#include "rpc/dispatch.h"
 #include "server/exchange/json.h"
-#include "server/objects/server_objects.h"
 #include "server/services/tally_service.h"
-#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace apura::server {
 
@@ -117,11 +114,6 @@ StoredReport ParseReportDefinition(const std::string& text) {
 }
 
 ReportService::ReportService(IStorage& storage) : storage_(storage) {
-  InstallShipped();
-}
-
-ReportService::ReportService(const std::string& dbPath)
-    : owned_(std::make_unique<SqliteStorage>(dbPath)), storage_(*owned_) {
   InstallShipped();
 }
 

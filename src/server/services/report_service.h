@@ -40,8 +40,6 @@ class ReportService {
   // Definitions and queries in the storage the server uses, SQLite or
   // PostgreSQL alike.
   explicit ReportService(IStorage& storage);
-  // In the SQLite file at `dbPath`.
-  explicit ReportService(const std::string& dbPath);
   ~ReportService();
   ReportService(const ReportService&) = delete;
   ReportService& operator=(const ReportService&) = delete;
@@ -59,7 +57,6 @@ class ReportService {
  private:
   StoredReport Load(IStorageSession& s, const std::string& code);
   void InstallShipped();
-  std::unique_ptr<IStorage> owned_;
   IStorage& storage_;
 };
 

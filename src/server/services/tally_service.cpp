@@ -6,11 +6,8 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <tuple>
 #include <unordered_map>
 
 #include "framework/format.h"

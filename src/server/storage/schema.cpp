@@ -335,8 +335,6 @@ LiveSchema Portable(LiveSchema s) {
       else if (c.type == "bigint" || c.type == "integer" || c.type == "int" || c.type == "int8" ||
                c.type == "int4")
         c.type = "integer";
-      else if (c.type == "text")
-        c.type = "text";
     }
   }
   return s;

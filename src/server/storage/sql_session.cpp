@@ -399,7 +399,7 @@ std::vector<AfRecord> SqlSession::ReadAfs(const std::string& tally, bool whole) 
 }
 
 void SqlSession::Upsert(std::string_view table, const std::vector<SqlParam>& values) {
-  // Built from the declaration once per table.
+  // Made from the table's declaration: every column set but the key.
   const schema::Table& t = schema::TableNamed(table);
   std::string sql = "INSERT INTO " + std::string(t.name) + " (";
   std::string marks, set;
@@ -415,26 +415,7 @@ void SqlSession::Upsert(std::string_view table, const std::vector<SqlParam>& val
   for (size_t i = 0; i < t.primaryKey.size(); ++i)
     sql += (i ? ", " : "") + std::string(t.primaryKey[i]);
   sql += ") DO UPDATE SET " + set;
-  const SqlParam* v = values.data();
-  switch (values.size()) {
-    case 2:
-      Exec(sql, {v[0], v[1]});
-      break;
-    case 3:
-      Exec(sql, {v[0], v[1], v[2]});
-      break;
-    case 5:
-      Exec(sql, {v[0], v[1], v[2], v[3], v[4]});
-      break;
-    case 6:
-      Exec(sql, {v[0], v[1], v[2], v[3], v[4], v[5]});
-      break;
-    case 9:
-      Exec(sql, {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]});
-      break;
-    default:
-      throw std::logic_error("no upsert of " + std::to_string(values.size()) + " columns");
-  }
+  Exec(sql, SqlParams(values));
 }
 
 // Row ids come from the database; the tally is new, so its rows read back in

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -21,7 +22,7 @@ namespace apura::server {
 
 // A statement's parameter: null, a text, a number or an integer.
 using SqlParam = std::variant<std::monostate, std::string_view, double, int64_t>;
-using SqlParams = std::initializer_list<SqlParam>;
+using SqlParams = std::span<const SqlParam>;
 
 // The rows a query answered, one at a time; columns by position.
 class SqlRows {
@@ -110,8 +111,14 @@ class SqlSession : public IStorageSession {
 
  protected:
   virtual std::unique_ptr<SqlRows> Query(std::string_view sql, SqlParams params) = 0;
+  std::unique_ptr<SqlRows> Query(std::string_view sql, std::initializer_list<SqlParam> params) {
+    return Query(sql, SqlParams(params.begin(), params.size()));
+  }
   // Runs a statement that answers no rows; the number of rows it changed.
   virtual int64_t Exec(std::string_view sql, SqlParams params) = 0;
+  int64_t Exec(std::string_view sql, std::initializer_list<SqlParam> params) {
+    return Exec(sql, SqlParams(params.begin(), params.size()));
+  }
   virtual std::unique_ptr<SqlRowWriter> Writer(std::string_view table,
                                                const std::vector<std::string_view>& columns) = 0;
   // Whether Tally() takes the tally's row lock now (in a write, on a database
