@@ -138,6 +138,32 @@ TEST_F(SessionTest, ACentreTheOperatorDoesNotWorkInIsRefused) {
   EXPECT_TRUE(RowsWhere(Get("GetDados", "88", "0002"), "IDITMSELAPUR", "S").empty());
 }
 
+TEST_F(SessionTest, AForeignTallyIsNotLetGoUnderTheCallersCentre) {
+  LoginAs(Operator{"JOAO", "João", {"0001"}, {"*"}, {}});
+  EXPECT_EQ(Failure("DelApuracao", {ByRef(Value("0001")), ByRef(Value("88"))}),
+            "DelApuracao: o operador JOAO não trabalha no centro de compras 0002.");
+  Call("DelApuracao", {ByRef(Value("0001")), ByRef(Value("77"))});
+  // A tally that does not exist has nothing to let go.
+  Call("DelApuracao", {ByRef(Value("0001")), ByRef(Value("404"))});
+}
+
+TEST_F(SessionTest, ADatabaseFailureReachesTheCallerAsAnIdWithoutItsStatement) {
+  ExecRaw("ALTER TABLE cotacao RENAME TO cotacao_antiga");
+  ::testing::internal::CaptureStderr();
+  const std::string text =
+      Failure("AtuaPrecEco",
+              {ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")), ByVal(Value("F1")),
+               ByVal(Value("M1")), ByVal(Value("001")), ByVal(Value(11.0)), ByVal(Value("77"))});
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  for (const char* inside : {"cotacao", "UPDATE", "SELECT", "SQL", "postgresql", "server.db"})
+    EXPECT_EQ(text.find(inside), std::string::npos) << inside << " in: " << text;
+  const size_t at = text.find("ocorrência ");
+  ASSERT_NE(at, std::string::npos) << text;
+  const std::string id = text.substr(at + 12, text.find(';', at) - at - 12);
+  EXPECT_NE(log.find("database failure " + id + ": "), std::string::npos) << log;
+  EXPECT_NE(log.find("cotacao"), std::string::npos) << log;
+}
+
 TEST_F(SessionTest, OversizedAndNulTextsComeBackShortAndWhole) {
   const std::string huge(10 << 20, 'x');
   Value env = Envelope("GetDados", {ByRef(Value("0001")), ByRef(Value(huge))});

@@ -148,6 +148,10 @@ std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& s, Session
            const auto k =
                args::Read<TallyKey>(kDelApuracao, a, &TallyKey::centre, &TallyKey::tally);
            CheckCentre(who, k.centre, kDelApuracao.name);
+           // The centre the call names may not be the tally's: the tally's own
+           // is the one whose data would be let go.
+           if (std::optional<TallyHeader> h = s.Header(k.tally))
+             CheckCentre(who, h->centre, kDelApuracao.name);
            s.DelApuracao(k.centre, k.tally);
            return Value();
          }));

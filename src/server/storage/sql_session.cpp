@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "framework/names.h"
+#include "server/errors.h"
 #include "server/services/pricing.h"
 #include "server/storage/schema.h"
 
@@ -41,7 +42,7 @@ class IdIndex {
     } else if (auto it = sparse_.find(id); it != sparse_.end()) {
       return it->second;
     }
-    throw std::runtime_error("stored tally refers to a missing row " + std::to_string(id));
+    throw StorageFailure("stored tally refers to a missing row " + std::to_string(id));
   }
 
  private:
@@ -294,7 +295,7 @@ int64_t SqlSession::ReserveAfNumbers(int64_t n) {
       "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', ?) ON CONFLICT (NMSEQUENCIA) "
       "DO UPDATE SET VRATUAL = sequencia.VRATUAL + excluded.VRATUAL RETURNING VRATUAL",
       {n});
-  if (!r->Next()) throw std::runtime_error("SQL failed: no AF number returned");
+  if (!r->Next()) throw StorageFailure("no AF number returned");
   const int64_t last = r->Int(0);
   while (r->Next()) {
   }

@@ -365,10 +365,11 @@ class SqliteSession : public SqlSession {
 };
 
 SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
-  auto db = std::make_unique<sql::Db>(path_);
+  std::unique_ptr<sql::Db> db;
   // Opening succeeds on any file; a file that is no database (or a schema that
   // cannot be created) shows here, and the operator must learn which file.
   try {
+    db = std::make_unique<sql::Db>(path_);
     db->Exec("PRAGMA journal_mode = WAL");
     Configure(*db);
     // A current file is only read: another connection may hold the write lock
@@ -388,7 +389,8 @@ SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
       }
     }
   } catch (const sql::Error& e) {
-    throw sql::Error("database " + path_ + ": " + e.what());
+    // Said to whoever starts the server, never to a caller: the file is named.
+    throw std::runtime_error("database " + path_ + ": " + e.detail());
   }
   idle_.push_back(std::move(db));
 }
