@@ -50,7 +50,7 @@ done
 
 # --help describes every option and exits 0; a wrong command line exits 2.
 "$server" --help >"$dir/help" || fail "apura-server --help did not exit 0"
-for o in --db --operators --listen --tls-cert --tls-key --keep-idle-minutes --session-hours --demo --demo-rows \
+for o in --db --operators --listen --tls-cert --tls-key --keep-idle-minutes --session-hours --create --demo --demo-rows \
   --import --write-demo --add-operator --name --centres --branches --authorisations; do
   grep -q -- "$o " "$dir/help" || fail "apura-server --help lacks $o"
 done
@@ -71,7 +71,13 @@ set -e
 
 # Operators: added with a password from standard input, never beyond loopback
 # without TLS.
-echo "segredo" | "$server" --db "$dir/b.db" --add-operator ANA --name "Ana" --centres 0002 \
+# A database file that does not exist is made only when asked: never in place of
+# a mistyped or lost one.
+if echo "segredo" | "$server" --db "$dir/b.db" --add-operator ANA --centres 0002 --branches '*' \
+  2>"$dir/err"; then fail "a missing database file was made without --create"; fi
+grep -q "$dir/b.db does not exist" "$dir/err" || fail "missing file not named: $(cat "$dir/err")"
+[ ! -e "$dir/b.db" ] || fail "the refused start left a file"
+echo "segredo" | "$server" --db "$dir/b.db" --create --add-operator ANA --name "Ana" --centres 0002 \
   --branches '*' | grep -q "operator ANA saved" || fail "operator not saved"
 if "$server" --db "$dir/b.db" --listen 0.0.0.0:0 2>"$dir/err"; then fail "plain text off loopback"; fi
 grep -q "without TLS" "$dir/err" || fail "off-loopback refusal does not say why"

@@ -2,11 +2,14 @@
 //
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
 //                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N] [--session-hours N]
-//                [--demo] [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]
+//                [--create] [--demo] [--demo-rows N] [--import TALLY.json]
+//                [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
 //                 [--authorisations LIST]]
 //
 // --db is a SQLite file, or a PostgreSQL address that several servers may share.
+// A SQLite file that does not exist is made only with --create, --demo or
+// --import: a mistyped or lost file never starts an empty database.
 // Operators and their sessions are kept in the database of --db, shared by
 // every server on it, or in the SQLite file --operators names.
 // --import, --write-demo and --add-operator do their work and exit unless --listen
@@ -25,6 +28,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -98,7 +102,7 @@ int main(int argc, char** argv) {
   using apura::server::Operator;
   std::string db, listen, importFile, writeDemo, tlsCert, tlsKey, operatorsDb;
   std::string opCode, opName, opCentres, opBranches, opAuthorisations;
-  bool demo = false;
+  bool demo = false, create = false;
   size_t demoRows = 0;
   long keepIdleMinutes = 15;
   long sessionHours = 10;
@@ -136,6 +140,9 @@ int main(int argc, char** argv) {
          "How long a login's session lasts, in whole hours (default 10); every server on one "
          "database should be given the same")
       ->type_name("N");
+  app.add_flag("--create", create,
+               "Make the SQLite file of --db when it does not exist (--demo and --import do "
+               "too); without it a missing file is refused");
   app.add_flag("--demo", demo,
                "Import the demo tally unless the database has it, and add its buyer as an "
                "operator when missing (the new password is printed once)");
@@ -199,7 +206,14 @@ int main(int argc, char** argv) {
       if (serve || !importFile.empty()) return Refuse("--db is required");
       return 0;
     }
-    std::unique_ptr<IStorage> storage = OpenStorage(db);
+    create = create || demo || !importFile.empty();
+    std::error_code missing;
+    if (!create && !IsPostgresAddress(db) && !std::filesystem::exists(db, missing)) {
+      std::cerr << "apura-server: the database file " << db
+                << " does not exist; --create makes a new one\n";
+      return 1;
+    }
+    std::unique_ptr<IStorage> storage = OpenStorage(db, create);
     TallyService service(*storage, std::chrono::minutes(keepIdleMinutes));
     // Operators live in the database the server uses, unless --operators
     // names a SQLite file of their own.
