@@ -73,12 +73,18 @@ set -e
 # without TLS.
 # A database file that does not exist is made only when asked: never in place of
 # a mistyped or lost one.
-if echo "segredo" | "$server" --db "$dir/b.db" --add-operator ANA --centres 0002 --branches '*' \
+if echo "Vinte-e-dois cavalos azuis" | "$server" --db "$dir/b.db" --add-operator ANA --centres 0002 --branches '*' \
   2>"$dir/err"; then fail "a missing database file was made without --create"; fi
 grep -q "$dir/b.db does not exist" "$dir/err" || fail "missing file not named: $(cat "$dir/err")"
 [ ! -e "$dir/b.db" ] || fail "the refused start left a file"
-echo "segredo" | "$server" --db "$dir/b.db" --create --add-operator ANA --name "Ana" --centres 0002 \
-  --branches '*' | grep -q "operator ANA saved" || fail "operator not saved"
+# Weak passwords are refused, saying why: too short, or easy to guess.
+for weak in segredo ana-ana-ana-ana Password123; do
+  if echo "$weak" | "$server" --db "$dir/b.db" --create --add-operator ANA --centres 0002 \
+    --branches '*' 2>"$dir/err"; then fail "the weak password $weak was kept"; fi
+  grep -q "operator ANA not saved: A senha" "$dir/err" || fail "weak password: $(cat "$dir/err")"
+done
+echo "Vinte-e-dois cavalos azuis" | "$server" --db "$dir/b.db" --create --add-operator ANA \
+  --name "Ana" --centres 0002 --branches '*' | grep -q "operator ANA saved" || fail "operator not saved"
 if "$server" --db "$dir/b.db" --listen 0.0.0.0:0 2>"$dir/err"; then fail "plain text off loopback"; fi
 grep -q "without TLS" "$dir/err" || fail "off-loopback refusal does not say why"
 
@@ -122,7 +128,11 @@ grep -q "Cotação não encontrada.*\[not found\]" "$dir/err" || fail "failure t
 if APURA_PASSWORD=wrong "$call" --login COMP01 "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ \
   2>"$dir/err"; then fail "a wrong password logged in"; fi
 grep -q "Operador ou senha inválidos.*\[unauthenticated\]" "$dir/err" || fail "wrong password not refused"
-if APURA_PASSWORD=segredo "$call" --login ANA "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ \
+# Every login is logged with its caller's address and outcome.
+grep -q "login COMP01 from 127.0.0.1: wrong operator or password" "$dir/out" \
+  || fail "no log of a failed login: $(cat "$dir/out")"
+grep -q "login COMP01 from 127.0.0.1: ok" "$dir/out" || fail "no log of a login"
+if APURA_PASSWORD="Vinte-e-dois cavalos azuis" "$call" --login ANA "$addr" Cmp.rdmCompras GetParamCmp 0001 PRQ \
   2>"$dir/err"; then fail "an operator read another centre"; fi
 grep -q "ANA não trabalha no centro de compras 0001.*\[forbidden\]" "$dir/err" || fail "centre not checked"
 

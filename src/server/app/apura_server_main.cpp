@@ -15,7 +15,8 @@
 // --import, --write-demo and --add-operator do their work and exit unless --listen
 // is given too; otherwise the server listens (127.0.0.1:50051 by default) until
 // SIGINT or SIGTERM. Beyond loopback it listens only with TLS. --add-operator
-// reads the password from the first line of standard input. --demo adds the demo
+// reads the password from the first line of standard input and refuses a weak
+// one (auth/password_strength.h). --demo adds the demo
 // buyer as an operator when missing, with a new password it prints once.
 // A loaded tally nobody has read for --keep-idle-minutes (15) is let go.
 // --help describes every option; a command line it refuses exits with status 2.
@@ -38,6 +39,7 @@
 
 #include "rpc/grpc_transport.h"
 #include "server/auth/operators.h"
+#include "server/auth/password_strength.h"
 #include "server/exchange/demo.h"
 #include "server/exchange/tally_document.h"
 #include "server/objects/server_objects.h"
@@ -227,6 +229,12 @@ int main(int argc, char** argv) {
       if (!std::getline(std::cin, password) || password.empty())
         return Refuse("--add-operator reads a password from standard input");
       if (newOperator->name.empty()) newOperator->name = newOperator->code;
+      if (std::string weak = PasswordWeakness(password, newOperator->code, newOperator->name);
+          !weak.empty()) {
+        std::cerr << "apura-server: operator " << newOperator->code << " not saved: " << weak
+                  << "\n";
+        return 1;
+      }
       operators.Save(*newOperator, password);
       std::cout << "operator " << newOperator->code << " saved\n";
     }
