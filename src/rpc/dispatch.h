@@ -14,9 +14,12 @@
 namespace apura::rpc {
 
 // What a call brings besides its arguments: the session token from the call's
-// metadata (empty when none came).
+// metadata (empty when none came) and where it came from.
 struct CallContext {
   std::string sessionToken;
+  // The caller's network address without its port ("127.0.0.1", "::1"); empty
+  // for a caller inside the process.
+  std::string peer;
 };
 
 // One call as the server served it, for its metrics: the names as the

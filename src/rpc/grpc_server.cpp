@@ -124,6 +124,17 @@ grpc::StatusCode StatusFor(ErrorCode code) {
   return grpc::StatusCode::INTERNAL;
 }
 
+// gRPC's "ipv4:127.0.0.1:5123" or "ipv6:[::1]:5123" as the address alone: a
+// client's every connection comes from another port.
+std::string PeerAddress(const std::string& peer) {
+  std::string address = peer.substr(peer.find(':') + 1);
+  if (peer.rfind("ipv4:", 0) == 0 || peer.rfind("ipv6:", 0) == 0)
+    address = address.substr(0, address.rfind(':'));
+  if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+    address = address.substr(1, address.size() - 2);
+  return address;
+}
+
 // One call, from its raw bytes: decoding them here (rather than in gRPC's
 // generated handler) lets a request that is no Invoke message be answered
 // INVALID_ARGUMENT saying so, instead of INTERNAL with no text. The method runs
@@ -149,6 +160,7 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     const auto& metadata = context->client_metadata();
     if (auto it = metadata.find(kSessionMetadataKey); it != metadata.end())
       call_.sessionToken.assign(it->second.data(), it->second.size());
+    call_.peer = PeerAddress(context->peer());
     std::thread([this] { Run(); }).detach();
   }
 

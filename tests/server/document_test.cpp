@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <functional>
+#include <limits>
 
 #include "server/exchange/demo.h"
 #include "server/exchange/json.h"
@@ -91,6 +93,44 @@ TEST(DocumentTest, ErrorsNameTheOffendingEntry) {
             }),
             "regions[1]: must be an object");
   EXPECT_EQ(refusal([](Json& j) { j["brands"] = Json::object(); }), "brands: must be a list");
+}
+
+TEST(DocumentTest, NumbersBeyondTheirBoundsAreRefusedNamingTheEntry) {
+  auto refusal = [](const std::function<void(TallyDocument&)>& spoil) {
+    TallyDocument d = GenerateDemo();
+    spoil(d);
+    try {
+      ValidateDocument(d);
+    } catch (const ServerError& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(refusal([](TallyDocument& d) { d.quotations[2].unitPrice = 1e308; }),
+            "quotations[2].unitPrice: 1e+308 is above the most allowed, 1000000000");
+  EXPECT_EQ(refusal([](TallyDocument& d) { d.quotations[2].unitPrice = -0.01; }),
+            "quotations[2].unitPrice: -0.01 must not be less than 0");
+  EXPECT_EQ(refusal([](TallyDocument& d) { d.requests[4].quantity = 1e308; }),
+            "requests[4].quantity: 1e+308 is above the most allowed, 1000000000");
+  EXPECT_EQ(refusal([&](TallyDocument& d) { d.requests[4].quantity = inf; }),
+            "requests[4].quantity: must be a finite number");
+  EXPECT_EQ(refusal([](TallyDocument& d) { d.requests[4].quantity = 0; }),
+            "requests[4].quantity: 0 must be greater than 0");
+  EXPECT_EQ(refusal([](TallyDocument& d) { d.negotiatedProducts[1].factor = 1e-300; }),
+            "negotiatedProducts[1].factor: must be at least 1e-06");
+  EXPECT_EQ(refusal([](TallyDocument& d) { d.quotations[0].minQuantity = 2e9; }),
+            "quotations[0].minQuantity: 2000000000 is above the most allowed, 1000000000");
+  EXPECT_EQ(refusal([](TallyDocument& d) { d.quotations[0].freightRate = 1e300; }),
+            "quotations[0].freightRate: 1e+300 is above the most allowed, 10");
+  EXPECT_EQ(refusal([&](TallyDocument& d) { d.centre.budget = -inf; }),
+            "centre.budget: must be a finite number");
+  // The bounds themselves are good entries.
+  EXPECT_EQ(refusal([](TallyDocument& d) {
+              d.quotations[2].unitPrice = 1e9;
+              d.requests[4].quantity = 1e9;
+            }),
+            "accepted");
 }
 
 TEST(DocumentTest, MalformedJsonSaysWhere) {

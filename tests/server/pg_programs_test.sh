@@ -32,7 +32,7 @@ $as "$bin/pg_ctl" -D "$dir/data" -l "$dir/pg.log" -w \
   -o "-c listen_addresses='' -k $dir -c fsync=off" start >/dev/null || fail "cluster did not start"
 db="postgresql://apura@/postgres?host=$dir"
 # Operators live in the database both servers use; every call logs in.
-export APURA_PASSWORD=segredo
+export APURA_PASSWORD="Vinte-e-dois cavalos azuis"
 
 "$server" --write-demo "$dir/demo.json" >/dev/null
 "$server" --db "$db" --import "$dir/demo.json" >/dev/null || fail "demo import into PostgreSQL"

@@ -138,6 +138,90 @@ TEST_F(SessionTest, ACentreTheOperatorDoesNotWorkInIsRefused) {
   EXPECT_TRUE(RowsWhere(Get("GetDados", "88", "0002"), "IDITMSELAPUR", "S").empty());
 }
 
+TEST_F(SessionTest, FailedLoginsWaitLongerAndLongerThenLockTheOperator) {
+  operators_->Save(Operator{"MARIA", "Maria", {"0001"}, {"*"}, {}}, "correta");
+  auto refusal = [&](const std::string& password) {
+    Value env = Login("MARIA", password);
+    return env.AsArray()[0].AsBoolean() ? std::string("logged in") : env.AsArray()[1].ToText();
+  };
+  ::testing::internal::CaptureStderr();
+  // A few typing errors cost nothing; then each failure doubles the wait.
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(refusal("errada"), "Operador ou senha inválidos.");
+  EXPECT_EQ(refusal("correta"), "Muitas tentativas de login sem sucesso; tente de novo em 1 s.");
+  now_ += std::chrono::seconds(1);
+  EXPECT_EQ(refusal("errada"), "Operador ou senha inválidos.");
+  EXPECT_EQ(refusal("correta"), "Muitas tentativas de login sem sucesso; tente de novo em 2 s.");
+  now_ += std::chrono::seconds(2);
+  EXPECT_EQ(refusal("correta"), "logged in");
+  // Ten failures in a row lock the operator, the right password included.
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(refusal("errada"), "Operador ou senha inválidos.") << i;
+    now_ += std::chrono::seconds(60);
+  }
+  EXPECT_EQ(refusal("correta"),
+            "Operador bloqueado por excesso de tentativas de login; tente de novo em 14 min.");
+  now_ += std::chrono::minutes(14);
+  EXPECT_EQ(refusal("correta"), "logged in");
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("login MARIA from this process: wrong operator or password; the operator is "
+                     "locked for a while"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("login MARIA from this process: refused, too many failures"),
+            std::string::npos);
+  EXPECT_NE(log.find("login MARIA from this process: ok"), std::string::npos);
+  EXPECT_EQ(log.find("correta"), std::string::npos) << "a password reached the log";
+  EXPECT_EQ(log.find("errada"), std::string::npos) << "a password reached the log";
+}
+
+TEST_F(SessionTest, OneAddressGuessingManyOperatorsWaitsToo) {
+  operators_->Save(Operator{"MARIA", "Maria", {"0001"}, {"*"}, {}}, "correta");
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 11; ++i) {
+    EXPECT_THROW(sessions_->Login("OP" + std::to_string(i), "x", "10.0.0.9"), ServerError);
+  }
+  try {
+    sessions_->Login("MARIA", "correta", "10.0.0.9");
+    ADD_FAILURE() << "an address guessing operators was not held back";
+  } catch (const ServerError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Muitas tentativas de login sem sucesso deste endereço; tente de novo em 1 s.");
+  }
+  EXPECT_EQ(sessions_->Login("MARIA", "correta", "10.0.0.8").op.code, "MARIA");
+  // A code made of control characters is logged escaped and cut short.
+  EXPECT_THROW(sessions_->Login(std::string("\n") + std::string(100, 'A'), "x", "10.0.0.7"),
+               ServerError);
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("login \\x0a" + std::string(39, 'A') + "... from 10.0.0.7"), std::string::npos)
+      << log;
+}
+
+TEST_F(SessionTest, AForeignTallyIsNotLetGoUnderTheCallersCentre) {
+  LoginAs(Operator{"JOAO", "João", {"0001"}, {"*"}, {}});
+  EXPECT_EQ(Failure("DelApuracao", {ByRef(Value("0001")), ByRef(Value("88"))}),
+            "DelApuracao: o operador JOAO não trabalha no centro de compras 0002.");
+  Call("DelApuracao", {ByRef(Value("0001")), ByRef(Value("77"))});
+  // A tally that does not exist has nothing to let go.
+  Call("DelApuracao", {ByRef(Value("0001")), ByRef(Value("404"))});
+}
+
+TEST_F(SessionTest, ADatabaseFailureReachesTheCallerAsAnIdWithoutItsStatement) {
+  ExecRaw("ALTER TABLE cotacao RENAME TO cotacao_antiga");
+  ::testing::internal::CaptureStderr();
+  const std::string text =
+      Failure("AtuaPrecEco",
+              {ByVal(Value("0001")), ByVal(Value("N1")), ByVal(Value("C1")), ByVal(Value("F1")),
+               ByVal(Value("M1")), ByVal(Value("001")), ByVal(Value(11.0)), ByVal(Value("77"))});
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  for (const char* inside : {"cotacao", "UPDATE", "SELECT", "SQL", "postgresql", "server.db"})
+    EXPECT_EQ(text.find(inside), std::string::npos) << inside << " in: " << text;
+  const size_t at = text.find("ocorrência ");
+  ASSERT_NE(at, std::string::npos) << text;
+  const std::string id = text.substr(at + 12, text.find(';', at) - at - 12);
+  EXPECT_NE(log.find("database failure " + id + ": "), std::string::npos) << log;
+  EXPECT_NE(log.find("cotacao"), std::string::npos) << log;
+}
+
 TEST_F(SessionTest, OversizedAndNulTextsComeBackShortAndWhole) {
   const std::string huge(10 << 20, 'x');
   Value env = Envelope("GetDados", {ByRef(Value("0001")), ByRef(Value(huge))});

@@ -132,5 +132,46 @@ TEST_F(SeveralServersTest, AnAddressThatReachesNoDatabaseIsNamed) {
   }
 }
 
+TEST_F(SeveralServersTest, ALostConnectionNeverShowsThePassword) {
+  const std::string name = db_.substr(db_.find("@/") + 2, db_.find('?') - db_.find("@/") - 2);
+  // Trust authentication ignores the password; only where it is printed matters.
+  const std::string withPassword = "postgresql://apura:s3cr3t-uri@/" + name +
+                                   "?host=" + db_.substr(db_.find("host=") + 5) +
+                                   "&password=s3cr3t-param";
+  PgStorage storage(withPassword);
+  auto holding = storage.OpenSession();  // the pool's only connection stays taken
+  PgExec(cluster_->Address("postgres"), "ALTER DATABASE " + name + " ALLOW_CONNECTIONS false");
+  ::testing::internal::CaptureStderr();
+  std::string text;
+  try {
+    storage.OpenSession()->Afs("77");
+    ADD_FAILURE() << "connected to a database that takes no connections";
+  } catch (const CodedError& e) {
+    text = e.what();
+    EXPECT_EQ(e.code(), ErrorCode::Busy);
+  }
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  PgExec(cluster_->Address("postgres"), "ALTER DATABASE " + name + " ALLOW_CONNECTIONS true");
+  EXPECT_NE(text.find("sem conexão com o banco de dados"), std::string::npos) << text;
+  EXPECT_EQ(text.find(name), std::string::npos) << text;
+  EXPECT_NE(log.find("postgresql://apura:***@/" + name), std::string::npos) << log;
+  EXPECT_NE(log.find("password=***"), std::string::npos) << log;
+  EXPECT_EQ(log.find("s3cr3t"), std::string::npos) << log;
+}
+
 }  // namespace
+
+TEST(ConnectionStringTest, PasswordsAreMaskedInEveryForm) {
+  EXPECT_EQ(MaskConnectionString("postgresql://apura:pw@db:5432/apura"),
+            "postgresql://apura:***@db:5432/apura");
+  EXPECT_EQ(MaskConnectionString("postgres://apura@db/apura?password=pw&sslmode=require"),
+            "postgres://apura@db/apura?password=***&sslmode=require");
+  EXPECT_EQ(MaskConnectionString("host=db password='p w\\'' user=apura"),
+            "host=db password=*** user=apura");
+  EXPECT_EQ(MaskConnectionString("host=db password = pw"), "host=db password = ***");
+  // A file name, or a database named like the key, stays as it is.
+  EXPECT_EQ(MaskConnectionString("/srv/apura/password.sqlite"), "/srv/apura/password.sqlite");
+  EXPECT_EQ(MaskConnectionString("postgresql://db/mypassword"), "postgresql://db/mypassword");
+}
+
 }  // namespace apura::server::testing

@@ -3,11 +3,14 @@
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
 //                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N] [--session-hours N]
 //                [--drain-seconds N] [--metrics [HOST:]PORT]
-//                [--demo] [--demo-rows N] [--import TALLY.json] [--write-demo FILE.json]
+//                [--create] [--demo] [--demo-rows N] [--import TALLY.json]
+//                [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
 //                 [--authorisations LIST]]
 //
 // --db is a SQLite file, or a PostgreSQL address that several servers may share.
+// A SQLite file that does not exist is made only with --create, --demo or
+// --import: a mistyped or lost file never starts an empty database.
 // Operators and their sessions are kept in the database of --db, shared by
 // every server on it, or in the SQLite file --operators names.
 // --import, --write-demo and --add-operator do their work and exit unless --listen
@@ -15,8 +18,9 @@
 // SIGINT or SIGTERM: it then stops taking calls and gives those under way up to
 // --drain-seconds (30) to finish; a second signal, or the bound, ends it at
 // once (a write cut short is rolled back, never half-stored). Beyond loopback it
-// listens only with TLS. --metrics serves Prometheus' text format at /metrics. --add-operator
-// reads the password from the first line of standard input. --demo adds the demo
+// listens only with TLS. --metrics serves Prometheus' text format at /metrics.
+// --add-operator reads the password from the first line of standard input and
+// refuses a weak one (auth/password_strength.h). --demo adds the demo
 // buyer as an operator when missing, with a new password it prints once.
 // A loaded tally nobody has read for --keep-idle-minutes (15) is let go.
 // --help describes every option; a command line it refuses exits with status 2.
@@ -29,6 +33,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -39,6 +44,7 @@
 #include "rpc/grpc_transport.h"
 #include "server/app/metrics.h"
 #include "server/auth/operators.h"
+#include "server/auth/password_strength.h"
 #include "server/exchange/demo.h"
 #include "server/exchange/tally_document.h"
 #include "server/objects/server_objects.h"
@@ -142,7 +148,7 @@ int main(int argc, char** argv) {
   using apura::server::Operator;
   std::string db, listen, importFile, writeDemo, tlsCert, tlsKey, operatorsDb;
   std::string opCode, opName, opCentres, opBranches, opAuthorisations;
-  bool demo = false;
+  bool demo = false, create = false;
   size_t demoRows = 0;
   long keepIdleMinutes = 15;
   long sessionHours = 10;
@@ -191,6 +197,9 @@ int main(int argc, char** argv) {
                  "Serve metrics in Prometheus' text format at http://ADDRESS/metrics; a port "
                  "alone means 127.0.0.1:PORT")
       ->type_name("[HOST:]PORT");
+  app.add_flag("--create", create,
+               "Make the SQLite file of --db when it does not exist (--demo and --import do "
+               "too); without it a missing file is refused");
   app.add_flag("--demo", demo,
                "Import the demo tally unless the database has it, and add its buyer as an "
                "operator when missing (the new password is printed once)");
@@ -254,7 +263,14 @@ int main(int argc, char** argv) {
       if (serve || !importFile.empty()) return Refuse("--db is required");
       return 0;
     }
-    std::unique_ptr<IStorage> storage = OpenStorage(db);
+    create = create || demo || !importFile.empty();
+    std::error_code missing;
+    if (!create && !IsPostgresAddress(db) && !std::filesystem::exists(db, missing)) {
+      std::cerr << "apura-server: the database file " << db
+                << " does not exist; --create makes a new one\n";
+      return 1;
+    }
+    std::unique_ptr<IStorage> storage = OpenStorage(db, create);
     TallyService service(*storage, std::chrono::minutes(keepIdleMinutes));
     // Operators live in the database the server uses, unless --operators
     // names a SQLite file of their own.
@@ -268,6 +284,12 @@ int main(int argc, char** argv) {
       if (!std::getline(std::cin, password) || password.empty())
         return Refuse("--add-operator reads a password from standard input");
       if (newOperator->name.empty()) newOperator->name = newOperator->code;
+      if (std::string weak = PasswordWeakness(password, newOperator->code, newOperator->name);
+          !weak.empty()) {
+        std::cerr << "apura-server: operator " << newOperator->code << " not saved: " << weak
+                  << "\n";
+        return 1;
+      }
       operators.Save(*newOperator, password);
       std::cout << "operator " << newOperator->code << " saved\n";
     }

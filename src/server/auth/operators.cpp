@@ -3,8 +3,10 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
+#include "server/errors.h"
 #include "server/services/tally_service.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 
@@ -144,8 +146,9 @@ std::optional<Operator> OperatorDirectory::Verify(const std::string& code,
   return FromRow(*row);
 }
 
-Sessions::Sessions(OperatorDirectory& directory, std::chrono::seconds lifetime, Clock clock)
-    : directory_(directory), lifetime_(lifetime), clock_(std::move(clock)) {
+Sessions::Sessions(OperatorDirectory& directory, std::chrono::seconds lifetime, Clock clock,
+                   LoginPolicy policy)
+    : directory_(directory), lifetime_(lifetime), clock_(std::move(clock)), throttle_(policy) {
   if (!clock_) clock_ = [] { return std::chrono::system_clock::now(); };
 }
 
@@ -153,9 +156,44 @@ double Sessions::Now() const {
   return std::chrono::duration<double>(clock_().time_since_epoch()).count();
 }
 
-Session Sessions::Login(const std::string& code, const std::string& password) {
+namespace {
+
+// An operator code or address as a log line may show it: a caller chose it, so
+// it is cut short and its control characters escaped.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text.substr(0, 40)) {
+    if (c < 0x20 || c == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return text.size() > 40 ? out + "..." : out;
+}
+
+}  // namespace
+
+Session Sessions::Login(const std::string& code, const std::string& password,
+                        const std::string& client) {
+  const auto now = clock_();
+  const std::string who =
+      "login " + Printable(code) + " from " + (client.empty() ? "this process" : Printable(client));
+  if (std::string refusal = throttle_.Refusal(code, client, now); !refusal.empty()) {
+    LogLine(who + ": refused, too many failures before it");
+    throw ServerError(ErrorCode::Unauthenticated, refusal);
+  }
   std::optional<Operator> op = directory_.Verify(code, password);
-  if (!op) throw ServerError(ErrorCode::Unauthenticated, "Operador ou senha inválidos.");
+  if (!op) {
+    const bool locked = throttle_.Failed(code, client, now);
+    LogLine(who + ": wrong operator or password" +
+            (locked ? "; the operator is locked for a while" : ""));
+    throw ServerError(ErrorCode::Unauthenticated, "Operador ou senha inválidos.");
+  }
+  throttle_.Succeeded(code, client);
+  LogLine(who + ": ok");
   return Open(*op);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "server/auth/login_throttle.h"
 #include "server/storage/storage.h"
 
 namespace apura::server {
@@ -74,10 +75,15 @@ class Sessions {
  public:
   using Clock = std::function<std::chrono::system_clock::time_point()>;
   explicit Sessions(OperatorDirectory& directory,
-                    std::chrono::seconds lifetime = std::chrono::hours(10), Clock clock = {});
+                    std::chrono::seconds lifetime = std::chrono::hours(10), Clock clock = {},
+                    LoginPolicy policy = {});
 
-  // Throws ServerError "Operador ou senha inválidos." on any mismatch.
-  Session Login(const std::string& code, const std::string& password);
+  // Throws ServerError "Operador ou senha inválidos." on any mismatch, and
+  // refuses at once a try the throttle says comes too early (login_throttle.h).
+  // `client` is the caller's address, empty for a caller inside the process.
+  // Every try is logged with its operator code, address and outcome.
+  Session Login(const std::string& code, const std::string& password,
+                const std::string& client = {});
   // A session for an operator the program itself vouches for (the demo's
   // buyer): no password involved.
   Session Open(const Operator& op);
@@ -94,6 +100,7 @@ class Sessions {
   OperatorDirectory& directory_;
   std::chrono::seconds lifetime_;
   Clock clock_;
+  LoginThrottle throttle_;
 };
 
 // Splits "a,b, c" into its trimmed, non-empty parts.

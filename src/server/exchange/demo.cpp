@@ -267,7 +267,7 @@ void SeedLocalDatabase(sqlite3* handle, const TallyDocument* doc) {
     if (sqlite3_exec(handle, sql, nullptr, nullptr, &err) != SQLITE_OK) {
       std::string msg = err ? err : "unknown error";
       sqlite3_free(err);
-      throw sql::Error("cannot seed the local database: " + msg);
+      throw std::runtime_error("cannot seed the local database: " + msg);
     }
   };
   exec(
@@ -287,7 +287,8 @@ void SeedLocalDatabase(sqlite3* handle, const TallyDocument* doc) {
     if (sqlite3_prepare_v2(handle,
                            "INSERT OR REPLACE INTO REGIAO (CDREGIAO, NMREGIAO) VALUES (?, ?)", -1,
                            &st, nullptr) != SQLITE_OK) {
-      throw sql::Error(std::string("cannot seed the local database: ") + sqlite3_errmsg(handle));
+      throw std::runtime_error(std::string("cannot seed the local database: ") +
+                               sqlite3_errmsg(handle));
     }
     for (const Region& r : doc->regions) {
       sqlite3_bind_text(st, 1, r.code.c_str(), -1, SQLITE_TRANSIENT);
@@ -296,7 +297,8 @@ void SeedLocalDatabase(sqlite3* handle, const TallyDocument* doc) {
       sqlite3_reset(st);
       if (rc != SQLITE_DONE) {
         sqlite3_finalize(st);
-        throw sql::Error(std::string("cannot seed the local database: ") + sqlite3_errmsg(handle));
+        throw std::runtime_error(std::string("cannot seed the local database: ") +
+                                 sqlite3_errmsg(handle));
       }
     }
     sqlite3_finalize(st);

@@ -18,6 +18,21 @@ namespace {
 
 using Element = simdjson::dom::element;
 
+// Bounds besides a price's and a quantity's (kMaxUnitPrice, kMaxQuantity): a
+// value in money (a budget, a supplier's minimum) is at most a price times a
+// quantity; a factor below a millionth or a freight rate above 1,000 % is a
+// typing error, and either would carry an economic price past any bound.
+constexpr double kMaxValue = kMaxUnitPrice * kMaxQuantity;
+constexpr double kMinFactor = 1e-6;
+constexpr double kMaxFreightRate = 10;
+constexpr double kMaxPaymentDays = 3650;
+
+std::string FloatText(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", v);
+  return text;
+}
+
 Element Member(Element obj, const std::string& where, const char* key) {
   if (!obj.is_object()) Bad(where, "must be an object");
   Element v;
@@ -126,6 +141,18 @@ void Fits(const std::string& where, const std::string& value, size_t size, bool 
   }
 }
 
+// A number the document carries, finite and within [least, most]; `aboveLeast`
+// excludes `least` itself. Beyond these a price times a quantity, or a total
+// over a tally, stops being a number of cents and ends as infinity.
+void Within(const std::string& where, double v, double least, double most,
+            bool aboveLeast = false) {
+  if (!std::isfinite(v)) Bad(where, "must be a finite number");
+  if (aboveLeast ? !(v > least) : v < least)
+    Bad(where, FloatText(v) + (aboveLeast ? " must be greater than " : " must not be less than ") +
+                   FloatText(least));
+  if (v > most) Bad(where, FloatText(v) + " is above the most allowed, " + FloatText(most));
+}
+
 void Flag(const std::string& where, const std::string& v) {
   if (v.size() != 1) Bad(where, "must be one character, not \"" + v + "\"");
 }
@@ -139,7 +166,8 @@ void ValidateDocument(const TallyDocument& doc) {
   Flag("centre.IDBLOQUEAAF", c.IDBLOQUEAAF);
   Flag("centre.IDCONSPRSOL", c.IDCONSPRSOL);
   Flag("centre.IDEXJUSTESCM", c.IDEXJUSTESCM);
-  if (c.monthlyRate < 0 || c.monthlyRate >= 1) Bad("centre.monthlyRate", "must be in [0, 1)");
+  if (!(c.monthlyRate >= 0 && c.monthlyRate < 1)) Bad("centre.monthlyRate", "must be in [0, 1)");
+  if (c.budget) Within("centre.budget", *c.budget, 0, kMaxValue);
   Fits("tally.number", doc.number, 10);
   Fits("tally.buyer", doc.buyer, 12);
   if (doc.end < doc.start) Bad("tally.end", "is before tally.start");
@@ -182,6 +210,7 @@ void ValidateDocument(const TallyDocument& doc) {
     Fits(At("stockProducts", i) + ".tree", p.tree, 20);
     Fits(At("stockProducts", i) + ".name", p.name, 50);
     Fits(At("stockProducts", i) + ".unit", p.unit, 10);
+    Within(At("stockProducts", i) + ".lastPrice", p.lastPrice, 0, kMaxUnitPrice);
   }
   auto negotiated = unique("negotiatedProducts", doc.negotiatedProducts, 10,
                            [](const NegotiatedProduct& p) -> const std::string& { return p.code; });
@@ -193,7 +222,9 @@ void ValidateDocument(const TallyDocument& doc) {
     Fits(at + ".tree", p.tree, 20);
     Fits(at + ".name", p.name, 50);
     Fits(at + ".unit", p.unit, 10);
-    if (!(p.factor > 0)) Bad(at + ".factor", "must be greater than zero");
+    Within(at + ".factor", p.factor, 0, kMaxQuantity, true);
+    if (p.factor < kMinFactor) Bad(at + ".factor", "must be at least " + FloatText(kMinFactor));
+    Within(at + ".safetyStock", p.safetyStock, 0, kMaxQuantity);
   }
   for (size_t i = 0; i < doc.rules.size(); ++i) {
     const ChoiceRule& r = doc.rules[i];
@@ -221,12 +252,14 @@ void ValidateDocument(const TallyDocument& doc) {
     if (!suppliers.count(q.supplier))
       Bad(at + ".supplier", "unknown supplier \"" + q.supplier + "\"");
     if (!brands.count(q.brand)) Bad(at + ".brand", "unknown brand \"" + q.brand + "\"");
-    if (q.unitPrice < 0) Bad(at + ".unitPrice", "must not be negative");
-    if (q.freightRate < 0) Bad(at + ".freightRate", "must not be negative");
-    if (q.paymentDays < 0) Bad(at + ".paymentDays", "must not be negative");
-    if (q.taxRate < 0 || q.taxRate >= 1) Bad(at + ".taxRate", "must be in [0, 1)");
-    if (q.minValue < 0) Bad(at + ".minValue", "must not be negative");
-    if (q.minQuantity < 0) Bad(at + ".minQuantity", "must not be negative");
+    // Zero is a line not priced yet: the worksheet warns about it when chosen,
+    // and Gera_AF refuses to order it.
+    Within(at + ".unitPrice", q.unitPrice, 0, kMaxUnitPrice);
+    Within(at + ".freightRate", q.freightRate, 0, kMaxFreightRate);
+    Within(at + ".paymentDays", q.paymentDays, 0, kMaxPaymentDays);
+    if (!(q.taxRate >= 0 && q.taxRate < 1)) Bad(at + ".taxRate", "must be in [0, 1)");
+    Within(at + ".minValue", q.minValue, 0, kMaxValue);
+    Within(at + ".minQuantity", q.minQuantity, 0, kMaxQuantity);
     Flag(at + ".minValueFlag", q.minValueFlag);
     Flag(at + ".minQuantityFlag", q.minQuantityFlag);
     Fits(at + ".unit", q.unit, 10, false);
@@ -246,7 +279,7 @@ void ValidateDocument(const TallyDocument& doc) {
       Bad(at + ".region",
           "branch \"" + r.branch + "\" belongs to region \"" + regionOfBranch[r.branch] + "\"");
     }
-    if (!(r.quantity > 0)) Bad(at + ".quantity", "must be greater than zero");
+    Within(at + ".quantity", r.quantity, 0, kMaxQuantity, true);
     if (r.date < doc.start || r.date > doc.end)
       Bad(at + ".date", "lies outside the tally's period");
     std::string key =

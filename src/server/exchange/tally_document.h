@@ -33,7 +33,12 @@
 // }
 //
 // Rates are fractions (0.02 = 2 %), dates "YYYY-MM-DD", quantities in negotiated
-// units. Codes must fit the worksheet's field sizes.
+// units. Codes must fit the worksheet's field sizes. Every number is finite; a
+// unit price is at most 1,000,000,000 and not negative (0: not priced yet); a
+// quantity (requested, minimum, safety stock) is zero or more and at
+// most 1,000,000,000, a requested one above zero; a factor from 0.000001 to
+// 1,000,000,000; a freight rate at most 10; payment days at most 3650; a value in
+// money (budget, minimum value) at most 10^18. A refusal names the entry.
 
 #include <string>
 #include <string_view>

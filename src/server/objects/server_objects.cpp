@@ -117,14 +117,15 @@ std::shared_ptr<rpc::IServerObject> MakeSessionObject(Sessions& sessions) {
     std::string op, password;
   };
   auto t = std::make_shared<rpc::MethodTable>(kSessionObject);
-  t->Add(contract::kLogin.name, [&sessions](const Args& a) {
-    const auto r =
-        args::Read<LoginRequest>(contract::kLogin, a, &LoginRequest::op, &LoginRequest::password);
-    Session s = sessions.Login(r.op, r.password);
-    const double days =
-        std::chrono::duration<double>(s.expires.time_since_epoch()).count() / 86400.0 + 25569.0;
-    return Value(ValueArray{Value(s.token), Value(DateTime{days}), Value(s.op.name)});
-  });
+  t->Add(contract::kLogin.name, CM([&sessions](const Args& a, const Ctx& ctx) {
+           const auto r = args::Read<LoginRequest>(contract::kLogin, a, &LoginRequest::op,
+                                                   &LoginRequest::password);
+           Session s = sessions.Login(r.op, r.password, ctx.peer);
+           const double days =
+               std::chrono::duration<double>(s.expires.time_since_epoch()).count() / 86400.0 +
+               25569.0;
+           return Value(ValueArray{Value(s.token), Value(DateTime{days}), Value(s.op.name)});
+         }));
   t->Add(contract::kLogout.name, CM([&sessions](const Args&, const Ctx& ctx) {
            sessions.Logout(ctx.sessionToken);
            return Value();
@@ -148,6 +149,10 @@ std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& s, Session
            const auto k =
                args::Read<TallyKey>(kDelApuracao, a, &TallyKey::centre, &TallyKey::tally);
            CheckCentre(who, k.centre, kDelApuracao.name);
+           // The centre the call names may not be the tally's: the tally's own
+           // is the one whose data would be let go.
+           if (std::optional<TallyHeader> h = s.Header(k.tally))
+             CheckCentre(who, h->centre, kDelApuracao.name);
            s.DelApuracao(k.centre, k.tally);
            return Value();
          }));
@@ -296,7 +301,7 @@ Value InProcessTransport::Invoke(const std::string& serverObject, const std::str
   if (!connected_) {
     throw std::runtime_error("cannot call " + method + ": not connected to an application server");
   }
-  return registry_.Dispatch(serverObject, method, args, rpc::CallContext{token_});
+  return registry_.Dispatch(serverObject, method, args, rpc::CallContext{token_, {}});
 }
 
 }  // namespace apura::server

@@ -5,9 +5,9 @@
 
 namespace apura::server {
 
-std::unique_ptr<IStorage> OpenStorage(const std::string& db) {
+std::unique_ptr<IStorage> OpenStorage(const std::string& db, bool create) {
   if (IsPostgresAddress(db)) return std::make_unique<PgStorage>(db);
-  return std::make_unique<SqliteStorage>(db);
+  return std::make_unique<SqliteStorage>(db, create);
 }
 
 }  // namespace apura::server

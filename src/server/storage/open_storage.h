@@ -9,6 +9,8 @@
 
 namespace apura::server {
 
-std::unique_ptr<IStorage> OpenStorage(const std::string& db);
+// A SQLite file that does not exist is created only when `create` says so;
+// PostgreSQL creates its tables where they are missing either way.
+std::unique_ptr<IStorage> OpenStorage(const std::string& db, bool create = true);
 
 }  // namespace apura::server

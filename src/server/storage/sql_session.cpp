@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "framework/names.h"
+#include "server/errors.h"
 #include "server/services/pricing.h"
 #include "server/storage/schema.h"
 #include "server/storage/storage_wait.h"
@@ -43,7 +44,7 @@ class IdIndex {
     } else if (auto it = sparse_.find(id); it != sparse_.end()) {
       return it->second;
     }
-    throw std::runtime_error("stored tally refers to a missing row " + std::to_string(id));
+    throw StorageFailure("stored tally refers to a missing row " + std::to_string(id));
   }
 
  private:
@@ -305,7 +306,7 @@ std::vector<int64_t> SqlSession::TakeAfNumbers(int64_t n) {
       "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', ?) ON CONFLICT (NMSEQUENCIA) "
       "DO UPDATE SET VRATUAL = sequencia.VRATUAL + excluded.VRATUAL RETURNING VRATUAL",
       {n});
-  if (!r->Next()) throw std::runtime_error("SQL failed: no AF number returned");
+  if (!r->Next()) throw StorageFailure("no AF number returned");
   const int64_t last = r->Int(0);
   while (r->Next()) {
   }

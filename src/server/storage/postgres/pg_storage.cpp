@@ -16,6 +16,7 @@
 #include <variant>
 
 #include "framework/names.h"
+#include "server/errors.h"
 #include "server/services/pricing.h"
 #include "server/storage/sql_session.h"
 #include "server/storage/storage_wait.h"
@@ -24,9 +25,18 @@ namespace apura::server {
 
 namespace {
 
-class PgError : public std::runtime_error {
+// A connection that failed or broke (SQLSTATE class 08) is news the caller
+// can act on (try again later); any other failure says only that it happened.
+class PgError : public StorageFailure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit PgError(const std::string& detail, const char* state = nullptr)
+      : StorageFailure(detail, IsConnectionState(state) ? "sem conexão com o banco de dados" : "",
+                       IsConnectionState(state) ? ErrorCode::Busy : ErrorCode::Internal) {}
+
+ private:
+  static bool IsConnectionState(const char* state) {
+    return state && std::strncmp(state, "08", 2) == 0;
+  }
 };
 
 const char* Flag(bool b) {
@@ -102,12 +112,14 @@ Result Check(PGconn* c, PGresult* r, std::string_view sql) {
   bool conflict = state && ((std::strcmp(state, "23505") == 0 && constraint &&
                              std::strcmp(constraint, "autorizacao_item_once") == 0) ||
                             std::strcmp(state, "40P01") == 0);
+  const std::string stateText = state ? state : (PQstatus(c) == CONNECTION_OK ? "" : "08000");
   PQclear(r);
   if (timeout) throw StorageBusy();
   while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' ')) msg.pop_back();
   if (conflict)
     throw StorageConflict("SQL conflict (" + std::string(sql.substr(0, 60)) + "): " + msg);
-  throw PgError("SQL failed (" + std::string(sql.substr(0, 60)) + "): " + msg);
+  throw PgError("SQL failed (" + std::string(sql.substr(0, 60)) + "): " + msg,
+                stateText.empty() ? nullptr : stateText.c_str());
 }
 
 Result Exec(PGconn* c, const char* sql, const std::vector<Param>& params = {}) {
@@ -586,7 +598,14 @@ schema::LiveSchema PgStorage::DescribeSchema() {
 }
 
 PgStorage::PgStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {
-  PGconn* c = Acquire();
+  // Failures here are said to whoever starts the server, never to a caller: the
+  // address is named, its password masked.
+  PGconn* c = nullptr;
+  try {
+    c = Acquire();
+  } catch (const StorageFailure& e) {
+    throw std::runtime_error(e.detail());
+  }
   try {
     Exec(c, "BEGIN");
     Exec(c, kSchemaLock);
@@ -599,7 +618,9 @@ PgStorage::PgStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {
     Exec(c, "COMMIT");
   } catch (const std::exception& e) {
     PQfinish(c);
-    throw PgError("database " + conninfo_ + ": " + e.what());
+    const auto* failure = dynamic_cast<const StorageFailure*>(&e);
+    throw std::runtime_error("database " + MaskConnectionString(conninfo_) + ": " +
+                             (failure ? failure->detail() : std::string(e.what())));
   }
   Release(c);
 }
@@ -622,7 +643,8 @@ PGconn* PgStorage::Acquire() {
     std::string msg = PQerrorMessage(c);
     PQfinish(c);
     while (!msg.empty() && msg.back() == '\n') msg.pop_back();
-    throw PgError("cannot connect to database " + conninfo_ + ": " + msg);
+    throw PgError("cannot connect to database " + MaskConnectionString(conninfo_) + ": " + msg,
+                  "08001");
   }
   // Warnings of CREATE ... IF NOT EXISTS are no news.
   PQsetNoticeProcessor(

@@ -2,6 +2,15 @@
 
 namespace apura::server::sql {
 
+namespace {
+// What a caller may read of a failure: SQLite's fixed text for its code ("database
+// or disk is full"), never the statement's own message; nothing for the generic
+// SQLITE_ERROR, whose text only says it is one.
+std::string Reason(int rc) {
+  return (rc & 0xff) == SQLITE_ERROR ? std::string() : std::string(sqlite3_errstr(rc));
+}
+}  // namespace
+
 Db::Db(const std::string& path, bool create) {
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
@@ -9,7 +18,7 @@ Db::Db(const std::string& path, bool create) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
     db_ = nullptr;
-    throw Error("cannot open database " + path + ": " + msg);
+    throw Error("cannot open database " + path + ": " + msg, Reason(rc));
   }
   sqlite3_extended_result_codes(db_, 1);
 }
@@ -19,7 +28,9 @@ Db::~Db() {
 }
 
 void Db::Fail(const std::string& what) const {
-  throw Error(what + ": " + sqlite3_errmsg(db_));
+  const int rc = sqlite3_extended_errcode(db_);
+  throw Error(what + ": " + sqlite3_errmsg(db_), Reason(rc),
+              (rc & 0xff) == SQLITE_BUSY ? ErrorCode::Busy : ErrorCode::Internal);
 }
 
 void Db::Exec(const char* sql) {
@@ -27,7 +38,8 @@ void Db::Exec(const char* sql) {
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
     std::string msg = err ? err : "unknown error";
     sqlite3_free(err);
-    throw Error(std::string("SQL failed: ") + msg);
+    throw Error(std::string("SQL failed (") + std::string(sql).substr(0, 60) + "): " + msg,
+                Reason(sqlite3_extended_errcode(db_)));
   }
 }
 

@@ -9,11 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "server/errors.h"
+
 namespace apura::server::sql {
 
-class Error : public std::runtime_error {
+class Error : public StorageFailure {
  public:
-  using std::runtime_error::runtime_error;
+  using StorageFailure::StorageFailure;
 };
 
 class Db {

@@ -1,5 +1,7 @@
 #include "server/storage/sqlite/sqlite_storage.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -272,6 +274,15 @@ class SqliteSession : public SqlSession {
         if ((rc & 0xff) == SQLITE_BUSY) throw StorageBusy();
         db_->Fail("SQL failed (BEGIN IMMEDIATE)");
       }
+      // Checked holding the write lock, so nothing is written to a file that
+      // went away while this writer waited.
+      try {
+        owner_.CheckFileUnchanged(*db_);
+      } catch (...) {
+        sqlite3_exec(db_->get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        LeaveQueue();
+        throw;
+      }
     } else {
       db_->Exec("BEGIN");
     }
@@ -364,11 +375,15 @@ class SqliteSession : public SqlSession {
   bool queued_ = false;
 };
 
-SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
-  auto db = std::make_unique<sql::Db>(path_);
+SqliteStorage::SqliteStorage(std::string path, bool create) : path_(std::move(path)) {
+  std::unique_ptr<sql::Db> db;
   // Opening succeeds on any file; a file that is no database (or a schema that
   // cannot be created) shows here, and the operator must learn which file.
   try {
+    struct stat file {};
+    if (!create && ::stat(path_.c_str(), &file) != 0)
+      throw std::runtime_error("database file " + path_ + " does not exist");
+    db = std::make_unique<sql::Db>(path_, create);
     db->Exec("PRAGMA journal_mode = WAL");
     Configure(*db);
     // A current file is only read: another connection may hold the write lock
@@ -388,12 +403,35 @@ SqliteStorage::SqliteStorage(std::string path) : path_(std::move(path)) {
       }
     }
   } catch (const sql::Error& e) {
-    throw sql::Error("database " + path_ + ": " + e.what());
+    // Said to whoever starts the server, never to a caller: the file is named.
+    throw std::runtime_error("database " + path_ + ": " + e.detail());
   }
-  idle_.push_back(std::move(db));
+  struct stat file {};
+  if (::stat(path_.c_str(), &file) != 0)
+    throw std::runtime_error("database file " + path_ + " went away while it was opened");
+  device_ = file.st_dev;
+  inode_ = file.st_ino;
+  Release(std::move(db));
 }
 
 SqliteStorage::~SqliteStorage() = default;
+
+void SqliteStorage::CheckFileUnchanged(sql::Db& db) const {
+  // SQLite sees the file it has open unlinked or renamed; the path's device and
+  // inode also catch a copy put in its place, which a connection opened later
+  // would take for the database.
+  int moved = 0;
+  sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved);
+  struct stat file {};
+  const bool there = ::stat(path_.c_str(), &file) == 0;
+  if (!moved && there && file.st_dev == device_ && file.st_ino == inode_) return;
+  throw StorageFailure(
+      "database file " + path_ + (there ? " was replaced" : " was deleted or moved") +
+          " after the server opened it; writes are refused until the server is restarted on "
+          "the right file",
+      "o arquivo do banco de dados foi removido ou substituído; gravações recusadas até o "
+      "servidor ser reiniciado");
+}
 
 schema::LiveSchema SqliteStorage::DescribeSchema() {
   auto db = Acquire();
@@ -417,6 +455,10 @@ std::unique_ptr<sql::Db> SqliteStorage::Acquire() {
 }
 
 void SqliteStorage::Release(std::unique_ptr<sql::Db> db) {
+  // SQLite opens a file it may not write read-only without a word; kept, such
+  // a connection would fail writes at random long after the file is writable
+  // again.
+  if (sqlite3_db_readonly(db->get(), "main") != 0) return;
   std::lock_guard lock(mutex_);
   if (idle_.size() < 8) idle_.push_back(std::move(db));
 }

@@ -3,6 +3,8 @@
 // (readers run side by side on snapshots, writers queue in arrival order up to
 // the caller's deadline).
 
+#include <sys/types.h>
+
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,8 +22,9 @@ class Db;
 
 class SqliteStorage : public IStorage {
  public:
-  // Opens (creating when missing) the database and its schema.
-  explicit SqliteStorage(std::string path);
+  // Opens the database and brings its schema up to date; a missing file is
+  // created only when `create` says so, and refused otherwise.
+  explicit SqliteStorage(std::string path, bool create = true);
   ~SqliteStorage() override;
   std::unique_ptr<IStorageSession> OpenSession() override;
   const std::string& path() const { return path_; }
@@ -33,7 +36,14 @@ class SqliteStorage : public IStorage {
   std::unique_ptr<sql::Db> Acquire();
   void Release(std::unique_ptr<sql::Db> db);
 
+  // Writes go only to the file opened at the start: one deleted, moved or
+  // replaced under the server would take them and lose them (or put them in a
+  // new database). Throws, and says so in the log, when it is no longer there.
+  void CheckFileUnchanged(sql::Db& db) const;
+
   std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
   std::mutex mutex_;
   std::vector<std::unique_ptr<sql::Db>> idle_;
   WriterQueue writers_;
