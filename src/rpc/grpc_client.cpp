@@ -66,6 +66,15 @@ std::string& ProcessToken() {
   return *token;
 }
 
+std::string Joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string out;
+  for (const std::string& p : parts) {
+    if (!out.empty()) out += separator;
+    out += p;
+  }
+  return out;
+}
+
 // What a channel is opened on: the target gRPC resolves, and for a list the
 // addresses already resolved, balanced by round robin.
 struct ChannelTarget {
@@ -109,15 +118,13 @@ ChannelTarget ResolveList(const std::vector<ServerAddress>& servers, const std::
   ChannelTarget t;
   t.balanced = true;
   t.authority = servers.front().Text();
-  if (v6.empty()) {
-    t.target = "ipv4:";
-    for (size_t i = 0; i < v4.size(); ++i) t.target += (i ? "," : "") + v4[i];
-  } else {
+  if (!v6.empty()) {
     for (const std::string& a : v4)
       v6.push_back("[::ffff:" + a.substr(0, a.rfind(':')) + "]" + a.substr(a.rfind(':')));
-    t.target = "ipv6:";
-    for (size_t i = 0; i < v6.size(); ++i) t.target += (i ? "," : "") + v6[i];
+    v4.clear();
   }
+  t.target = v6.empty() ? "ipv4:" : "ipv6:";
+  t.target += Joined(v6.empty() ? v4 : v6, ",");
   return t;
 }
 
@@ -168,7 +175,9 @@ class GrpcTransport : public ITransport {
                                e.what());
     }
     address_.clear();
-    for (const ServerAddress& a : servers) address_ += (address_.empty() ? "" : ", ") + a.Text();
+    std::vector<std::string> texts;
+    for (const ServerAddress& a : servers) texts.push_back(a.Text());
+    address_ = Joined(texts, ", ");
     servers_ = servers.size();
     ChannelTarget target = servers.size() == 1 ? ChannelTarget{servers[0].Text(), false, {}}
                                                : ResolveList(servers, address_);

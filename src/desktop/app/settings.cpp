@@ -194,8 +194,10 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
       s.serverPort = list[0].port;
     } else {
       s.serverHost.clear();
-      for (const rpc::ServerAddress& a : list)
-        s.serverHost += (s.serverHost.empty() ? "" : ",") + a.Text();
+      for (const rpc::ServerAddress& a : list) {
+        if (!s.serverHost.empty()) s.serverHost += ',';
+        s.serverHost += a.Text();
+      }
     }
   }
   if (p.isSet(host)) s.serverHost = S(p.value(host));
