@@ -4,11 +4,15 @@
 #                 configuration file and system user
 #   apura         the desktop host, the screen libraries, menu entry and icon
 # The framework library is private to each package (a copy in
-# /usr/lib/apura-server and in /usr/lib/apura), so either installs alone.
+# /usr/lib/<arch>/apura-server and in /usr/lib/<arch>/apura), so either
+# installs alone.
 # Programs find it beside them through a relative run path, so the unpacked
 # files run from any folder too.
 
 set(APURA_PACKAGE_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The private folders: beside the architecture's libraries, where the dynamic
+# linker's cache has no business.
+set(APURA_PRIVATE_LIB lib/${CMAKE_LIBRARY_ARCHITECTURE})
 # The packages hold a few targets; installing them need not build the rest.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
@@ -22,9 +26,9 @@ foreach(file apura-server.1 apura-call.1 apura.1 changelog)
 endforeach()
 
 if(TARGET apura-server AND TARGET apura-call)
-  set_target_properties(apura-server apura-call PROPERTIES INSTALL_RPATH "$ORIGIN/../lib/apura-server")
+  set_target_properties(apura-server apura-call PROPERTIES INSTALL_RPATH "$ORIGIN/../${APURA_PRIVATE_LIB}/apura-server")
   install(TARGETS apura-server apura-call RUNTIME DESTINATION bin COMPONENT server)
-  install(TARGETS apura_framework LIBRARY DESTINATION lib/apura-server COMPONENT server)
+  install(TARGETS apura_framework LIBRARY DESTINATION ${APURA_PRIVATE_LIB}/apura-server COMPONENT server)
   install(FILES ${APURA_PACKAGE_DIR}/apura-server.conf DESTINATION /etc/apura COMPONENT server)
   install(FILES ${APURA_PACKAGE_DIR}/apura-server.service DESTINATION /lib/systemd/system
           COMPONENT server)
@@ -40,10 +44,10 @@ if(TARGET apura)
   # the private folder and /usr/bin holds a link to it.
   set(APURA_HOST_LIBS PRQ05001 PRQ05100 PRQ01802 PRQ01803)
   set_target_properties(apura ${APURA_HOST_LIBS} PROPERTIES INSTALL_RPATH "$ORIGIN")
-  install(TARGETS apura RUNTIME DESTINATION lib/apura COMPONENT desktop)
-  install(TARGETS apura_framework ${APURA_HOST_LIBS} LIBRARY DESTINATION lib/apura
+  install(TARGETS apura RUNTIME DESTINATION ${APURA_PRIVATE_LIB}/apura COMPONENT desktop)
+  install(TARGETS apura_framework ${APURA_HOST_LIBS} LIBRARY DESTINATION ${APURA_PRIVATE_LIB}/apura
           COMPONENT desktop)
-  file(CREATE_LINK ../lib/apura/apura ${APURA_PACKAGE_GZ}/apura SYMBOLIC)
+  file(CREATE_LINK ../${APURA_PRIVATE_LIB}/apura/apura ${APURA_PACKAGE_GZ}/apura SYMBOLIC)
   install(FILES ${APURA_PACKAGE_GZ}/apura DESTINATION bin COMPONENT desktop)
   install(FILES ${APURA_PACKAGE_DIR}/apura.desktop DESTINATION share/applications
           COMPONENT desktop)
@@ -78,11 +82,11 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, init-system-helpers (>= 1.54~)")
 set(CPACK_COMPONENT_SERVER_DESCRIPTION
     "application server of the Apura tally worksheet
- apura-server keeps the purchasing tallies in SQLite or PostgreSQL and serves
- them over gRPC to the Apura desktop host; several servers may share one
- PostgreSQL database behind a load balancer. apura-call calls one method from
- the command line. The package runs the server as a sandboxed systemd service
- under its own system user, configured in /etc/apura/apura-server.conf.")
+apura-server keeps the purchasing tallies in SQLite or PostgreSQL and serves
+them over gRPC to the Apura desktop host; several servers may share one
+PostgreSQL database behind a load balancer. apura-call calls one method from
+the command line. The package runs the server as a sandboxed systemd service
+under its own system user, configured in /etc/apura/apura-server.conf.")
 file(WRITE ${APURA_PACKAGE_GZ}/conffiles "/etc/apura/apura-server.conf\n")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${APURA_PACKAGE_GZ}/conffiles ${APURA_PACKAGE_GZ}/postinst ${APURA_PACKAGE_GZ}/prerm
@@ -99,9 +103,9 @@ set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "hicolor-icon-theme")
 set(CPACK_COMPONENT_DESKTOP_DESCRIPTION
     "desktop host and tally worksheet of Apura
- The Apura desktop host opens the negotiation tally worksheet and the screens
- it leads to (AF analysis, negotiation, spreadsheet information, the tally
- report) against an Apura application server, or against several that it
- balances by itself.")
+The Apura desktop host opens the negotiation tally worksheet and the screens
+it leads to (AF analysis, negotiation, spreadsheet information, the tally
+report) against an Apura application server, or against several that it
+balances by itself.")
 
 include(CPack)
