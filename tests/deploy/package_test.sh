@@ -62,10 +62,13 @@ echo segredo | "$server" --config "$conf" --add-operator ANA --centres '*' --bra
   >/dev/null || fail "--add-operator with --config"
 if "$server" --config "$dir/none.conf" 2>"$dir/err"; then fail "a missing configuration file was accepted"; fi
 grep -q "none.conf" "$dir/err" || fail "the missing configuration file is not named: $(cat "$dir/err")"
+{ cat "$conf"; echo 'keep-idle-minuts = 5'; } >"$dir/typo.conf"
+if "$server" --config "$dir/typo.conf" 2>"$dir/err"; then fail "a misspelt option in the configuration was accepted"; fi
+grep -q "keep-idle-minuts" "$dir/err" || fail "the misspelt option is not named: $(cat "$dir/err")"
 
 "$server" --config "$conf" >"$dir/server.out" 2>&1 &
 server_pid=$!
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   grep -q "listening on" "$dir/server.out" && break
   kill -0 "$server_pid" 2>/dev/null || fail "the server ended: $(cat "$dir/server.out")"
   sleep 0.1

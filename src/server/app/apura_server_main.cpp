@@ -168,6 +168,8 @@ int main(int argc, char** argv) {
                  "Read options from FILE, one \"name = value\" a line (the long names without "
                  "the dashes, texts in quotes); the command line wins over it")
       ->type_name("FILE");
+  // A misspelt name in the file is refused, not left out unseen.
+  app.allow_config_extras(false);
   app.footer("LIST: codes separated by commas, or * for all.");
   try {
     app.parse(argc, argv);
