@@ -174,7 +174,6 @@ class GrpcTransport : public ITransport {
       throw std::runtime_error("cannot reach the application server at " + address_ + ": " +
                                e.what());
     }
-    address_.clear();
     std::vector<std::string> texts;
     for (const ServerAddress& a : servers) texts.push_back(a.Text());
     address_ = Joined(texts, ", ");
@@ -395,7 +394,7 @@ std::vector<ServerAddress> ParseServerAddresses(const std::string& list, int def
     if (a.host.empty()) refuse("no host");
     for (char c : a.host)
       if (std::isspace(static_cast<unsigned char>(c)) || c == '/' || c == '[' || c == ']')
-        refuse("no host");
+        refuse("not a host name");
     if (portText.empty()) {
       a.port = defaultPort;
     } else {
