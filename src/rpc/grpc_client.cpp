@@ -291,7 +291,11 @@ class GrpcTransport : public ITransport {
     if (received > announced) throw malformedSize();
     // A failure the server answered arrives as its envelope, then its status.
     if (!status.ok() && !(haveResult && !result.ok())) {
-      if (status.error_code() == grpc::StatusCode::UNAVAILABLE) {
+      // Without the server's envelope, INTERNAL is a stream broken under way:
+      // a proxy resets the call when its server dies in the middle of an
+      // answer. A read can be asked again; a write is reported.
+      if (status.error_code() == grpc::StatusCode::UNAVAILABLE ||
+          (status.error_code() == grpc::StatusCode::INTERNAL && IsRetryableRead(method))) {
         lost = status;
         return std::nullopt;
       }
@@ -329,18 +333,21 @@ class GrpcTransport : public ITransport {
   }
 
   [[noreturn]] void Fail(const std::string& method, const grpc::Status& status) {
+    // A write whose answer was lost may have been done.
+    const std::string mayBeDone =
+        IsRetryableRead(method) ? ""
+                                : "; the call may have been carried out before the connection "
+                                  "was lost";
     switch (status.error_code()) {
       case grpc::StatusCode::DEADLINE_EXCEEDED:
         throw std::runtime_error("method " + method + " timed out after " +
                                  Seconds(options_.callTimeoutSeconds) + " s at " + address_);
       case grpc::StatusCode::UNAVAILABLE:
-        // A write may have been done before its answer was lost.
         throw std::runtime_error("cannot reach the application server at " + address_ +
-                                 " (method " + method + "): " + status.error_message() +
-                                 (IsRetryableRead(method)
-                                      ? ""
-                                      : "; the call may have been carried out before the "
-                                        "connection was lost"));
+                                 " (method " + method + "): " + status.error_message() + mayBeDone);
+      case grpc::StatusCode::INTERNAL:
+        throw std::runtime_error("method " + method + " failed at " + address_ + ": " +
+                                 status.error_message() + mayBeDone);
       default:
         throw std::runtime_error("method " + method + " failed at " + address_ + ": " +
                                  status.error_message());

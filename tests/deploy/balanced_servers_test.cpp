@@ -152,7 +152,9 @@ class BalancedServersTest : public ::testing::Test {
     db_ = cluster_->CreateDatabase();
     const std::string server = APURA_SERVER_BIN;
     const std::string demo = (dir_ / "demo.json").string();
-    ASSERT_EQ(std::system((Quote(server) + " --write-demo " + Quote(demo) + " >/dev/null").c_str()),
+    ASSERT_EQ(std::system(
+                  (Quote(server) + " --demo-rows 20000 --write-demo " + Quote(demo) + " >/dev/null")
+                      .c_str()),
               0);
     ASSERT_EQ(std::system((Quote(server) + " --db " + Quote(db_) + " --import " + Quote(demo) +
                            " >/dev/null")
@@ -319,6 +321,10 @@ class BalancedServersTest : public ::testing::Test {
     }
     EXPECT_GT(after, 0u);
     EXPECT_LE(failedAtKill, readers);
+    std::cout << r.calls.size() << " reads, " << after << " started after the kill, "
+              << failedAtKill << " failed under way at the kill\n";
+    for (const auto& c : r.calls)
+      if (!c.ok) std::cout << "  " << c.failure << "\n";
   }
 
   long long OrderedRows() { return QueryNumber(db_, "SELECT count(*) FROM autorizacao_item"); }

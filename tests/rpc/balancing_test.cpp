@@ -56,8 +56,9 @@ TEST(ServerAddressesTest, OnlyReadsMaySendACallAgain) {
 class Tagged : public IServerObject {
  public:
   explicit Tagged(std::string tag) : tag_(std::move(tag)) {}
-  Value Invoke(const std::string&, const std::vector<CallArg>&) override {
+  Value Invoke(const std::string& method, const std::vector<CallArg>&) override {
     ++calls;
+    if (method == "GetFails") throw std::runtime_error("disco cheio");
     return ResultOk(Value(tag_));
   }
   std::atomic<int> calls{0};
@@ -95,6 +96,13 @@ TEST(BalancingTest, CallsGoRoundTheServersAndOnThroughTheOneLeft) {
   for (int i = 0; i < 10; ++i) ++seen[Tag(client->Invoke("Test.Tagged", "GetX", {}))];
   EXPECT_EQ(seen["a"], 5);
   EXPECT_EQ(seen["b"], 5);
+
+  // A failure the server answered is the answer, even to a read: asking
+  // again would only repeat it.
+  const int calls = a.object->calls + b.object->calls;
+  Value failed = client->Invoke("Test.Tagged", "GetFails", {});
+  EXPECT_EQ(FailureCode(failed), ErrorCode::Internal);
+  EXPECT_EQ(a.object->calls + b.object->calls - calls, 1);
 
   // One server stops: every later call, reads and writes, goes to the other.
   const std::string gone = a.server->address();
@@ -140,8 +148,10 @@ class Vanishing final : public wire::ApplicationServer::Service {
                       grpc::ServerWriter<wire::InvokeReply>*) override {
     std::lock_guard lock(mutex);
     ++calls[request->method()];
-    return grpc::Status(grpc::StatusCode::UNAVAILABLE, "connection lost");
+    return grpc::Status(code.load(), "connection lost");
   }
+  // UNAVAILABLE: the server went away; INTERNAL: a proxy reset the stream.
+  std::atomic<grpc::StatusCode> code{grpc::StatusCode::UNAVAILABLE};
   int Calls(const std::string& method) {
     std::lock_guard lock(mutex);
     return calls[method];
@@ -191,8 +201,8 @@ TEST(BalancingTest, ReadsLostUnderwayGoToAnotherServerWritesAreReportedOnce) {
   lossy->Shutdown();
 }
 
-// With one server too (a proxy in front), a read lost underway is sent again;
-// a write is not.
+// With one server too (a proxy in front), a read lost underway is sent again,
+// whether the connection went or the proxy reset the stream; a write is not.
 TEST(BalancingTest, OneServerReadIsTriedAgainWriteIsNot) {
   Vanishing vanishing;
   int port = 0;
@@ -203,10 +213,20 @@ TEST(BalancingTest, OneServerReadIsTriedAgainWriteIsNot) {
   ASSERT_NE(port, 0);
   auto client = MakeGrpcTransport();
   client->Connect("127.0.0.1", port);
-  EXPECT_THROW(client->Invoke("Test.Tagged", "GetDados", {}), std::runtime_error);
-  EXPECT_GT(vanishing.Calls("GetDados"), 1);
-  EXPECT_THROW(client->Invoke("Test.Tagged", "AtuaPrecEco", {}), std::runtime_error);
-  EXPECT_EQ(vanishing.Calls("AtuaPrecEco"), 1);
+  for (grpc::StatusCode code : {grpc::StatusCode::UNAVAILABLE, grpc::StatusCode::INTERNAL}) {
+    vanishing.code = code;
+    const int reads = vanishing.Calls("GetDados"), writes = vanishing.Calls("AtuaPrecEco");
+    EXPECT_THROW(client->Invoke("Test.Tagged", "GetDados", {}), std::runtime_error);
+    EXPECT_GT(vanishing.Calls("GetDados") - reads, 1) << code;
+    try {
+      client->Invoke("Test.Tagged", "AtuaPrecEco", {});
+      ADD_FAILURE() << "a lost write was taken for done";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("may have been carried out"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(vanishing.Calls("AtuaPrecEco") - writes, 1) << code;
+  }
   lossy->Shutdown();
 }
 
