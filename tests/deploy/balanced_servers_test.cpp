@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <netinet/in.h>
-#include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +53,8 @@ class Process {
   Process(std::vector<std::string> argv, const fs::path& log) : log_(log) {
     pid_ = ::fork();
     if (pid_ == 0) {
+      // Nothing of the test outlives it, even when it dies.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       std::FILE* out = std::fopen(log.c_str(), "w");
       if (!out) ::_exit(127);
       ::dup2(::fileno(out), 1);
@@ -216,9 +218,9 @@ class BalancedServersTest : public ::testing::Test {
       return "";
     }
     std::ostringstream conf;
-    // As root the workers would switch to a user that cannot write here.
-    if (::geteuid() == 0) conf << "user " << ::getpwuid(0)->pw_name << ";\n";
-    conf << "worker_processes 1;\npid " << (dir_ / "nginx.pid").string() << ";\n"
+    // One process, no workers: killing it ends nginx whole, and it stays the
+    // test's user.
+    conf << "master_process off;\npid " << (dir_ / "nginx.pid").string() << ";\n"
          << "error_log " << (dir_ / "nginx-error.log").string() << " info;\n"
          << "events { worker_connections 256; }\n"
          << "http {\n  access_log off;\n"
