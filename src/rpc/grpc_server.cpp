@@ -8,6 +8,7 @@
 #include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -132,8 +133,10 @@ grpc::StatusCode StatusFor(ErrorCode code) {
 class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
  public:
   InvokeCall(const ServerRegistry& registry, const GrpcServerOptions& options,
-             grpc::CallbackServerContext* context, const grpc::ByteBuffer* request)
-      : registry_(registry), options_(options), context_(context) {
+             std::atomic<int>& underWay, grpc::CallbackServerContext* context,
+             const grpc::ByteBuffer* request)
+      : registry_(registry), options_(options), underWay_(underWay), context_(context) {
+    ++underWay_;
     requestBytes_ = request->Length();
     grpc::ByteBuffer bytes(*request);  // shares the slices; the reader consumes its copy
     grpc::ProtoBufferReader reader(&bytes);
@@ -156,9 +159,23 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     }
     WriteNext();
   }
-  void OnDone() override { delete this; }
+  void OnDone() override {
+    --underWay_;
+    delete this;
+  }
 
  private:
+  // The metrics' record of the call, its reply ready to send.
+  void Observed(ErrorCode code) {
+    if (!options_.onCall) return;
+    ServedCall served;
+    std::tie(served.object, served.method) = names_;
+    served.code = code;
+    served.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    options_.onCall(served);
+  }
+
   void Run() {
     Value envelope;
     try {
@@ -178,6 +195,7 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
       envelope = ResultFailure(
           BoundedFailureText("malformed arguments of " + request_.method() + ": " + e.what()));
     }
+    if (options_.onCall) names_ = registry_.Names(request_.object(), request_.method());
     request_.Clear();
 
     const ValueArray& parts = envelope.AsArray();
@@ -186,11 +204,13 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
       try {
         encoded_ = Encodings().Get(parts[1].AsPacket());
       } catch (const std::exception& e) {
+        Observed(ErrorCode::Busy);
         Finish(grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
                             std::string("cannot encode the result: ") + e.what()));
         return;
       }
       envelope = Value();
+      Observed(ErrorCode::Ok);
       WriteNext();
       return;
     }
@@ -208,6 +228,7 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
       status_ = grpc::Status(StatusFor(code), parts[1].ToText());
     }
     const bool refused = !result->ok();
+    const ErrorCode outcome = refused ? FailureCode(envelope) : ErrorCode::Ok;
     envelope = Value();
     if (result->ByteSizeLong() <= options_.chunkBytes) {
       reply.SerializeToString(&whole_);
@@ -220,6 +241,7 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     // A refused request may have brought megabytes; the allocator is tuned to
     // keep freed memory for the next large packet, so give it back now.
     if (refused && requestBytes_ > (1u << 20)) malloc_trim(0);
+    Observed(outcome);
     // The last touch of this object from this thread: from here on gRPC's
     // callbacks carry the call to its end.
     WriteNext();
@@ -263,10 +285,13 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
 
   const ServerRegistry& registry_;
   const GrpcServerOptions& options_;
+  std::atomic<int>& underWay_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   grpc::CallbackServerContext* context_;
   size_t requestBytes_ = 0;
   wire::InvokeRequest request_;
   CallContext call_;
+  std::pair<std::string, std::string> names_;  // as the registry knows them
   grpc::Status status_;  // how the call ends once its reply is sent
   std::string whole_;    // a reply small enough for one message
   Encoding encoded_;     // or the encoded result, sent in slices
@@ -282,8 +307,10 @@ class Service final : public wire::ApplicationServer::WithRawCallbackMethod_Invo
 
   grpc::ServerWriteReactor<grpc::ByteBuffer>* Invoke(grpc::CallbackServerContext* context,
                                                      const grpc::ByteBuffer* request) override {
-    return new InvokeCall(registry_, options_, context, request);
+    return new InvokeCall(registry_, options_, underWay, context, request);
   }
+
+  std::atomic<int> underWay{0};
 
  private:
   const ServerRegistry& registry_;
@@ -338,6 +365,11 @@ struct GrpcServer::Impl {
   std::mutex mutex;
   std::condition_variable stopped;
   bool isShutdown = false;
+  // gRPC's own shutdown waits for every call to end, however long one runs;
+  // it runs on a thread of its own so a drain can stop waiting at its bound.
+  std::thread stopping;
+  std::condition_variable drained;
+  bool isDrained = false;
 };
 
 GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listenAddress,
@@ -366,7 +398,12 @@ GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listen
 
 GrpcServer::~GrpcServer() {
   Shutdown();
+  impl_->stopping.join();
   impl_->server->Wait();
+}
+
+int GrpcServer::CallsUnderWay() const {
+  return impl_->service.underWay.load();
 }
 
 int GrpcServer::port() const {
@@ -377,16 +414,25 @@ std::string GrpcServer::address() const {
   return impl_->host + ":" + std::to_string(impl_->port);
 }
 
-void GrpcServer::Shutdown() {
-  {
-    std::lock_guard lock(impl_->mutex);
-    if (impl_->isShutdown) return;
+bool GrpcServer::Shutdown(std::chrono::milliseconds drain) {
+  std::unique_lock lock(impl_->mutex);
+  if (!impl_->isShutdown) {
     impl_->isShutdown = true;
+    // Not serving from now on, whatever finishes meanwhile.
+    if (auto* health = impl_->server->GetHealthCheckService()) health->Shutdown();
+    // New calls are refused from here on; those under way are cancelled at the
+    // deadline, which only tells a method that checks; gRPC then still waits
+    // for it to return.
+    impl_->stopping = std::thread([impl = impl_.get(), drain] {
+      impl->server->Shutdown(std::chrono::system_clock::now() + drain);
+      std::lock_guard done(impl->mutex);
+      impl->isDrained = true;
+      impl->drained.notify_all();
+    });
+    impl_->stopped.notify_all();
   }
-  // Not serving from now on, whatever finishes meanwhile.
-  if (auto* health = impl_->server->GetHealthCheckService()) health->Shutdown();
-  impl_->server->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(5));
-  impl_->stopped.notify_all();
+  return impl_->drained.wait_for(lock, drain + std::chrono::milliseconds(100),
+                                 [&] { return impl_->isDrained; });
 }
 
 void GrpcServer::Wait() {
