@@ -148,6 +148,10 @@ class GrpcTransport : public ITransport {
     const std::string token =
         options_.sessionToken ? options_.sessionToken() : ClientSessionToken();
     if (!token.empty()) context.AddMetadata(kSessionMetadataKey, token);
+    if (request.ByteSizeLong() <= kMaxMetadataRequestBytes) {
+      context.AddMetadata(kRequestMetadataKey, request.SerializeAsString());
+      request.Clear();
+    }
     auto reader = stub_->Invoke(&context, request);
     wire::InvokeReply reply;
     wire::Result result;

@@ -2,6 +2,7 @@
 //
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
 //                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N] [--session-hours N]
+//                [--max-memory MiB]
 //                [--create] [--demo] [--demo-rows N] [--import TALLY.json]
 //                [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
@@ -37,6 +38,7 @@
 #include <string>
 #include <thread>
 
+#include "contract/methods.h"
 #include "rpc/grpc_transport.h"
 #include "server/auth/operators.h"
 #include "server/auth/password_strength.h"
@@ -82,6 +84,17 @@ long KeepIdleMinutes(const std::string& text) {
 }
 
 // A session's lifetime: whole hours, at least one, at most a year.
+// --max-memory: whole MiB, from 64 (below it a single change packet would not
+// fit) to a TiB.
+size_t MaxMemoryMiB(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  long long n = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || n < 64 || n > (1LL << 20))
+    throw CLI::ValidationError("--max-memory takes whole MiB from 64 to 1048576, not " + text);
+  return static_cast<size_t>(n);
+}
+
 long SessionHours(const std::string& text) {
   char* end = nullptr;
   long n = std::strtol(text.c_str(), &end, 10);
@@ -108,6 +121,7 @@ int main(int argc, char** argv) {
   size_t demoRows = 0;
   long keepIdleMinutes = 15;
   long sessionHours = 10;
+  size_t maxMemoryMiB = 1024;
 
   CLI::App app{
       "The reference application server over gRPC. Without --import, --write-demo or\n"
@@ -142,6 +156,11 @@ int main(int argc, char** argv) {
          "How long a login's session lasts, in whole hours (default 10); every server on one "
          "database should be given the same")
       ->type_name("N");
+  app.add_option_function<std::string>(
+         "--max-memory", [&](const std::string& v) { maxMemoryMiB = MaxMemoryMiB(v); },
+         "What the connections and calls may hold in buffers at once, in MiB (default 1024); "
+         "beyond it calls are refused instead of taken in")
+      ->type_name("MiB");
   app.add_flag("--create", create,
                "Make the SQLite file of --db when it does not exist (--demo and --import do "
                "too); without it a missing file is refused");
@@ -271,6 +290,19 @@ int main(int argc, char** argv) {
     apura::rpc::GrpcServerOptions serverOptions;
     serverOptions.tlsCertFile = tlsCert;
     serverOptions.tlsKeyFile = tlsKey;
+    serverOptions.maxMemoryBytes = maxMemoryMiB << 20;
+    serverOptions.packetMethods = {apura::contract::kGera_AF.name};
+    // A body is read only in a live session; a failure to look the session up
+    // is left for the call itself to report.
+    serverOptions.sessionAlive = [&sessions](const std::string& token) -> std::string {
+      try {
+        sessions.Require(token);
+      } catch (const apura::CodedError& e) {
+        if (e.code() == apura::ErrorCode::Unauthenticated) return e.what();
+      } catch (const std::exception&) {
+      }
+      return {};
+    };
     apura::rpc::GrpcServer server(registry, listen, serverOptions);
     std::cout << "apura-server listening on " << server.address() << std::endl;
 
