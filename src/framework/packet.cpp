@@ -8,6 +8,18 @@
 
 namespace apura {
 
+size_t ColumnBytes(const DataPacket& packet) {
+  if (packet.empty()) return 0;
+  size_t bytes = 0;
+  for (size_t c = 0; c < packet.fields().size(); ++c) {
+    const ColumnData& d = packet.column(c);
+    bytes += d.dictBytes.size() + d.dictOffsets.size() * sizeof(uint32_t) +
+             d.codes.size() * sizeof(int32_t) + d.numbers.size() * sizeof(double) +
+             d.nullBits.size() * sizeof(uint64_t);
+  }
+  return bytes;
+}
+
 const char* FieldTypeName(FieldType t) {
   switch (t) {
     case FieldType::String:

@@ -95,6 +95,10 @@ class DataPacket {
   std::shared_ptr<const Body> body_;
 };
 
+// What a packet's columns take in memory (dictionaries, codes, numbers, null
+// bitmaps); its change log aside.
+size_t ColumnBytes(const DataPacket& packet);
+
 // Builds a packet row by row; for the server, tests and small tables.
 class PacketBuilder {
  public:

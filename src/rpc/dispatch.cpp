@@ -81,10 +81,30 @@ Value MethodTable::Invoke(const std::string& method, const std::vector<CallArg>&
   }
 }
 
+std::string MethodTable::MethodName(const std::string& method) const {
+  auto it = methods_.find(Fold(method));
+  return it == methods_.end() ? std::string() : it->second.first;
+}
+
 void ServerRegistry::Register(const std::string& objectName,
                               std::shared_ptr<IServerObject> object) {
   std::lock_guard lock(mutex_);
-  objects_[Fold(objectName)] = std::move(object);
+  objects_[Fold(objectName)] = {objectName, std::move(object)};
+}
+
+std::pair<std::string, std::string> ServerRegistry::Names(const std::string& objectName,
+                                                          const std::string& method) const {
+  std::shared_ptr<IServerObject> object;
+  std::pair<std::string, std::string> names;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = objects_.find(Fold(objectName));
+    if (it == objects_.end()) return names;
+    names.first = it->second.first;
+    object = it->second.second;
+  }
+  names.second = object->MethodName(method);
+  return names;
 }
 
 namespace {
@@ -116,7 +136,7 @@ Value ServerRegistry::Call(const std::string& objectName, const std::string& met
   {
     std::lock_guard lock(mutex_);
     auto it = objects_.find(Fold(objectName));
-    if (it != objects_.end()) object = it->second;
+    if (it != objects_.end()) object = it->second.second;
   }
   if (!object)
     return ResultFailure("unknown server object \"" + objectName + "\"", ErrorCode::NotFound);

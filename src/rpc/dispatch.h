@@ -22,6 +22,17 @@ struct CallContext {
   std::string peer;
 };
 
+// One call as the server served it, for its metrics: the names as the
+// registry knows them (empty when the caller named no such object or method,
+// so a stranger's made-up names never become a label), how it ended, and the
+// server's own time from the request's bytes to the reply's, sending aside.
+struct ServedCall {
+  std::string object, method;
+  ErrorCode code = ErrorCode::Ok;
+  double seconds = 0;
+};
+using CallObserver = std::function<void(const ServedCall&)>;
+
 // The metadata key that carries the session token.
 inline constexpr const char* kSessionMetadataKey = "apura-session";
 // A request of at most kMaxMetadataRequestBytes travels whole in this metadata
@@ -56,6 +67,11 @@ class IServerObject {
                        const CallContext&) {
     return Invoke(method, args);
   }
+  // The method's name as declared, or empty when the object has none such.
+  virtual std::string MethodName(const std::string& method) const {
+    (void)method;
+    return {};
+  }
 };
 
 // A server object made of named methods. A method returns its payload; an
@@ -73,6 +89,7 @@ class MethodTable : public IServerObject {
   Value Invoke(const std::string& method, const std::vector<CallArg>& args,
                const CallContext& context) override;
   const std::string& objectName() const { return objectName_; }
+  std::string MethodName(const std::string& method) const override;
 
  private:
   std::string objectName_;
@@ -87,12 +104,17 @@ class ServerRegistry {
   // Failure texts come back bounded (BoundedFailureText).
   Value Dispatch(const std::string& objectName, const std::string& method,
                  const std::vector<CallArg>& args, const CallContext& context = {}) const;
+  // The object's and method's names as registered and declared; empty parts
+  // for names the registry does not know.
+  std::pair<std::string, std::string> Names(const std::string& objectName,
+                                            const std::string& method) const;
 
  private:
   Value Call(const std::string& objectName, const std::string& method,
              const std::vector<CallArg>& args, const CallContext& context) const;
   mutable std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<IServerObject>> objects_;  // folded name
+  std::map<std::string, std::pair<std::string, std::shared_ptr<IServerObject>>>
+      objects_;  // folded name -> name as registered, object
 };
 
 // True when `v` has the shape of a result envelope.

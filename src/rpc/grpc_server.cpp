@@ -11,6 +11,7 @@
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -229,8 +230,13 @@ constexpr const char* kInvokePath = "/apura.wire.ApplicationServer/Invoke";
 class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::ByteBuffer> {
  public:
   InvokeCall(const ServerRegistry& registry, const GrpcServerOptions& options, BodyWatch& watch,
-             grpc::GenericCallbackServerContext* context)
-      : registry_(registry), options_(options), watch_(watch), context_(context) {
+             std::atomic<int>& underWay, grpc::GenericCallbackServerContext* context)
+      : registry_(registry),
+        options_(options),
+        watch_(watch),
+        underWay_(underWay),
+        context_(context) {
+    ++underWay_;
     if (context->method() != kInvokePath) {
       Finish(grpc::Status(grpc::StatusCode::UNIMPLEMENTED, "no method " + context->method()));
       return;
@@ -305,6 +311,7 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
     // A refused or given-up request may have brought megabytes; the allocator
     // is tuned to keep freed memory for the next large packet, so give it back.
     if (requestBytes_ > (1u << 20) && refused_) malloc_trim(0);
+    --underWay_;
     delete this;
   }
 
@@ -316,6 +323,17 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
   }
   void Start() {
     std::thread([this] { Run(); }).detach();
+  }
+
+  // The metrics' record of the call, its reply ready to send.
+  void Observed(ErrorCode code) {
+    if (!options_.onCall) return;
+    ServedCall served;
+    std::tie(served.object, served.method) = names_;
+    served.code = code;
+    served.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    options_.onCall(served);
   }
 
   void Run() {
@@ -337,6 +355,7 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
       envelope = ResultFailure(
           BoundedFailureText("malformed arguments of " + request_.method() + ": " + e.what()));
     }
+    if (options_.onCall) names_ = registry_.Names(request_.object(), request_.method());
     request_.Clear();
     Answer(std::move(envelope));
   }
@@ -348,11 +367,13 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
       try {
         encoded_ = Encodings().Get(parts[1].AsPacket());
       } catch (const std::exception& e) {
+        Observed(ErrorCode::Busy);
         Finish(grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
                             std::string("cannot encode the result: ") + e.what()));
         return;
       }
       envelope = Value();
+      Observed(ErrorCode::Ok);
       WriteNext();
       return;
     }
@@ -370,6 +391,7 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
       status_ = grpc::Status(StatusFor(code), parts[1].ToText());
     }
     refused_ = !result->ok();
+    const ErrorCode outcome = refused_ ? FailureCode(envelope) : ErrorCode::Ok;
     envelope = Value();
     if (result->ByteSizeLong() <= options_.chunkBytes) {
       reply.SerializeToString(&whole_);
@@ -379,6 +401,7 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
       encoded_ = std::move(bytes);
     }
     reply.Clear();
+    Observed(outcome);
     // The last touch of this object from this thread: from here on gRPC's
     // callbacks carry the call to its end.
     WriteNext();
@@ -423,6 +446,8 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
   const ServerRegistry& registry_;
   const GrpcServerOptions& options_;
   BodyWatch& watch_;
+  std::atomic<int>& underWay_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   grpc::CallbackServerContext* context_;
   grpc::ByteBuffer body_;
   bool reading_ = false;
@@ -430,9 +455,10 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
   size_t requestBytes_ = 0;
   wire::InvokeRequest request_;
   CallContext call_;
-  grpc::Status status_;  // how the call ends once its reply is sent
-  std::string whole_;    // a reply small enough for one message
-  Encoding encoded_;     // or the encoded result, sent in slices
+  std::pair<std::string, std::string> names_;  // as the registry knows them
+  grpc::Status status_;                        // how the call ends once its reply is sent
+  std::string whole_;                          // a reply small enough for one message
+  Encoding encoded_;                           // or the encoded result, sent in slices
   size_t at_ = 0;
   grpc::ByteBuffer buffer_;
 };
@@ -444,8 +470,10 @@ class Service final : public grpc::CallbackGenericService {
 
   grpc::ServerGenericBidiReactor* CreateReactor(
       grpc::GenericCallbackServerContext* context) override {
-    return new InvokeCall(registry_, options_, watch_, context);
+    return new InvokeCall(registry_, options_, watch_, underWay, context);
   }
+
+  std::atomic<int> underWay{0};
 
  private:
   const ServerRegistry& registry_;
@@ -501,6 +529,11 @@ struct GrpcServer::Impl {
   std::mutex mutex;
   std::condition_variable stopped;
   bool isShutdown = false;
+  // gRPC's own shutdown waits for every call to end, however long one runs;
+  // it runs on a thread of its own so a drain can stop waiting at its bound.
+  std::thread stopping;
+  std::condition_variable drained;
+  bool isDrained = false;
 };
 
 GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listenAddress,
@@ -540,7 +573,12 @@ GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listen
 
 GrpcServer::~GrpcServer() {
   Shutdown();
+  impl_->stopping.join();
   impl_->server->Wait();
+}
+
+int GrpcServer::CallsUnderWay() const {
+  return impl_->service.underWay.load();
 }
 
 int GrpcServer::port() const {
@@ -551,16 +589,25 @@ std::string GrpcServer::address() const {
   return impl_->host + ":" + std::to_string(impl_->port);
 }
 
-void GrpcServer::Shutdown() {
-  {
-    std::lock_guard lock(impl_->mutex);
-    if (impl_->isShutdown) return;
+bool GrpcServer::Shutdown(std::chrono::milliseconds drain) {
+  std::unique_lock lock(impl_->mutex);
+  if (!impl_->isShutdown) {
     impl_->isShutdown = true;
+    // Not serving from now on, whatever finishes meanwhile.
+    if (auto* health = impl_->server->GetHealthCheckService()) health->Shutdown();
+    // New calls are refused from here on; those under way are cancelled at the
+    // deadline, which only tells a method that checks; gRPC then still waits
+    // for it to return.
+    impl_->stopping = std::thread([impl = impl_.get(), drain] {
+      impl->server->Shutdown(std::chrono::system_clock::now() + drain);
+      std::lock_guard done(impl->mutex);
+      impl->isDrained = true;
+      impl->drained.notify_all();
+    });
+    impl_->stopped.notify_all();
   }
-  // Not serving from now on, whatever finishes meanwhile.
-  if (auto* health = impl_->server->GetHealthCheckService()) health->Shutdown();
-  impl_->server->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(5));
-  impl_->stopped.notify_all();
+  return impl_->drained.wait_for(lock, drain + std::chrono::milliseconds(100),
+                                 [&] { return impl_->isDrained; });
 }
 
 void GrpcServer::Wait() {

@@ -69,6 +69,8 @@ struct GrpcServerOptions {
   // PEM files of the server's certificate (chain) and private key. Both or
   // neither; without them the server listens on loopback only.
   std::string tlsCertFile, tlsKeyFile;
+  // Told of every call once its reply is ready to send (the server's metrics).
+  CallObserver onCall;
 };
 
 // True for an address only this machine reaches: 127.x.x.x, ::1, localhost.
@@ -87,8 +89,14 @@ class GrpcServer {
   int port() const;
   // host:port as bound, e.g. "127.0.0.1:50051".
   std::string address() const;
-  // Stops accepting calls and lets running ones finish; idempotent.
-  void Shutdown();
+  // Stops accepting calls (the health service says NOT_SERVING at once, so a
+  // balancer sends elsewhere) and waits for the calls under way to finish,
+  // for at most `drain`. True when they all did; false when some still run,
+  // which then go on unless the process ends. Idempotent: a later call only
+  // waits again.
+  bool Shutdown(std::chrono::milliseconds drain = std::chrono::seconds(5));
+  // Calls received and not yet answered.
+  int CallsUnderWay() const;
   // Blocks until Shutdown has been called (from another thread or a signal watcher).
   void Wait();
 

@@ -8,6 +8,7 @@
 #include <future>
 #include <limits>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 
 #include <grpcpp/generic/generic_stub.h>
@@ -392,6 +393,126 @@ TEST_F(GrpcTest, RestartedServerIsReachedAgain) {
   server_ = std::make_unique<GrpcServer>(registry_, "127.0.0.1:" + std::to_string(port));
   client_->Connect("127.0.0.1", port);
   EXPECT_TRUE(Call("Echo", {}).AsArray()[0].AsBoolean());
+}
+
+// Holds each call until the test lets it go.
+class Gate : public MethodTable {
+ public:
+  Gate() : MethodTable("Test.Gate") {
+    Add("Hold", [this](const std::vector<CallArg>&) {
+      entered_.release();
+      release_.wait();
+      return Value("done");
+    });
+  }
+  void AwaitEntry() { entered_.acquire(); }
+  void Release() { opened_.set_value(); }
+
+ private:
+  std::counting_semaphore<16> entered_{0};
+  std::promise<void> opened_;
+  std::shared_future<void> release_ = opened_.get_future().share();
+};
+
+// A stopping server refuses new calls at once but answers the ones under way;
+// past its bound it stops waiting for them and says so.
+TEST(GrpcDrainTest, ACallUnderWayIsAnsweredAndNewCallsAreRefused) {
+  ServerRegistry registry;
+  auto gate = std::make_shared<Gate>();
+  registry.Register("Test.Gate", gate);
+  registry.Register("Test.Echo", std::make_shared<Echo>());
+  GrpcServer server(registry, "127.0.0.1:0");
+  auto client = MakeGrpcTransport();
+  client->Connect("127.0.0.1", server.port());
+  auto answer =
+      std::async(std::launch::async, [&] { return client->Invoke("Test.Gate", "Hold", {}); });
+  gate->AwaitEntry();
+  EXPECT_EQ(server.CallsUnderWay(), 1);
+  auto drained =
+      std::async(std::launch::async, [&] { return server.Shutdown(std::chrono::seconds(30)); });
+  // Once the server stops taking calls, a new one is refused, not queued.
+  bool refused = false;
+  for (int i = 0; i < 200 && !refused; ++i) {
+    GrpcClientOptions quick;
+    quick.callTimeoutSeconds = 2;
+    quick.connectTimeoutSeconds = 0.5;
+    auto late = MakeGrpcTransport(quick);
+    try {
+      late->Connect("127.0.0.1", server.port());
+      late->Invoke("Test.Echo", "Echo", {});
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } catch (const std::runtime_error&) {
+      refused = true;
+    }
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(drained.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+      << "the drain ended with a call under way";
+  gate->Release();
+  const Value reply = answer.get();
+  ASSERT_TRUE(reply.AsArray()[0].AsBoolean()) << reply.AsArray()[1].ToText();
+  EXPECT_EQ(reply.AsArray()[1].ToText(), "done");
+  EXPECT_TRUE(drained.get());
+  EXPECT_EQ(server.CallsUnderWay(), 0);
+}
+
+TEST(GrpcDrainTest, TheDrainStopsWaitingAtItsBound) {
+  ServerRegistry registry;
+  auto gate = std::make_shared<Gate>();
+  registry.Register("Test.Gate", gate);
+  auto server = std::make_unique<GrpcServer>(registry, "127.0.0.1:0");
+  auto client = MakeGrpcTransport();
+  client->Connect("127.0.0.1", server->port());
+  auto answer =
+      std::async(std::launch::async, [&] { return client->Invoke("Test.Gate", "Hold", {}); });
+  gate->AwaitEntry();
+  EXPECT_FALSE(server->Shutdown(std::chrono::milliseconds(200)));
+  EXPECT_EQ(server->CallsUnderWay(), 1);
+  gate->Release();  // the method ends; the server can be destroyed
+  try {
+    answer.get();  // answered or cancelled at the deadline: either way it ends
+  } catch (const std::runtime_error&) {
+  }
+  server.reset();
+}
+
+// Every call is reported once, under the names the registry knows; names a
+// caller made up are not carried into the report.
+TEST(GrpcObserverTest, EachCallIsReportedWithItsRegisteredNamesAndOutcome) {
+  ServerRegistry registry;
+  auto table = std::make_shared<MethodTable>("Test.Table");
+  table->Add("Answer", [](const std::vector<CallArg>&) { return Value(42); });
+  table->Add("Refuse", [](const std::vector<CallArg>&) -> Value {
+    throw CodedError(ErrorCode::Conflict, "já efetivada");
+  });
+  registry.Register("Test.Table", table);
+  std::mutex mutex;
+  std::vector<ServedCall> seen;
+  GrpcServerOptions options;
+  options.onCall = [&](const ServedCall& c) {
+    std::lock_guard lock(mutex);
+    seen.push_back(c);
+  };
+  GrpcServer server(registry, "127.0.0.1:0", options);
+  auto client = MakeGrpcTransport();
+  client->Connect("127.0.0.1", server.port());
+  client->Invoke("test.table", "answer", {});
+  client->Invoke("Test.Table", "Refuse", {});
+  client->Invoke("Test.Table", "Invented", {});
+  client->Invoke("No.Such", "Answer", {});
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].object, "Test.Table");
+  EXPECT_EQ(seen[0].method, "Answer");
+  EXPECT_EQ(seen[0].code, ErrorCode::Ok);
+  EXPECT_GE(seen[0].seconds, 0);
+  EXPECT_EQ(seen[1].method, "Refuse");
+  EXPECT_EQ(seen[1].code, ErrorCode::Conflict);
+  EXPECT_EQ(seen[2].object, "Test.Table");
+  EXPECT_EQ(seen[2].method, "");
+  EXPECT_EQ(seen[2].code, ErrorCode::NotFound);
+  EXPECT_EQ(seen[3].object, "");
+  EXPECT_EQ(seen[3].code, ErrorCode::NotFound);
 }
 
 TEST_F(GrpcTest, CallsNeedAConnection) {

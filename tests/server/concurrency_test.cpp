@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "hooked_storage.h"
@@ -324,6 +325,49 @@ TEST_F(ConcurrencyTest, APriceEditGoesThroughWhileAnEffectuationStoresItsAfs) {
   EXPECT_EQ(out[1].ToText(), "ok");
   EXPECT_EQ(StoredPrices().first, 11);
   ExpectAfLinesAt(10);
+}
+
+// Effectuations of different tallies: the second one's AFs are numbered and
+// committed while the first one's are stored and not yet committed, and no
+// number is given twice.
+TEST_F(ConcurrencyTest, AfNumbersOfAnotherTallyWaitForNoUncommittedEffectuation) {
+  if (!OnPostgres()) GTEST_SKIP() << "SQLite takes writes one at a time";
+  auto afsOf = [](const std::string& tally, int n) {
+    std::vector<AfRecord> afs(static_cast<size_t>(n));
+    for (AfRecord& af : afs) {
+      af.tally = tally;
+      af.centre = "0001";
+      af.destBranch = af.launchBranch = "0101";
+      af.supplier = "F1";
+      af.buyer = "COMP01";
+      af.status = "E";
+    }
+    return afs;
+  };
+  TallyDocument other = SmallTally("78");
+  AddQuote(other, "N1", "C1", "F1", "M1", 10);
+  service_->Import(other);
+  auto second = OpenAnotherStorage();  // opened first: its schema check would wait
+  auto first = storage_->OpenSession();
+  Transaction holding(*first, true);
+  first->Tally("77");
+  std::vector<AfRecord> held = afsOf("77", 3);
+  first->InsertAfs(held);
+
+  std::vector<AfRecord> done = afsOf("78", 2);
+  {
+    rpc::CallDeadlineScope deadline(Clock::now() + 2s);
+    auto s = second->OpenSession();
+    Transaction tx(*s, true);
+    s->Tally("78");
+    EXPECT_NO_THROW(s->InsertAfs(done));
+    tx.Commit();
+  }
+  holding.Commit();
+  std::set<std::string> numbers;
+  for (const auto* afs : {&held, &done})
+    for (const AfRecord& af : *afs) EXPECT_TRUE(numbers.insert(af.number).second) << af.number;
+  EXPECT_EQ(OpenAnotherStorage()->OpenSession()->Afs("78").size(), 2u);
 }
 
 // The same for undoing an effectuation; and an effectuation committed while the

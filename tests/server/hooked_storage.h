@@ -72,6 +72,7 @@ class HookedStorage : public IStorage {
       return in->FindSession(t);
     }
     void DeleteSession(const std::string& t) override { in->DeleteSession(t); }
+    size_t CountSessions(double now) override { return in->CountSessions(now); }
     std::optional<std::string> ReportDefinition(const std::string& c) override {
       return in->ReportDefinition(c);
     }

@@ -2,7 +2,7 @@
 //
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
 //                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N] [--session-hours N]
-//                [--max-memory MiB]
+//                [--max-memory MiB] [--drain-seconds N] [--metrics [HOST:]PORT]
 //                [--create] [--demo] [--demo-rows N] [--import TALLY.json]
 //                [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
@@ -15,7 +15,10 @@
 // every server on it, or in the SQLite file --operators names.
 // --import, --write-demo and --add-operator do their work and exit unless --listen
 // is given too; otherwise the server listens (127.0.0.1:50051 by default) until
-// SIGINT or SIGTERM. Beyond loopback it listens only with TLS. --add-operator
+// SIGINT or SIGTERM: it then stops taking calls and gives those under way up to
+// --drain-seconds (30) to finish; a second signal, or the bound, ends it at
+// once (a write cut short is rolled back, never half-stored). Beyond loopback it
+// listens only with TLS. --metrics serves Prometheus' text format at /metrics. --add-operator
 // reads the password from the first line of standard input and refuses a weak
 // one (auth/password_strength.h). --demo adds the demo
 // buyer as an operator when missing, with a new password it prints once.
@@ -40,6 +43,7 @@
 
 #include "contract/methods.h"
 #include "rpc/grpc_transport.h"
+#include "server/app/metrics.h"
 #include "server/auth/operators.h"
 #include "server/auth/password_strength.h"
 #include "server/exchange/demo.h"
@@ -48,6 +52,7 @@
 #include "server/services/report_service.h"
 #include "server/storage/open_storage.h"
 #include "server/storage/postgres/pg_storage.h"
+#include "server/storage/storage_wait.h"
 
 namespace {
 
@@ -104,6 +109,44 @@ long SessionHours(const std::string& text) {
   return n;
 }
 
+// How long a stopping server waits for the calls under way: whole seconds, at
+// most an hour (an effectuation of the largest tally takes a few seconds).
+long DrainSeconds(const std::string& text) {
+  char* end = nullptr;
+  long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || n < 0 || n > 3600)
+    throw CLI::ValidationError(
+        "--drain-seconds takes a whole number of seconds from 0 to 3600, not " + text);
+  return n;
+}
+
+// The gauges and counters of the metrics page besides the calls'.
+void AddServerReadings(apura::server::ServerMetrics& metrics, apura::server::TallyService& service,
+                       apura::server::Sessions& sessions, const apura::rpc::GrpcServer& server) {
+  using apura::server::ServerMetrics;
+  using Kind = ServerMetrics::Kind;
+  metrics.Add("apura_tallies_held", "Tallies loaded in memory.", Kind::Gauge,
+              [&] { return static_cast<double>(service.HeldTallies().tallies); });
+  metrics.Add("apura_tally_packet_bytes",
+              "What the delivery and price-item packets built for the held tallies take.",
+              Kind::Gauge, [&] { return static_cast<double>(service.HeldTallies().packetBytes); });
+  metrics.Add("apura_sessions", "Sessions open, on every server of the database.", Kind::Gauge,
+              [&] { return static_cast<double>(sessions.Count()); });
+  metrics.Add("apura_calls_under_way", "Calls received and not answered yet.", Kind::Gauge,
+              [&] { return static_cast<double>(server.CallsUnderWay()); });
+  metrics.Add("process_resident_memory_bytes", "Resident memory of the server process.",
+              Kind::Gauge, [] { return apura::server::ResidentBytes(); });
+  auto& waits = apura::server::WriterWaits();
+  metrics.Add("apura_writer_waits_total",
+              "Writes that waited for their turn (SQLite's writer queue, PostgreSQL's tally lock).",
+              Kind::Counter, [&] { return static_cast<double>(waits.waits.load()); });
+  metrics.Add("apura_writer_busy_total",
+              "Writes refused because their turn came after their deadline.", Kind::Counter,
+              [&] { return static_cast<double>(waits.refused.load()); });
+  metrics.Add("apura_writer_wait_seconds_total", "Time writes spent waiting for their turn.",
+              Kind::Counter, [&] { return waits.seconds.load(); });
+}
+
 int Refuse(const std::string& why) {
   std::cerr << "apura-server: " << why << "\n"
             << "Run with --help for the options.\n";
@@ -122,6 +165,8 @@ int main(int argc, char** argv) {
   long keepIdleMinutes = 15;
   long sessionHours = 10;
   size_t maxMemoryMiB = 1024;
+  long drainSeconds = 30;
+  std::string metricsAddress;
 
   CLI::App app{
       "The reference application server over gRPC. Without --import, --write-demo or\n"
@@ -156,6 +201,15 @@ int main(int argc, char** argv) {
          "How long a login's session lasts, in whole hours (default 10); every server on one "
          "database should be given the same")
       ->type_name("N");
+  app.add_option_function<std::string>(
+         "--drain-seconds", [&](const std::string& v) { drainSeconds = DrainSeconds(v); },
+         "On SIGTERM or SIGINT, how long the calls under way may take to finish before the "
+         "server ends anyway (default 30)")
+      ->type_name("N");
+  app.add_option("--metrics", metricsAddress,
+                 "Serve metrics in Prometheus' text format at http://ADDRESS/metrics; a port "
+                 "alone means 127.0.0.1:PORT")
+      ->type_name("[HOST:]PORT");
   app.add_option_function<std::string>(
          "--max-memory", [&](const std::string& v) { maxMemoryMiB = MaxMemoryMiB(v); },
          "What the connections and calls may hold in buffers at once, in MiB (default 1024); "
@@ -287,6 +341,7 @@ int main(int argc, char** argv) {
     RegisterServerObjects(registry, service, sessions);
     ReportService reports(*storage);
     RegisterReportObject(registry, reports, &sessions);
+    ServerMetrics metrics;
     apura::rpc::GrpcServerOptions serverOptions;
     serverOptions.tlsCertFile = tlsCert;
     serverOptions.tlsKeyFile = tlsKey;
@@ -303,15 +358,40 @@ int main(int argc, char** argv) {
       }
       return {};
     };
+    if (!metricsAddress.empty())
+      serverOptions.onCall = [&metrics](const apura::rpc::ServedCall& c) { metrics.Observe(c); };
     apura::rpc::GrpcServer server(registry, listen, serverOptions);
+    std::unique_ptr<MetricsEndpoint> metricsEndpoint;
+    if (!metricsAddress.empty()) {
+      AddServerReadings(metrics, service, sessions, server);
+      metricsEndpoint = std::make_unique<MetricsEndpoint>(metrics, metricsAddress);
+      std::cout << "apura-server metrics on http://" << metricsEndpoint->address() << "/metrics"
+                << std::endl;
+    }
     std::cout << "apura-server listening on " << server.address() << std::endl;
 
     std::thread watcher([&] {
       int sig = 0;
       sigwait(&stopSignals, &sig);
-      std::cout << "apura-server: stopping (" << (sig == SIGINT ? "SIGINT" : "SIGTERM") << ")"
-                << std::endl;
-      server.Shutdown();
+      const int under = server.CallsUnderWay();
+      std::cout << "apura-server: stopping (" << (sig == SIGINT ? "SIGINT" : "SIGTERM") << "), "
+                << under << (under == 1 ? " call" : " calls") << " under way" << std::endl;
+      // A second signal while draining: the operator wants it gone now.
+      std::thread([&stopSignals] {
+        int again = 0;
+        sigwait(&stopSignals, &again);
+        std::cout << "apura-server: stopped at once by a second signal" << std::endl;
+        std::_Exit(1);
+      }).detach();
+      if (!server.Shutdown(std::chrono::seconds(drainSeconds))) {
+        // What runs past the bound is cut off with the process: each write is
+        // one transaction, which the database rolls back.
+        std::cout << "apura-server: " << server.CallsUnderWay()
+                  << " calls still under way after --drain-seconds " << drainSeconds
+                  << "; stopping without them" << std::endl;
+        std::_Exit(1);
+      }
+      std::cout << "apura-server: drained" << std::endl;
     });
     // Idle tallies are let go even when no call comes to do it.
     std::mutex sweepMutex;

@@ -243,6 +243,12 @@ Session Sessions::Require(const std::string& token) {
   return session;
 }
 
+size_t Sessions::Count() {
+  auto s = directory_.storage().OpenSession();
+  Transaction t(*s, false);
+  return s->CountSessions(Now());
+}
+
 void Sessions::Logout(const std::string& token) {
   if (token.empty()) return;
   auto s = directory_.storage().OpenSession();

@@ -91,6 +91,8 @@ class Sessions {
   // is missing, unknown or expired.
   Session Require(const std::string& token);
   void Logout(const std::string& token);
+  // Sessions open now, on every server of the database.
+  size_t Count();
 
  private:
   double Now() const;

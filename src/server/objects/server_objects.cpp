@@ -264,6 +264,9 @@ class SessionGuard : public rpc::IServerObject {
     sessions_.Require(ctx.sessionToken);
     return inner_->Invoke(method, args, ctx);
   }
+  std::string MethodName(const std::string& method) const override {
+    return inner_->MethodName(method);
+  }
 
  private:
   std::shared_ptr<rpc::IServerObject> inner_;

@@ -107,6 +107,22 @@ void TallyService::ReleaseIdle() {
   Touch({}, released.models);
 }
 
+TallyService::Held TallyService::HeldTallies() {
+  std::vector<std::shared_ptr<const TallyModel>> models;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [tally, model] : cache_) models.push_back(model);
+  }
+  Held held;
+  held.tallies = models.size();
+  for (const auto& m : models) {
+    std::lock_guard lock(m->built->mutex);
+    held.packetBytes +=
+        ColumnBytes(m->built->dados.packet) + ColumnBytes(m->built->itmApurPrec.packet);
+  }
+  return held;
+}
+
 std::shared_ptr<const TallyModel> TallyService::Cached(IStorageSession& s, const TallyHeader& h) {
   const std::pair<std::string, int64_t> key{h.number, h.version};
   Released released;

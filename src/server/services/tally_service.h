@@ -95,6 +95,15 @@ class TallyService {
   // Lets go of the tallies idle too long; for a server that may get no call.
   void ReleaseIdle();
 
+  // The tallies loaded in memory, and what the delivery and price-item
+  // packets built for them take (ColumnBytes): what the server's memory is
+  // weighed against.
+  struct Held {
+    size_t tallies = 0;
+    size_t packetBytes = 0;
+  };
+  Held HeldTallies();
+
  private:
   class Effectuation;
   std::shared_ptr<const TallyModel> Cached(IStorageSession& s, const TallyHeader& h);

@@ -1,6 +1,7 @@
 #include "server/storage/sql_session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -8,6 +9,7 @@
 #include "server/errors.h"
 #include "server/services/pricing.h"
 #include "server/storage/schema.h"
+#include "server/storage/storage_wait.h"
 
 namespace apura::server {
 
@@ -97,7 +99,15 @@ std::optional<TallyHeader> SqlSession::ReadTally(const std::string& number, bool
       "SELECT CDCENTCMP, CDCOMPRADOR, DTINICIAL, DTFINAL, IDEFETIVADA, NRVERSAO, "
       "NRVERSAOESCOLHA FROM apuracao WHERE NRSEQAPUR = ?";
   if (lock) sql += dialect_.lockRows;
-  auto r = Query(sql, {number});
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_ptr<SqlRows> r;
+  try {
+    r = Query(sql, {number});
+  } catch (const StorageBusy&) {
+    if (lock) WriterWaits().Add(std::chrono::steady_clock::now() - start, false);
+    throw;
+  }
+  if (lock) WriterWaits().Add(std::chrono::steady_clock::now() - start, true);
   if (!r->Next()) return std::nullopt;
   TallyHeader h;
   h.number = number;
@@ -289,8 +299,9 @@ void SqlSession::BumpVersion(const std::string& tally, Change what) {
        {tally});
 }
 
-// The first of `n` consecutive AF numbers, taken in one statement.
-int64_t SqlSession::ReserveAfNumbers(int64_t n) {
+// `n` consecutive AF numbers, taken in one statement: on a database with one
+// writer at a time the counter's row is no bottleneck.
+std::vector<int64_t> SqlSession::TakeAfNumbers(int64_t n) {
   auto r = Query(
       "INSERT INTO sequencia (NMSEQUENCIA, VRATUAL) VALUES ('AF', ?) ON CONFLICT (NMSEQUENCIA) "
       "DO UPDATE SET VRATUAL = sequencia.VRATUAL + excluded.VRATUAL RETURNING VRATUAL",
@@ -299,17 +310,20 @@ int64_t SqlSession::ReserveAfNumbers(int64_t n) {
   const int64_t last = r->Int(0);
   while (r->Next()) {
   }
-  return last - n + 1;
+  std::vector<int64_t> numbers(static_cast<size_t>(n));
+  for (int64_t i = 0; i < n; ++i) numbers[static_cast<size_t>(i)] = last - n + 1 + i;
+  return numbers;
 }
 
 void SqlSession::InsertAfs(std::vector<AfRecord>& afs) {
   if (afs.empty()) return;
-  int64_t next = ReserveAfNumbers(static_cast<int64_t>(afs.size()));
+  const std::vector<int64_t> numbers = TakeAfNumbers(static_cast<int64_t>(afs.size()));
+  if (numbers.size() != afs.size()) throw std::runtime_error("too few AF numbers taken");
   std::vector<const AfRecord*> all;
   all.reserve(afs.size());
-  for (AfRecord& af : afs) {
-    af.number = std::to_string(next++);
-    all.push_back(&af);
+  for (size_t i = 0; i < afs.size(); ++i) {
+    afs[i].number = std::to_string(numbers[i]);
+    all.push_back(&afs[i]);
   }
   StoreAfs(all);
 }
@@ -525,6 +539,11 @@ std::optional<SessionRow> SqlSession::FindSession(const std::string& tokenHash) 
       {tokenHash});
   if (!r->Next()) return std::nullopt;
   return SessionRow{tokenHash, r->Str(0), r->Str(1), r->Str(2), r->Str(3), r->Str(4), r->Double(5)};
+}
+
+size_t SqlSession::CountSessions(double now) {
+  auto r = Query("SELECT COUNT(*) FROM sessao WHERE DTEXPIRA > ?", {now});
+  return r->Next() ? static_cast<size_t>(r->Int(0)) : 0;
 }
 
 void SqlSession::DeleteSession(const std::string& tokenHash) {

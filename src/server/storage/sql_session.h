@@ -104,6 +104,7 @@ class SqlSession : public IStorageSession {
   void SaveSession(const SessionRow& s, double now) override;
   std::optional<SessionRow> FindSession(const std::string& tokenHash) override;
   void DeleteSession(const std::string& tokenHash) override;
+  size_t CountSessions(double now) override;
 
   std::optional<std::string> ReportDefinition(const std::string& code) override;
   void SaveReportDefinition(const std::string& code, const std::string& text,
@@ -131,7 +132,8 @@ class SqlSession : public IStorageSession {
 
  private:
   std::optional<TallyHeader> ReadTally(const std::string& number, bool lock);
-  int64_t ReserveAfNumbers(int64_t n);
+  // `n` AF numbers no other effectuation gets, ascending.
+  virtual std::vector<int64_t> TakeAfNumbers(int64_t n);
   void StoreAfs(const std::vector<const AfRecord*>& afs);
   std::vector<AfRecord> ReadAfs(const std::string& tally, bool whole);
   // Inserts the row, or replaces every other column of the row with its key.

@@ -95,6 +95,8 @@ class IStorageSession {
   virtual void SaveSession(const SessionRow& s, double now) = 0;
   virtual std::optional<SessionRow> FindSession(const std::string& tokenHash) = 0;
   virtual void DeleteSession(const std::string& tokenHash) = 0;
+  // Sessions not expired by `now`.
+  virtual size_t CountSessions(double now) = 0;
 
   // Report definitions by code, as the text they were saved with.
   virtual std::optional<std::string> ReportDefinition(const std::string& code) = 0;

@@ -3,6 +3,7 @@
 // did not come in time. Writers queue in arrival order; the wait ends at the
 // caller's deadline, or after kDefaultWriteWait when the call carries none.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -26,6 +27,19 @@ class StorageBusy : public CodedError {
             "Tempo esgotado: outra gravação ocupava o banco de dados até o prazo da chamada. "
             "Nada foi gravado; tente de novo.") {}
 };
+
+// Waits of writers for their turn in this process, for the server's metrics:
+// SQLite's queue of writers, PostgreSQL's tally row lock.
+struct WriterWaitTotals {
+  std::atomic<uint64_t> waits{0};    // writers that got their turn
+  std::atomic<uint64_t> refused{0};  // writers whose deadline came first
+  std::atomic<double> seconds{0};    // time spent waiting, both kinds
+  void Add(std::chrono::steady_clock::duration waited, bool gotTurn) {
+    (gotTurn ? waits : refused) += 1;
+    seconds += std::chrono::duration<double>(waited).count();
+  }
+};
+WriterWaitTotals& WriterWaits();
 
 // When a wait that starts now must end.
 std::chrono::steady_clock::time_point WaitLimit();

@@ -312,6 +312,24 @@ const SqlDialect kPostgresSql{
 // The schema is created by whichever server starts first; others wait for it.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(5810021)";
 
+// AF numbers come from a sequence: effectuations of different tallies never
+// wait for one another's commit on a counter row, at the price of gaps where
+// an effectuation rolled back. Made once, after the highest number the
+// database holds (from the counter row earlier servers kept, or the AFs).
+// Every server on a database must be of a version that uses it.
+constexpr const char* kAfSequence = R"(
+DO $$
+BEGIN
+  IF NOT EXISTS (SELECT 1 FROM pg_class WHERE relname = 'af_numero' AND relkind = 'S') THEN
+    CREATE SEQUENCE af_numero;
+    PERFORM setval('af_numero', 1 + GREATEST(
+      COALESCE((SELECT VRATUAL FROM sequencia WHERE NMSEQUENCIA = 'AF'), 0),
+      COALESCE((SELECT MAX(CAST(NRAUTOFORN AS BIGINT)) FROM autorizacao
+                WHERE NRAUTOFORN ~ '^[0-9]{1,18}$'), 0)), false);
+  END IF;
+END
+$$)";
+
 }  // namespace
 
 class PgSession : public SqlSession {
@@ -499,6 +517,15 @@ class PgSession : public SqlSession {
     return std::make_unique<PgWriter>(c_, sql + ") FROM STDIN");
   }
   bool LocksTallyRow() const override { return write_ && inTransaction_; }
+  std::vector<int64_t> TakeAfNumbers(int64_t n) override {
+    std::vector<int64_t> numbers;
+    numbers.reserve(static_cast<size_t>(n));
+    const SqlParam count[] = {n};
+    auto r = Query("SELECT nextval('af_numero') FROM generate_series(1, ?)", count);
+    while (r->Next()) numbers.push_back(r->Int(0));
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+  }
   // Until autovacuum gets to them, the planner's statistics describe the tables
   // before the load; the writes that follow an import are planned for its size.
   void Imported() override { Run("ANALYZE cotacao, solicitacao, item_apuracao"); }
@@ -587,6 +614,7 @@ PgStorage::PgStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {
     for (const std::string& step : schema::Migration(Describe(c), schema::kPostgres))
       Exec(c, step.c_str());
     Exec(c, schema::CreateStatements(schema::kPostgres).c_str());
+    Exec(c, kAfSequence);
     Exec(c, "COMMIT");
   } catch (const std::exception& e) {
     PQfinish(c);
