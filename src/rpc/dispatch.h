@@ -35,6 +35,12 @@ using CallObserver = std::function<void(const ServedCall&)>;
 
 // The metadata key that carries the session token.
 inline constexpr const char* kSessionMetadataKey = "apura-session";
+// A request of at most kMaxMetadataRequestBytes travels whole in this metadata
+// entry and the call's body is empty: the server then reads no body at all, so
+// a caller without a session (a login) never makes it take in more than that.
+// A larger request comes in the body, and only in a live session.
+inline constexpr const char* kRequestMetadataKey = "apura-request-bin";
+inline constexpr size_t kMaxMetadataRequestBytes = 4 * 1024;
 
 // Limits on what a caller may send and on what comes back in a failure. A text
 // argument longer than kMaxTextArgumentBytes (packets have their own limits) is

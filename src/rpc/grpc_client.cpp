@@ -256,6 +256,10 @@ class GrpcTransport : public ITransport {
     grpc::ClientContext context;
     context.set_deadline(deadline);
     if (!token.empty()) context.AddMetadata(kSessionMetadataKey, token);
+    if (request.ByteSizeLong() <= kMaxMetadataRequestBytes) {
+      context.AddMetadata(kRequestMetadataKey, request.SerializeAsString());
+      request.Clear();
+    }
     auto reader = stub_->Invoke(&context, request);
     wire::InvokeReply reply;
     wire::Result result;

@@ -1,5 +1,7 @@
+#include <grpcpp/generic/async_generic_service.h>
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/health_check_service_interface.h>
+#include <grpcpp/resource_quota.h>
 #include <grpcpp/support/proto_buffer_reader.h>
 #include <malloc.h>
 
@@ -8,12 +10,15 @@
 #include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <fstream>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -135,33 +140,163 @@ std::string PeerAddress(const std::string& peer) {
   return address;
 }
 
+// Bodies being read, each given up when it has not arrived whole in time: a
+// stream that declared a large request and stalls must not hold its buffers.
+class BodyWatch {
+ public:
+  explicit BodyWatch(std::chrono::seconds limit) : limit_(limit) {}
+  ~BodyWatch() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  void Add(const void* call, grpc::CallbackServerContext* context) {
+    std::lock_guard lock(mutex_);
+    reads_[call] = {context, std::chrono::steady_clock::now() + limit_};
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  }
+  void Remove(const void* call) {
+    std::lock_guard lock(mutex_);
+    reads_.erase(call);
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, std::chrono::seconds(1), [&] { return stop_; })) {
+      const auto now = std::chrono::steady_clock::now();
+      for (auto it = reads_.begin(); it != reads_.end();) {
+        if (it->second.second > now) {
+          ++it;
+          continue;
+        }
+        it->second.first->TryCancel();
+        it = reads_.erase(it);
+      }
+    }
+  }
+  std::chrono::seconds limit_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::map<const void*,
+           std::pair<grpc::CallbackServerContext*, std::chrono::steady_clock::time_point>>
+      reads_;
+  std::thread thread_;
+};
+
+// The object and method a request names, read from the head of its encoding
+// (the fields in number order) without decoding its arguments.
+std::pair<std::string, std::string> Names(grpc::ByteBuffer& body) {
+  grpc::ByteBuffer bytes(body);
+  grpc::ProtoBufferReader reader(&bytes);
+  google::protobuf::io::CodedInputStream in(&reader);
+  std::string object, method;
+  for (uint32_t tag; (tag = in.ReadTag()) != 0;) {
+    const uint32_t field = tag >> 3;
+    if ((field != wire::InvokeRequest::kObjectFieldNumber &&
+         field != wire::InvokeRequest::kMethodFieldNumber) ||
+        (tag & 7) != 2)
+      break;
+    uint32_t size = 0;
+    if (!in.ReadVarint32(&size) || size > kMaxTextArgumentBytes) break;
+    std::string& into = field == wire::InvokeRequest::kObjectFieldNumber ? object : method;
+    if (!in.ReadString(&into, static_cast<int>(size))) break;
+  }
+  return {object, method};
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+constexpr const char* kInvokePath = "/apura.wire.ApplicationServer/Invoke";
+
 // One call, from its raw bytes: decoding them here (rather than in gRPC's
 // generated handler) lets a request that is no Invoke message be answered
-// INVALID_ARGUMENT saying so, instead of INTERNAL with no text. The method runs
-// on a thread of its own, as a blocking handler would, so a long Gera_AF never
-// holds up gRPC's own threads. Business failures travel inside the envelope,
-// and the call then ends with the status their code maps to.
-class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
+// INVALID_ARGUMENT saying so, instead of INTERNAL with no text. A small request
+// comes in the metadata; a body is read only after the session of the
+// metadata is found live, since gRPC takes in a body whole before it hands it
+// over. The method runs on a thread of its own, as a blocking handler would,
+// so a long Gera_AF never holds up gRPC's own threads. Business failures
+// travel inside the envelope, and the call then ends with the status their
+// code maps to.
+class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::ByteBuffer> {
  public:
-  InvokeCall(const ServerRegistry& registry, const GrpcServerOptions& options,
-             std::atomic<int>& underWay, grpc::CallbackServerContext* context,
-             const grpc::ByteBuffer* request)
-      : registry_(registry), options_(options), underWay_(underWay), context_(context) {
+  InvokeCall(const ServerRegistry& registry, const GrpcServerOptions& options, BodyWatch& watch,
+             std::atomic<int>& underWay, grpc::GenericCallbackServerContext* context)
+      : registry_(registry),
+        options_(options),
+        watch_(watch),
+        underWay_(underWay),
+        context_(context) {
     ++underWay_;
-    requestBytes_ = request->Length();
-    grpc::ByteBuffer bytes(*request);  // shares the slices; the reader consumes its copy
-    grpc::ProtoBufferReader reader(&bytes);
-    if (!request_.ParseFromZeroCopyStream(&reader)) {
-      Finish(grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
-                          "malformed request: " + std::to_string(requestBytes_) +
-                              " bytes that are no Invoke message of this server's protocol"));
+    if (context->method() != kInvokePath) {
+      Finish(grpc::Status(grpc::StatusCode::UNIMPLEMENTED, "no method " + context->method()));
       return;
     }
     const auto& metadata = context->client_metadata();
     if (auto it = metadata.find(kSessionMetadataKey); it != metadata.end())
       call_.sessionToken.assign(it->second.data(), it->second.size());
     call_.peer = PeerAddress(context->peer());
-    std::thread([this] { Run(); }).detach();
+    if (auto it = metadata.find(kRequestMetadataKey); it != metadata.end()) {
+      requestBytes_ = it->second.size();
+      if (requestBytes_ > kMaxMetadataRequestBytes ||
+          !request_.ParseFromArray(it->second.data(), static_cast<int>(it->second.size()))) {
+        Malformed();
+        return;
+      }
+      Start();
+      return;
+    }
+    if (options_.sessionAlive) {
+      std::string why = options_.sessionAlive(call_.sessionToken);
+      if (!why.empty()) {
+        Answer(ResultFailure(why, ErrorCode::Unauthenticated));
+        return;
+      }
+    }
+    watch_.Add(this, context_);
+    reading_ = true;
+    StartRead(&body_);
+  }
+
+  void OnReadDone(bool ok) override {
+    watch_.Remove(this);
+    reading_ = false;
+    if (!ok) {
+      Finish(grpc::Status(grpc::StatusCode::CANCELLED, "the request did not arrive whole"));
+      return;
+    }
+    requestBytes_ = body_.Length();
+    if (requestBytes_ > options_.maxPlainRequestBytes) {
+      auto [object, method] = Names(body_);
+      bool packet = false;
+      for (const std::string& m : options_.packetMethods) packet = packet || SameName(m, method);
+      const size_t limit = packet ? options_.maxPacketRequestBytes : options_.maxPlainRequestBytes;
+      if (requestBytes_ > limit) {
+        body_.Clear();
+        Answer(ResultFailure(BoundedFailureText(method) + ": o pedido tem " +
+                                 std::to_string(requestBytes_) + " bytes; o máximo é " +
+                                 std::to_string(limit) + ".",
+                             ErrorCode::InvalidArgument));
+        return;
+      }
+    }
+    grpc::ProtoBufferReader reader(&body_);
+    const bool parsed = request_.ParseFromZeroCopyStream(&reader);
+    body_.Clear();
+    if (!parsed) {
+      Malformed();
+      return;
+    }
+    Start();
   }
 
   void OnWriteDone(bool ok) override {
@@ -172,11 +307,24 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     WriteNext();
   }
   void OnDone() override {
+    if (reading_) watch_.Remove(this);
+    // A refused or given-up request may have brought megabytes; the allocator
+    // is tuned to keep freed memory for the next large packet, so give it back.
+    if (requestBytes_ > (1u << 20) && refused_) malloc_trim(0);
     --underWay_;
     delete this;
   }
 
  private:
+  void Malformed() {
+    Finish(grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                        "malformed request: " + std::to_string(requestBytes_) +
+                            " bytes that are no Invoke message of this server's protocol"));
+  }
+  void Start() {
+    std::thread([this] { Run(); }).detach();
+  }
+
   // The metrics' record of the call, its reply ready to send.
   void Observed(ErrorCode code) {
     if (!options_.onCall) return;
@@ -209,7 +357,10 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
     }
     if (options_.onCall) names_ = registry_.Names(request_.object(), request_.method());
     request_.Clear();
+    Answer(std::move(envelope));
+  }
 
+  void Answer(Value envelope) {
     const ValueArray& parts = envelope.AsArray();
     if (parts[0].AsBoolean() && parts[1].kind() == Value::Kind::Packet &&
         parts[1].AsPacket().RowCount() >= SharedEncodings::kMinRows) {
@@ -239,8 +390,8 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
       // client reads the envelope sent before it.
       status_ = grpc::Status(StatusFor(code), parts[1].ToText());
     }
-    const bool refused = !result->ok();
-    const ErrorCode outcome = refused ? FailureCode(envelope) : ErrorCode::Ok;
+    refused_ = !result->ok();
+    const ErrorCode outcome = refused_ ? FailureCode(envelope) : ErrorCode::Ok;
     envelope = Value();
     if (result->ByteSizeLong() <= options_.chunkBytes) {
       reply.SerializeToString(&whole_);
@@ -250,9 +401,6 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
       encoded_ = std::move(bytes);
     }
     reply.Clear();
-    // A refused request may have brought megabytes; the allocator is tuned to
-    // keep freed memory for the next large packet, so give it back now.
-    if (refused && requestBytes_ > (1u << 20)) malloc_trim(0);
     Observed(outcome);
     // The last touch of this object from this thread: from here on gRPC's
     // callbacks carry the call to its end.
@@ -297,29 +445,32 @@ class InvokeCall final : public grpc::ServerWriteReactor<grpc::ByteBuffer> {
 
   const ServerRegistry& registry_;
   const GrpcServerOptions& options_;
+  BodyWatch& watch_;
   std::atomic<int>& underWay_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   grpc::CallbackServerContext* context_;
+  grpc::ByteBuffer body_;
+  bool reading_ = false;
+  bool refused_ = true;  // until an answer says otherwise
   size_t requestBytes_ = 0;
   wire::InvokeRequest request_;
   CallContext call_;
   std::pair<std::string, std::string> names_;  // as the registry knows them
-  grpc::Status status_;  // how the call ends once its reply is sent
-  std::string whole_;    // a reply small enough for one message
-  Encoding encoded_;     // or the encoded result, sent in slices
+  grpc::Status status_;                        // how the call ends once its reply is sent
+  std::string whole_;                          // a reply small enough for one message
+  Encoding encoded_;                           // or the encoded result, sent in slices
   size_t at_ = 0;
   grpc::ByteBuffer buffer_;
 };
 
-class Service final : public wire::ApplicationServer::WithRawCallbackMethod_Invoke<
-                          wire::ApplicationServer::Service> {
+class Service final : public grpc::CallbackGenericService {
  public:
   Service(const ServerRegistry& registry, GrpcServerOptions options)
-      : registry_(registry), options_(options) {}
+      : registry_(registry), options_(std::move(options)), watch_(options_.bodyTimeout) {}
 
-  grpc::ServerWriteReactor<grpc::ByteBuffer>* Invoke(grpc::CallbackServerContext* context,
-                                                     const grpc::ByteBuffer* request) override {
-    return new InvokeCall(registry_, options_, underWay, context, request);
+  grpc::ServerGenericBidiReactor* CreateReactor(
+      grpc::GenericCallbackServerContext* context) override {
+    return new InvokeCall(registry_, options_, watch_, underWay, context);
   }
 
   std::atomic<int> underWay{0};
@@ -327,6 +478,7 @@ class Service final : public wire::ApplicationServer::WithRawCallbackMethod_Invo
  private:
   const ServerRegistry& registry_;
   GrpcServerOptions options_;
+  BodyWatch watch_;
 };
 
 std::string ReadPem(const std::string& path, const char* what) {
@@ -397,11 +549,22 @@ GrpcServer::GrpcServer(const ServerRegistry& registry, const std::string& listen
   grpc::EnableDefaultHealthCheckService(true);
   grpc::ServerBuilder builder;
   builder.AddListeningPort(listenAddress, Credentials(listenAddress, options), &impl_->port);
-  builder.SetMaxReceiveMessageSize(options.maxMessageBytes);
+  // No body is taken beyond the largest a method accepts.
+  builder.SetMaxReceiveMessageSize(static_cast<int>(
+      std::min<size_t>(std::max(options.maxPacketRequestBytes, options.maxPlainRequestBytes) + 1024,
+                       static_cast<size_t>(options.maxMessageBytes))));
   builder.SetMaxSendMessageSize(options.maxMessageBytes);
-  builder.AddChannelArgument(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);
   builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_FRAME_SIZE, (1 << 24) - 1);
-  builder.RegisterService(&impl_->service);
+  builder.AddChannelArgument(GRPC_ARG_MAX_CONCURRENT_STREAMS, options.maxStreamsPerConnection);
+  // A connection that went quiet is asked whether its client is still there,
+  // and one without calls for long is closed.
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 60 * 1000);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 20 * 1000);
+  builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, 10 * 60 * 1000);
+  builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, 20 * 1000);
+  if (options.maxMemoryBytes > 0)
+    builder.SetResourceQuota(grpc::ResourceQuota("apura-server").Resize(options.maxMemoryBytes));
+  builder.RegisterCallbackGenericService(&impl_->service);
   impl_->server = builder.BuildAndStart();
   if (!impl_->server || impl_->port == 0) {
     throw std::runtime_error("cannot listen on " + listenAddress);

@@ -74,6 +74,24 @@ struct GrpcServerOptions {
   // Results whose encoding exceeds this are streamed in slices of this size.
   size_t chunkBytes = 4u << 20;
   int maxMessageBytes = 1 << 30;
+  // What a call may send in its body (a request over kMaxMetadataRequestBytes).
+  // gRPC takes in a body whole before anyone sees it, so a body is read only in
+  // a live session (sessionAlive, given the token of the call's metadata, says
+  // why not otherwise; unset, every session is live), and then up to
+  // maxPacketRequestBytes for the methods in packetMethods (those that carry a
+  // change packet) and maxPlainRequestBytes for every other method.
+  std::function<std::string(const std::string& token)> sessionAlive;
+  std::vector<std::string> packetMethods;
+  size_t maxPlainRequestBytes = 256u << 10;
+  size_t maxPacketRequestBytes = 192u << 20;
+  // Streams one connection may have open at once; a body that has not arrived
+  // whole this long after its call began is given up (a stalled stream).
+  int maxStreamsPerConnection = 8;
+  std::chrono::seconds bodyTimeout{120};
+  // gRPC's memory quota for the whole server (buffers of every connection and
+  // call): beyond it, calls and connections are refused instead of taking
+  // more. 0: none.
+  size_t maxMemoryBytes = 0;
   // PEM files of the server's certificate (chain) and private key. Both or
   // neither; without them the server listens on loopback only.
   std::string tlsCertFile, tlsKeyFile;

@@ -51,7 +51,9 @@ class GrpcTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registry_.Register("Test.Echo", std::make_shared<Echo>());
-    server_ = std::make_unique<GrpcServer>(registry_, "127.0.0.1:0");
+    GrpcServerOptions options;
+    options.packetMethods = {"First", "Echo"};  // the ones the large tests send packets to
+    server_ = std::make_unique<GrpcServer>(registry_, "127.0.0.1:0", options);
     client_ = MakeGrpcTransport();
     client_->Connect("127.0.0.1", server_->port());
   }

@@ -2,7 +2,10 @@
 // report's queries on a tallied tally, and the refusals that keep a
 // definition from doing harm or from failing without saying which report.
 
+#include <chrono>
+
 #include "framework/report.h"
+#include "rpc/call_deadline.h"
 #include "framework/format.h"
 #include "server/services/report_service.h"
 #include "server_fixture.h"
@@ -130,25 +133,43 @@ TEST_F(ReportServerTest, ABrokenOrWritingQueryIsRefusedNamingTheReport) {
   }
   // Nothing was written.
   EXPECT_EQ(Get("GetApurNeg").RowCount(), 4u);
-  // A report reads tallies only: not the operators' passwords or sessions, and
-  // on SQLite no other file.
-  if (!TestsOnPostgres()) {
-    for (const char* sql :
-         {"SELECT DSSENHA AS NRSEQAPUR FROM operador", "SELECT DSTOKEN AS NRSEQAPUR FROM sessao",
-          "ATTACH DATABASE '/tmp/apura-attached.db' AS outro"}) {
-      SCOPED_TRACE(sql);
-      reports_->Save(Definition(sql));
-      Value env = Run("TST01", {Value("P_NR")}, {Value("77")});
-      EXPECT_FALSE(Ok(env));
-      EXPECT_NE(Text(env).find("Relatório TST01"), std::string::npos) << Text(env);
-    }
-    EXPECT_FALSE(std::filesystem::exists("/tmp/apura-attached.db"));
+  // A report reads tallies only: not the operators' passwords or sessions, on
+  // either database, and on SQLite no other file.
+  std::vector<std::string> foreign = {"SELECT DSSENHA AS NRSEQAPUR FROM operador",
+                                      "SELECT DSTOKEN AS NRSEQAPUR FROM sessao"};
+  if (!TestsOnPostgres()) foreign.push_back("ATTACH DATABASE '/tmp/apura-attached.db' AS outro");
+  for (const std::string& sql : foreign) {
+    SCOPED_TRACE(sql);
+    reports_->Save(Definition(sql));
+    Value env = Run("TST01", {Value("P_NR")}, {Value("77")});
+    EXPECT_FALSE(Ok(env));
+    EXPECT_NE(Text(env).find("Relatório TST01"), std::string::npos) << Text(env);
   }
+  EXPECT_FALSE(std::filesystem::exists("/tmp/apura-attached.db"));
 
   reports_->Save(Definition("SELECT NRSEQAPUR FROM apuracao WHERE NRSEQAPUR = :p_nr"));
   Value env = Run("TST01", {Value("P_NR")}, {Value("77")});
   ASSERT_TRUE(Ok(env)) << Text(env);
   EXPECT_EQ(env.AsArray()[1].AsArray()[0].AsPacket().RowCount(), 1u);
+}
+
+TEST_F(ReportServerTest, ARunawayQueryStopsAtTheCallersDeadlineAndTheNextReportRuns) {
+  ImportTallied();
+  reports_->Save(Definition(
+      "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) "
+      "SELECT COUNT(*) AS NRSEQAPUR FROM r WHERE n > 0 OR :P_NR = ''"));
+  const auto start = std::chrono::steady_clock::now();
+  {
+    rpc::CallDeadlineScope deadline(rpc::DeadlineClock::now() + std::chrono::milliseconds(500));
+    Value env = Run("TST01", {Value("P_NR")}, {Value("77")});
+    ASSERT_FALSE(Ok(env));
+    EXPECT_NE(Text(env).find("Relatório TST01"), std::string::npos) << Text(env);
+  }
+  // Stopped, not finished: it never would. The bound only keeps a hung query
+  // from passing; the query itself ends at half a second.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  reports_->Save(Definition("SELECT NRSEQAPUR FROM apuracao WHERE NRSEQAPUR = :P_NR"));
+  EXPECT_TRUE(Ok(Run("TST01", {Value("P_NR")}, {Value("77")})));
 }
 
 TEST_F(ReportServerTest, ADefinitionMissingAMemberIsRefusedWhenSaved) {

@@ -2,7 +2,8 @@
 //
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
 //                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N] [--session-hours N]
-//                [--drain-seconds N] [--metrics [HOST:]PORT] [--config FILE]
+//                [--max-memory MiB] [--drain-seconds N] [--metrics [HOST:]PORT]
+//                [--config FILE]
 //                [--create] [--demo] [--demo-rows N] [--import TALLY.json]
 //                [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
@@ -43,6 +44,7 @@
 #include <string>
 #include <thread>
 
+#include "contract/methods.h"
 #include "rpc/grpc_transport.h"
 #include "server/app/metrics.h"
 #include "server/auth/operators.h"
@@ -90,6 +92,17 @@ long KeepIdleMinutes(const std::string& text) {
 }
 
 // A session's lifetime: whole hours, at least one, at most a year.
+// --max-memory: whole MiB, from 64 (below it a single change packet would not
+// fit) to a TiB.
+size_t MaxMemoryMiB(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  long long n = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || n < 64 || n > (1LL << 20))
+    throw CLI::ValidationError("--max-memory takes whole MiB from 64 to 1048576, not " + text);
+  return static_cast<size_t>(n);
+}
+
 long SessionHours(const std::string& text) {
   char* end = nullptr;
   long n = std::strtol(text.c_str(), &end, 10);
@@ -154,6 +167,7 @@ int main(int argc, char** argv) {
   size_t demoRows = 0;
   long keepIdleMinutes = 15;
   long sessionHours = 10;
+  size_t maxMemoryMiB = 1024;
   long drainSeconds = 30;
   std::string metricsAddress;
 
@@ -199,6 +213,11 @@ int main(int argc, char** argv) {
                  "Serve metrics in Prometheus' text format at http://ADDRESS/metrics; a port "
                  "alone means 127.0.0.1:PORT")
       ->type_name("[HOST:]PORT");
+  app.add_option_function<std::string>(
+         "--max-memory", [&](const std::string& v) { maxMemoryMiB = MaxMemoryMiB(v); },
+         "What the connections and calls may hold in buffers at once, in MiB (default 1024); "
+         "beyond it calls are refused instead of taken in")
+      ->type_name("MiB");
   app.add_flag("--create", create,
                "Make the SQLite file of --db when it does not exist (--demo and --import do "
                "too); without it a missing file is refused");
@@ -342,6 +361,19 @@ int main(int argc, char** argv) {
     apura::rpc::GrpcServerOptions serverOptions;
     serverOptions.tlsCertFile = tlsCert;
     serverOptions.tlsKeyFile = tlsKey;
+    serverOptions.maxMemoryBytes = maxMemoryMiB << 20;
+    serverOptions.packetMethods = {apura::contract::kGera_AF.name};
+    // A body is read only in a live session; a failure to look the session up
+    // is left for the call itself to report.
+    serverOptions.sessionAlive = [&sessions](const std::string& token) -> std::string {
+      try {
+        sessions.Require(token);
+      } catch (const apura::CodedError& e) {
+        if (e.code() == apura::ErrorCode::Unauthenticated) return e.what();
+      } catch (const std::exception&) {
+      }
+      return {};
+    };
     if (!metricsAddress.empty())
       serverOptions.onCall = [&metrics](const apura::rpc::ServedCall& c) { metrics.Observe(c); };
     apura::rpc::GrpcServer server(registry, listen, serverOptions);

@@ -39,6 +39,30 @@ class PgError : public StorageFailure {
   }
 };
 
+// The role report statements run as, and how a database gets it (idempotent,
+// and safe when two servers start at once).
+constexpr const char* kReportRoleName = "apura_report";
+constexpr const char* kSetReportRole = "SET LOCAL ROLE apura_report";
+constexpr const char* kReportRole = R"SQL(
+DO $$
+BEGIN
+  BEGIN
+    CREATE ROLE apura_report NOLOGIN;
+  EXCEPTION WHEN duplicate_object OR unique_violation THEN
+    NULL;
+  END;
+  -- Shared by the cluster's databases: another server may be granting it now.
+  BEGIN
+    EXECUTE format('GRANT apura_report TO %I', current_user);
+  EXCEPTION WHEN OTHERS THEN
+    NULL;
+  END;
+  EXECUTE format('GRANT USAGE ON SCHEMA %I TO apura_report', current_schema());
+  EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %I TO apura_report', current_schema());
+  REVOKE ALL ON operador, sessao FROM apura_report;
+END
+$$)SQL";
+
 const char* Flag(bool b) {
   return b ? "S" : "N";
 }
@@ -373,7 +397,8 @@ class PgSession : public SqlSession {
   }
 
   // Runs in the read's READ ONLY transaction, so a statement that would
-  // write fails in the database; it ends at the caller's deadline.
+  // write fails in the database, as the report role (kReportRole), which
+  // cannot read operators or sessions; it ends at the caller's deadline.
   DataPacket RunReportQuery(const std::string& text, const ReportParams& params) override {
     std::string sql;
     std::vector<std::string> names;
@@ -419,6 +444,12 @@ class PgSession : public SqlSession {
                           WaitLimit() - std::chrono::steady_clock::now())
                           .count();
     Run(("SET LOCAL statement_timeout = " + std::to_string(std::max<int64_t>(left, 1))).c_str());
+    PGresult* role = PQexec(c_, kSetReportRole);
+    const bool asReportRole = PQresultStatus(role) == PGRES_COMMAND_OK;
+    PQclear(role);
+    if (!asReportRole)
+      throw ReportQueryError(std::string("não pode ser lida: falta o papel de relatórios ") +
+                             kReportRoleName + " no banco de dados");
     std::vector<const char*> raw;
     for (const Param& p : values) raw.push_back(p ? p->c_str() : nullptr);
     PGresult* r = PQexecParams(c_, sql.c_str(), static_cast<int>(raw.size()), nullptr, raw.data(),
@@ -436,6 +467,7 @@ class PgSession : public SqlSession {
       throw ReportQueryError(why);
     }
     Result rows(r);
+    Run("RESET ROLE");
     const int n = PQnfields(r);
     std::vector<std::string> columns;
     std::vector<ReportColumnKind> kinds;
@@ -615,6 +647,19 @@ PgStorage::PgStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {
       Exec(c, step.c_str());
     Exec(c, schema::CreateStatements(schema::kPostgres).c_str());
     Exec(c, kAfSequence);
+    // Report statements run as a role that reads every table but the
+    // operators' and the sessions'. A server whose user may not create roles
+    // says so, and its reports are refused until an administrator runs the same.
+    Exec(c, "SAVEPOINT report_role");
+    PGresult* r = PQexec(c, kReportRole);
+    if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+      std::string why = PQresultErrorMessage(r);
+      while (!why.empty() && why.back() == '\n') why.pop_back();
+      LogLine("reports are refused until the role " + std::string(kReportRoleName) +
+              " exists and this user may take it: " + why);
+      Exec(c, "ROLLBACK TO SAVEPOINT report_role");
+    }
+    PQclear(r);
     Exec(c, "COMMIT");
   } catch (const std::exception& e) {
     PQfinish(c);
