@@ -243,12 +243,18 @@ void ReportViewTest::aFormsNoticeGoesOnThePaper() {
       p.ParamByName("P_CDCENTITMAP").Value = "0001";
     };
     host.onReportPreview = [](QPrintPreviewDialog& d) { d.reject(); };
-    QTimer::singleShot(0, [&] {
+    // The form is answered once it is up: a timer that fires before it shows
+    // would find nothing.
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
       QWidget* modal = QApplication::activeModalWidget();
-      QVERIFY(modal);
+      if (!modal) return;
+      answer.stop();
       if (auto* b = modal->findChild<QAbstractButton*>("sbtVisualizar")) b->click();
       form->Close();
     });
+    answer.start();
     form->ShowModal();
     Application().ProcessReleases();
     QVERIFY(host.LastReport());
