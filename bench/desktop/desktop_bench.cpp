@@ -711,6 +711,8 @@ std::vector<int64_t> Sizes() {
 
 int main(int argc, char** argv) {
   using namespace apura::desktop::bench;
+  // As the host's own main does.
+  apura::desktop::TuneAllocatorForTables();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   apura::CurrentFormat().decimalSeparator = ',';
