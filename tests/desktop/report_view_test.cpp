@@ -244,12 +244,14 @@ void ReportViewTest::aFormsNoticeGoesOnThePaper() {
     };
     host.onReportPreview = [](QPrintPreviewDialog& d) { d.reject(); };
     // The form is answered once it is up: a timer that fires before it shows
-    // would find nothing.
+    // would find nothing, and the first round's form, closing, may still be
+    // the modal one (marked, since a new one may take its address).
     QTimer answer;
     answer.setInterval(10);
     QObject::connect(&answer, &QTimer::timeout, [&] {
       QWidget* modal = QApplication::activeModalWidget();
-      if (!modal) return;
+      if (!modal || modal->property("answered").toBool()) return;
+      modal->setProperty("answered", true);
       answer.stop();
       if (auto* b = modal->findChild<QAbstractButton*>("sbtVisualizar")) b->click();
       form->Close();
