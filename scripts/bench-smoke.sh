@@ -15,13 +15,15 @@ if [ ${#programs[@]} -eq 0 ]; then
   exit 1
 fi
 
-# Of each family of figures (the name with its numeric arguments taken out),
-# keep the one whose first numeric argument is the smallest.
+# Of each family of figures (the name with its numeric arguments and its run
+# settings such as iterations:N taken out), keep the one whose first numeric
+# argument is the smallest.
 smallest() {
   awk -F/ '
     {
       num = ""; key = "";
       for (i = 1; i <= NF; i++) {
+        if ($i ~ /^[a-z_]+:/) continue;
         if (num == "" && $i ~ /^[0-9]+$/) { num = $i; key = key "/#" } else { key = key "/" $i }
       }
       if (num == "") { print $0; next }

@@ -66,6 +66,6 @@ void Worksheet_Simulacao(benchmark::State& state) {
   boStCriado = false;
 }
 
-BENCHMARK(Worksheet_Simulacao)->Arg(1000)->Arg(20000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Worksheet_Simulacao)->Arg(1000)->Arg(20000)->Arg(500000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

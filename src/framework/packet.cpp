@@ -55,6 +55,14 @@ const DataPacket::Body& DataPacket::body() const {
   return body_ ? *body_ : EmptyBody();
 }
 
+DataPacket::Body DataPacket::ReleaseBody() && {
+  std::shared_ptr<const Body> held = std::move(body_);
+  if (!held) return EmptyBody();
+  // Nobody else can see the body, so it may be taken apart.
+  if (held.use_count() == 1) return std::move(const_cast<Body&>(*held));
+  return *held;
+}
+
 int DataPacket::FieldIndex(std::string_view name) const {
   const auto& f = fields();
   for (size_t i = 0; i < f.size(); ++i)
@@ -171,7 +179,9 @@ DataPacket DataPacket::FromBody(Body body) {
     throw std::invalid_argument("data packet: original row list without original rows");
   }
   DataPacket p;
-  p.body_ = std::make_shared<const Body>(std::move(body));
+  // Made non-const, so that ReleaseBody may move out of it when it holds the
+  // only reference.
+  p.body_ = std::make_shared<Body>(std::move(body));
   return p;
 }
 

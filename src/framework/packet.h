@@ -90,6 +90,10 @@ class DataPacket {
   // and throws std::invalid_argument saying what is wrong otherwise.
   static DataPacket FromBody(Body body);
   const Body& body() const;
+  // The body for a new owner: moved out when this packet is its only holder
+  // (a half-million-row packet is not copied on its way into a table), copied
+  // otherwise. The packet is left empty.
+  Body ReleaseBody() &&;
 
  private:
   std::shared_ptr<const Body> body_;

@@ -189,7 +189,10 @@ int DateTime::DayOfWeek() const {
   return static_cast<int>(w) + 1;
 }
 
-Value::Value(DataPacket p) : v_(std::make_shared<const DataPacket>(std::move(p))) {}
+// Made non-const, so that TakePacket may move out of it when it holds the only
+// reference.
+Value::Value(DataPacket p)
+    : v_(std::shared_ptr<const DataPacket>(std::make_shared<DataPacket>(std::move(p)))) {}
 
 bool Value::AsBoolean() const {
   switch (kind()) {
@@ -283,6 +286,15 @@ DateTime Value::AsDate() const {
 const DataPacket& Value::AsPacket() const {
   if (kind() != Kind::Packet) CannotConvert(*this, "Packet");
   return *std::get<std::shared_ptr<const DataPacket>>(v_);
+}
+
+DataPacket Value::TakePacket() && {
+  if (kind() != Kind::Packet) CannotConvert(*this, "Packet");
+  std::shared_ptr<const DataPacket> held =
+      std::move(std::get<std::shared_ptr<const DataPacket>>(v_));
+  v_ = std::monostate{};
+  if (held.use_count() == 1) return std::move(const_cast<DataPacket&>(*held));
+  return *held;
 }
 
 const ValueArray& Value::AsArray() const {

@@ -63,6 +63,9 @@ class Value {
   double AsFloat() const;
   DateTime AsDate() const;
   const DataPacket& AsPacket() const;  // throws ConversionError when not a packet
+  // The packet for a new owner, moved out when this value is its only holder;
+  // the value is left null. Throws ConversionError when not a packet.
+  DataPacket TakePacket() &&;
   const ValueArray& AsArray() const;
   ValueArray& AsArray();
 

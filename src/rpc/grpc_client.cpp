@@ -325,6 +325,8 @@ class GrpcTransport : public ITransport {
         throw std::runtime_error("malformed answer to " + method + " from " + address_);
       }
     }
+    // Parsed: the received bytes are not needed while the answer is decoded.
+    std::vector<std::string>().swap(chunks);
     try {
       if (!result.ok()) {
         const int code = result.code();

@@ -17,8 +17,11 @@ void PutRaw(const std::vector<T>& v, std::string* out) {
   out->assign(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(T));
 }
 
+// Copies a wire buffer into its vector and frees the buffer, so that a large
+// answer is not held twice while it is decoded.
 template <typename T>
-std::vector<T> GetRaw(const std::string& bytes, const char* what) {
+std::vector<T> GetRaw(std::string* buffer, const char* what) {
+  const std::string& bytes = *buffer;
   if (bytes.size() % sizeof(T) != 0) {
     throw std::invalid_argument(std::string("packet buffer ") + what + " has " +
                                 std::to_string(bytes.size()) + " bytes, not a multiple of " +
@@ -26,6 +29,7 @@ std::vector<T> GetRaw(const std::string& bytes, const char* what) {
   }
   std::vector<T> v(bytes.size() / sizeof(T));
   if (!v.empty()) std::memcpy(v.data(), bytes.data(), bytes.size());
+  std::string().swap(*buffer);
   return v;
 }
 
@@ -95,7 +99,7 @@ DataPacket DecodePacket(wire::Packet* in) {
     ColumnData& c = b.columns[i];
     const std::string& name = b.fields[i].name;
     if (IsTextType(b.fields[i].type)) {
-      c.dictOffsets = GetRaw<uint32_t>(wc->dict_offsets(), "dictionary offsets");
+      c.dictOffsets = GetRaw<uint32_t>(wc->mutable_dict_offsets(), "dictionary offsets");
       if (c.dictOffsets.empty()) c.dictOffsets.push_back(0);
       c.dictBytes.swap(*wc->mutable_dict_bytes());
       if (c.dictOffsets.front() != 0 || c.dictOffsets.back() != c.dictBytes.size()) {
@@ -108,10 +112,10 @@ DataPacket DecodePacket(wire::Packet* in) {
                                       "\" has decreasing dictionary offsets");
         }
       }
-      c.codes = GetRaw<int32_t>(wc->codes(), "codes");
+      c.codes = GetRaw<int32_t>(wc->mutable_codes(), "codes");
     } else {
-      c.numbers = GetRaw<double>(wc->numbers(), "numbers");
-      c.nullBits = GetRaw<uint64_t>(wc->null_bits(), "null bitmap");
+      c.numbers = GetRaw<double>(wc->mutable_numbers(), "numbers");
+      c.nullBits = GetRaw<uint64_t>(wc->mutable_null_bits(), "null bitmap");
       if (!c.nullBits.empty() && c.nullBits.size() != (b.rowCount + 63) / 64) {
         throw std::invalid_argument("packet column \"" + name + "\" has a null bitmap of " +
                                     std::to_string(c.nullBits.size()) + " words for " +
@@ -137,7 +141,7 @@ DataPacket DecodePacket(wire::Packet* in) {
   }
   if (in->has_originals()) {
     b.originals = std::make_shared<const DataPacket>(DecodePacket(in->mutable_originals()));
-    b.originalOf = GetRaw<uint32_t>(in->original_of(), "original rows");
+    b.originalOf = GetRaw<uint32_t>(in->mutable_original_of(), "original rows");
     if (b.originalOf.size() != b.originals->RowCount()) {
       throw std::invalid_argument("packet originals have " +
                                   std::to_string(b.originals->RowCount()) + " rows but " +

@@ -243,12 +243,20 @@ void ReportViewTest::aFormsNoticeGoesOnThePaper() {
       p.ParamByName("P_CDCENTITMAP").Value = "0001";
     };
     host.onReportPreview = [](QPrintPreviewDialog& d) { d.reject(); };
-    QTimer::singleShot(0, [&] {
+    // The form is answered once it is up: a timer that fires before it shows
+    // would find nothing, and the first round's form, closing, may still be
+    // the modal one (marked, since a new one may take its address).
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
       QWidget* modal = QApplication::activeModalWidget();
-      QVERIFY(modal);
+      if (!modal || modal->property("answered").toBool()) return;
+      modal->setProperty("answered", true);
+      answer.stop();
       if (auto* b = modal->findChild<QAbstractButton*>("sbtVisualizar")) b->click();
       form->Close();
     });
+    answer.start();
     form->ShowModal();
     Application().ProcessReleases();
     QVERIFY(host.LastReport());

@@ -1,6 +1,7 @@
 #include "desktop/app/demo.h"
 
 #include <filesystem>
+#include <thread>
 
 #include "framework/format.h"
 #include "server/app/embedded_server.h"
@@ -12,6 +13,11 @@ struct DemoEnvironment::Impl {
   server::DemoOptions options;
   server::TallyDocument doc;
   std::unique_ptr<server::EmbeddedServer> server;
+  // Reads the demo tally into the server while the host starts.
+  std::thread warm;
+  ~Impl() {
+    if (warm.joinable()) warm.join();
+  }
 };
 
 // The server is the embedded one, on loopback only: the demo never listens
@@ -28,6 +34,16 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   o.demoOptions = d.options;
   o.demoDocument = &d.doc;
   d.server = std::make_unique<server::EmbeddedServer>(std::move(o));
+  // The host opens this tally as soon as its window is up: the server reads
+  // it from its database meanwhile instead of at the first call. A failure
+  // here is the first call's to report.
+  d.warm =
+      std::thread([server = d.server.get(), centre = d.options.centre, tally = d.options.tally] {
+        try {
+          server->service().Model(centre, tally);
+        } catch (...) {
+        }
+      });
   localPath_ = (std::filesystem::path(dir) / "apura-local-demo.sqlite").string();
   server::SeedLocalDatabase(localPath_, &d.doc);
 }
@@ -39,6 +55,7 @@ std::unique_ptr<DemoEnvironment> DemoEnvironment::FromSettings(const HostSetting
 }
 
 DemoEnvironment::~DemoEnvironment() {
+  if (impl_->warm.joinable()) impl_->warm.join();
   if (impl_->server) impl_->server->Shutdown();
 }
 

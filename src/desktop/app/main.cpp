@@ -2,6 +2,7 @@
 // application server, or with --demo against one it starts itself.
 
 #include <QApplication>
+#include <QDateTime>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -29,6 +30,7 @@ using namespace apura;
 using namespace apura::desktop;
 
 int main(int argc, char** argv) {
+  TuneAllocatorForTables();
   // A report written to a file needs no screen.
   for (int i = 1; i < argc; ++i)
     if (std::string_view(argv[i]) == "--pdf" && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -138,10 +140,18 @@ int main(int argc, char** argv) {
     window.PlaceOnScreen(stored.get());
     window.show();
     QTimer::singleShot(0, &window, [&] {
-      if (host.Settings().launchValues)
+      if (host.Settings().launchValues) {
         window.OpenWorksheet(*host.Settings().launchValues);
-      else
+        // APURA_TIMING: when the worksheet's rows were first on screen, in
+        // milliseconds since the epoch, for timing a start from outside.
+        if (qEnvironmentVariableIsSet("APURA_TIMING")) {
+          window.repaint();
+          std::fprintf(stderr, "apura: worksheet on screen at %lld ms\n",
+                       static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+        }
+      } else {
         window.OpenWorksheetDialog();
+      }
     });
     rc = app.exec();
     // The screens' forms go while the host and their libraries are still here.

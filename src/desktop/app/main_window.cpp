@@ -1,5 +1,7 @@
 #include "desktop/app/main_window.h"
 
+#include <malloc.h>
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -90,6 +92,9 @@ void MainWindow::OpenWorksheet(const std::vector<std::string>& values) {
   for (const std::string& v : values) params.emplace_back(v);
   const std::string screen = host_.Settings().screen;
   RunEvent([&] { LoadBPL(screen, params); });
+  // Opening a large tally leaves the heap with the freed room of its answers
+  // on the way in; it goes back to the system rather than stay with the host.
+  malloc_trim(0);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,7 @@
 #include "desktop/services/qt_host.h"
 
+#include <malloc.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
@@ -34,6 +36,10 @@
 #include "framework/format.h"
 
 namespace apura::desktop {
+
+void TuneAllocatorForTables() {
+  mallopt(M_MMAP_THRESHOLD, 512 << 10);
+}
 
 namespace {
 QString Q(const std::string& s) {

@@ -31,6 +31,12 @@ class FormView;
 class ModuleLoader;
 class Watch;
 
+// Buffers of half a megabyte and more (a large table's columns, a packet on
+// its way in) get memory of their own from the system and give it back when
+// freed, instead of leaving holes in the heap that the host would keep for
+// good after a tally is opened and closed. Called once, before anything loads.
+void TuneAllocatorForTables();
+
 class QtHost : public QObject, public IHostServices {
   Q_OBJECT
  public:

@@ -182,7 +182,7 @@ bool TClientDataSet::Locate(std::string_view fieldNames, const std::vector<Value
     for (const Matcher& m : ms) {
       const Column& c = columns_[m.field];
       if (m.text) {
-        int32_t code = c.codes[r];
+        int32_t code = c->codes[r];
         if (!m.accept.empty())
           ok = m.accept[code + 1] != 0;
         else if (m.wantNull)
@@ -192,7 +192,7 @@ bool TClientDataSet::Locate(std::string_view fieldNames, const std::vector<Value
       } else if (m.wantNull) {
         ok = c.NumberIsNull(r);
       } else {
-        ok = !c.NumberIsNull(r) && c.numbers[r] == m.number;
+        ok = !c.NumberIsNull(r) && c->numbers[r] == m.number;
       }
       if (!ok) break;
     }

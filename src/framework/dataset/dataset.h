@@ -205,6 +205,10 @@ class TClientDataSet {
   // the first visible row (after-scroll when not empty).
   void SetData(const DataPacket& packet);
   void SetData(const Value& packet);  // a null value empties the table
+  // The same, taking the packet's columns over instead of copying them when
+  // nobody else holds the packet.
+  void SetData(DataPacket&& packet);
+  void SetData(Value&& packet);
   // Every row whatever the filter, with the unapplied changes and their log.
   DataPacket Data() const;
   int ChangeCount() const { return changeCount_; }
@@ -300,6 +304,8 @@ class TClientDataSet {
   Value CellValue(int pos, int field) const;
   int CursorPos() const { return visible_.empty() ? -1 : static_cast<int>(pos_); }
   size_t StorageRows() const { return rowCount_; }
+  // Bytes the table holds; cells it shares with other tables count for its
+  // share of them.
   size_t MemoryBytes() const;
 
  private:
@@ -308,7 +314,11 @@ class TClientDataSet {
   friend class FilterProgram;
   friend class IndexOrder;
 
-  struct Column : ColumnData {
+  // One column: its cells and the index of its dictionary. The cells may be
+  // shared with another table of this thread that loaded an equal column (the
+  // worksheet's two delivery tables list the same half-million rows); the
+  // first write makes them the table's own.
+  struct Column {
     struct Hash {
       const Column* c;
       size_t operator()(int32_t code) const;
@@ -320,6 +330,18 @@ class TClientDataSet {
     Column();
     Column(Column&&) noexcept;
     Column& operator=(Column&&) noexcept;
+    const ColumnData* operator->() const { return data_.get(); }
+    // The cells for writing, copied first when another table shares them.
+    ColumnData& Mut();
+    // Takes over loaded cells, kept once with an equal column of field `name`
+    // another table of this thread holds; rebuilds the dictionary's index.
+    void Adopt(ColumnData cells, const std::string& name, bool text);
+    // No rows, the dictionary kept.
+    void ClearCells();
+    size_t DictSize() const { return data_->DictSize(); }
+    std::string_view DictEntry(int32_t code) const { return data_->DictEntry(code); }
+    bool NumberIsNull(size_t row) const { return data_->NumberIsNull(row); }
+    size_t Sharers() const { return static_cast<size_t>(data_.use_count()); }
     std::unordered_set<int32_t, Hash, Eq> intern;
     mutable std::string_view probe;
     std::string_view Entry(int32_t code) const { return code == -2 ? probe : DictEntry(code); }
@@ -329,6 +351,9 @@ class TClientDataSet {
     // Makes equal texts one code again when a packet brought a dictionary that
     // repeats texts; needs the intern set built.
     void MergeRepeatedTexts();
+
+   private:
+    std::shared_ptr<ColumnData> data_;
   };
   // One cell of the edit buffer or of a saved original row.
   struct Cell {
@@ -360,7 +385,7 @@ class TClientDataSet {
   bool Accepts(uint32_t row);
   void EnsureOrder();
   bool RowLess(uint32_t a, uint32_t b) const;
-  void LoadPacket(const DataPacket& packet);
+  void LoadPacket(DataPacket packet);
   DataPacket BuildPacket(bool deltaOnly) const;
   void ClearRows();
   void MarkChanged(uint32_t row);

@@ -65,7 +65,7 @@ void TClientDataSet::Post() {
   if (inserting) {
     row = static_cast<uint32_t>(rowCount_);
     for (size_t i = 0; i < fields_.size(); ++i) {
-      Column& c = columns_[i];
+      ColumnData& c = columns_[i].Mut();
       if (fields_[i]->DataType() == FieldType::String)
         c.codes.push_back(-1);
       else {

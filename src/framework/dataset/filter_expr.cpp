@@ -467,7 +467,7 @@ bool FilterProgram::Eval(const Node& n, const TClientDataSet& t, uint32_t row) c
       switch (n.mode) {
         case Node::TextCodes: {
           // Null text compares as empty text.
-          int32_t code = t.columns_[f].codes[row];
+          int32_t code = t.columns_[f]->codes[row];
           size_t slot = static_cast<size_t>(code + 1);
           if (slot >= n.codeCache.size()) n.codeCache.resize(t.columns_[f].DictSize() + 1, 0);
           uint8_t& c = n.codeCache[slot];
@@ -482,7 +482,7 @@ bool FilterProgram::Eval(const Node& n, const TClientDataSet& t, uint32_t row) c
         }
         case Node::Numbers: {
           if (t.CellIsNull(f, row)) return n.kind == Node::In ? n.negate : n.op == Op::Ne;
-          double v = t.columns_[f].numbers[row];
+          double v = t.columns_[f]->numbers[row];
           if (n.kind == Node::In) {
             bool found = false;
             for (double d : n.numberList) found |= v == d;
@@ -526,7 +526,7 @@ void FilterProgram::Filter(const TClientDataSet& table, std::vector<uint32_t>& r
   for (const Node* n : terms_) {
     size_t kept = 0;
     if (n->mode == Node::TextCodes && n->kind != Node::IsNull) {
-      const auto& codes = table.columns_[n->left.field].codes;
+      const auto& codes = table.columns_[n->left.field]->codes;
       const auto& cache = n->codeCache;
       for (uint32_t r : rows) {
         size_t slot = static_cast<size_t>(codes[r] + 1);

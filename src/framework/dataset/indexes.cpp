@@ -16,7 +16,7 @@ bool TClientDataSet::RowLess(uint32_t a, uint32_t b) const {
   for (int f : orderFields_) {
     int cmp = 0;
     if (fields_[f]->DataType() == FieldType::String) {
-      int32_t ca = columns_[f].codes[a], cb = columns_[f].codes[b];
+      int32_t ca = columns_[f]->codes[a], cb = columns_[f]->codes[b];
       if (ca != cb) {
         if (ca < 0)
           cmp = -1;
@@ -32,7 +32,7 @@ bool TClientDataSet::RowLess(uint32_t a, uint32_t b) const {
       if (na != nb)
         cmp = na ? -1 : 1;
       else if (!na) {
-        double x = columns_[f].numbers[a], y = columns_[f].numbers[b];
+        double x = columns_[f]->numbers[a], y = columns_[f]->numbers[b];
         cmp = x < y ? -1 : (y < x ? 1 : 0);
       }
     }
@@ -52,11 +52,11 @@ void TClientDataSet::EnsureOrder() {
   struct Key {
     bool text;
     std::vector<int32_t> rank;  // by code + 1
-    const Column* col;
+    const ColumnData* col;
   };
   std::vector<Key> keys;
   for (int f : orderFields_) {
-    Key k{fields_[f]->DataType() == FieldType::String, {}, &columns_[f]};
+    Key k{fields_[f]->DataType() == FieldType::String, {}, columns_[f].operator->()};
     if (k.text) {
       const Column& c = columns_[f];
       std::vector<int32_t> codes(c.DictSize());

@@ -13,11 +13,7 @@ namespace apura {
 // Packets
 
 void TClientDataSet::ClearRows() {
-  for (auto& c : columns_) {
-    c.codes.clear();
-    c.numbers.clear();
-    c.nullBits.clear();
-  }
+  for (auto& c : columns_) c.ClearCells();
   rowCount_ = 0;
   rowState_.clear();
   originals_.clear();
@@ -29,7 +25,7 @@ void TClientDataSet::ClearRows() {
   eof_ = bof_ = true;
 }
 
-void TClientDataSet::LoadPacket(const DataPacket& packet) {
+void TClientDataSet::LoadPacket(DataPacket packet) {
   const auto& pf = packet.fields();
   std::vector<int> source;  // packet column of each table field
   std::vector<FieldDef> defs;
@@ -65,34 +61,35 @@ void TClientDataSet::LoadPacket(const DataPacket& packet) {
           std::make_unique<TField>(*this, defs[i], static_cast<int>(i), Name + defs[i].name));
   }
   const size_t n = packet.RowCount();
+  // The packet's columns move into the table when nobody else holds it.
+  DataPacket::Body body = std::move(packet).ReleaseBody();
   std::vector<Column> cols(fields_.size());
   for (size_t i = 0; i < fields_.size(); ++i) {
-    const ColumnData& src = packet.column(source[i]);
-    Column& c = cols[i];
-    if (fields_[i]->DataType() == FieldType::String) {
-      c.dictBytes = src.dictBytes;
-      c.dictOffsets = src.dictOffsets;
-      c.codes = src.codes;
-      c.RebuildIntern();
-      c.MergeRepeatedTexts();
+    ColumnData& src = body.columns[source[i]];
+    const bool text = fields_[i]->DataType() == FieldType::String;
+    if (text) {
+      src.numbers.clear();
+      src.nullBits.clear();
     } else {
-      c.numbers = src.numbers;
-      c.nullBits = src.nullBits;
-      c.nullBits.resize((n + 63) / 64, 0);
+      src.dictBytes.clear();
+      src.dictOffsets.assign(1, 0);
+      src.codes.clear();
+      src.nullBits.resize((n + 63) / 64, 0);
     }
+    cols[i].Adopt(std::move(src), fields_[i]->FieldName(), text);
   }
   columns_ = std::move(cols);
   rowCount_ = n;
   rowState_.assign(n, RowState::Unmodified);
   originals_.clear();
   changeCount_ = 0;
-  const auto& status = packet.status();
+  const auto& status = body.status;
   if (!status.empty()) {
     for (size_t r = 0; r < n; ++r) {
       rowState_[r] = static_cast<RowState>(status[r]);
       if (status[r] != RowStatus::Unmodified) ++changeCount_;
     }
-    if (const DataPacket* orig = packet.originals()) {
+    if (const DataPacket* orig = body.originals.get()) {
       // Originals come with the same fields as the rows.
       for (size_t k = 0; k < orig->RowCount(); ++k) {
         std::vector<Cell> cells(fields_.size());
@@ -106,7 +103,7 @@ void TClientDataSet::LoadPacket(const DataPacket& packet) {
             cell.number = orig->Number(pc, k);
           }
         }
-        originals_[packet.originalOf()[k]] = std::move(cells);
+        originals_[body.originalOf[k]] = std::move(cells);
       }
     }
   }
@@ -120,7 +117,20 @@ void TClientDataSet::SetData(const Value& packet) {
   SetData(packet.AsPacket());
 }
 
+void TClientDataSet::SetData(Value&& packet) {
+  if (packet.IsNull()) {
+    SetData(DataPacket());
+    return;
+  }
+  if (packet.kind() != Value::Kind::Packet) (void)packet.AsPacket();  // says what it is instead
+  SetData(std::move(packet).TakePacket());
+}
+
 void TClientDataSet::SetData(const DataPacket& packet) {
+  SetData(DataPacket(packet));
+}
+
+void TClientDataSet::SetData(DataPacket&& packet) {
   if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) {
     buffer_.clear();
     modified_ = false;
@@ -133,7 +143,7 @@ void TClientDataSet::SetData(const DataPacket& packet) {
     for (auto& c : columns_) c.RebuildIntern();
     if (columns_.size() != fields_.size()) columns_ = std::vector<Column>(fields_.size());
   } else {
-    LoadPacket(packet);  // throws before touching anything when the packet is refused
+    LoadPacket(std::move(packet));  // throws before touching anything when the packet is refused
     Fire(BeforeOpen);
   }
   indexDefs_.clear();
@@ -177,7 +187,7 @@ DataPacket TClientDataSet::BuildPacket(bool deltaOnly) const {
   body.rowCount = n;
   body.columns.resize(fields_.size());
   for (size_t i = 0; i < fields_.size(); ++i) {
-    const Column& src = columns_[i];
+    const ColumnData& src = *columns_[i].operator->();
     ColumnData& c = body.columns[i];
     if (fields_[i]->DataType() == FieldType::String) {
       c.dictBytes = src.dictBytes;
@@ -211,8 +221,8 @@ DataPacket TClientDataSet::BuildPacket(bool deltaOnly) const {
     orig.fields = body.fields;
     orig.columns.resize(fields_.size());
     for (size_t i = 0; i < fields_.size(); ++i) {
-      orig.columns[i].dictBytes = columns_[i].dictBytes;
-      orig.columns[i].dictOffsets = columns_[i].dictOffsets;
+      orig.columns[i].dictBytes = columns_[i]->dictBytes;
+      orig.columns[i].dictOffsets = columns_[i]->dictOffsets;
     }
     for (size_t k = 0; k < n; ++k) {
       uint32_t r = all ? static_cast<uint32_t>(k) : rows[k];

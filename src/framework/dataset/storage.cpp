@@ -3,6 +3,8 @@
 
 #include "framework/dataset/dataset.h"
 
+#include <cstring>
+
 #include "framework/dataset/dataset_internal.h"
 #include "framework/dataset/filter_expr.h"
 #include "framework/names.h"
@@ -19,15 +21,77 @@ bool TClientDataSet::Column::Eq::operator()(int32_t a, int32_t b) const {
   return c->Entry(a) == c->Entry(b);
 }
 
-TClientDataSet::Column::Column() : intern(16, Hash{this}, Eq{this}) {}
+namespace {
+
+// Columns loaded on this thread, by field name, for a later table to share an
+// equal one instead of keeping another copy. Only columns of many rows are
+// worth the comparison.
+constexpr size_t kShareFromRows = 4096;
+struct LoadedColumn {
+  std::string name;
+  bool text;
+  std::weak_ptr<ColumnData> cells;
+};
+thread_local std::vector<LoadedColumn> loadedColumns;
+
+bool SameCells(const ColumnData& a, const ColumnData& b, bool text) {
+  if (text)
+    return a.codes.size() == b.codes.size() && a.dictOffsets == b.dictOffsets &&
+           a.dictBytes == b.dictBytes && a.codes == b.codes;
+  // Bit for bit: a NaN equals itself and -0 differs from 0, as a copy would.
+  return a.numbers.size() == b.numbers.size() && a.nullBits == b.nullBits &&
+         std::memcmp(a.numbers.data(), b.numbers.data(), a.numbers.size() * sizeof(double)) == 0;
+}
+
+}  // namespace
+
+TClientDataSet::Column::Column()
+    : intern(16, Hash{this}, Eq{this}), data_(std::make_shared<ColumnData>()) {}
 TClientDataSet::Column::Column(Column&& o) noexcept
-    : ColumnData(std::move(static_cast<ColumnData&>(o))), intern(16, Hash{this}, Eq{this}) {
+    : intern(16, Hash{this}, Eq{this}), data_(std::move(o.data_)) {
+  o.data_ = std::make_shared<ColumnData>();
   RebuildIntern();
 }
 TClientDataSet::Column& TClientDataSet::Column::operator=(Column&& o) noexcept {
-  static_cast<ColumnData&>(*this) = std::move(static_cast<ColumnData&>(o));
+  data_ = std::move(o.data_);
+  o.data_ = std::make_shared<ColumnData>();
   RebuildIntern();
   return *this;
+}
+
+ColumnData& TClientDataSet::Column::Mut() {
+  if (data_.use_count() > 1) data_ = std::make_shared<ColumnData>(*data_);
+  return *data_;
+}
+
+void TClientDataSet::Column::ClearCells() {
+  if (data_.use_count() > 1) {
+    auto fresh = std::make_shared<ColumnData>();
+    fresh->dictBytes = data_->dictBytes;
+    fresh->dictOffsets = data_->dictOffsets;
+    data_ = std::move(fresh);
+  } else {
+    data_->codes.clear();
+    data_->numbers.clear();
+    data_->nullBits.clear();
+  }
+}
+
+void TClientDataSet::Column::Adopt(ColumnData cells, const std::string& name, bool text) {
+  data_ = std::make_shared<ColumnData>(std::move(cells));
+  RebuildIntern();
+  MergeRepeatedTexts();
+  const size_t rows = text ? data_->codes.size() : data_->numbers.size();
+  if (rows < kShareFromRows) return;
+  std::erase_if(loadedColumns, [](const LoadedColumn& c) { return c.cells.expired(); });
+  for (const LoadedColumn& c : loadedColumns)
+    if (c.text == text && SameName(c.name, name))
+      if (auto other = c.cells.lock(); other && other != data_ && SameCells(*other, *data_, text)) {
+        data_ = std::move(other);
+        // Same dictionary, same codes: the index built above still holds.
+        return;
+      }
+  loadedColumns.push_back({name, text, data_});
 }
 
 void TClientDataSet::Column::RebuildIntern() {
@@ -50,10 +114,11 @@ void TClientDataSet::Column::MergeRepeatedTexts() {
       remap[k] = remap[first];
     }
   }
-  for (int32_t& code : codes)
+  ColumnData& cells = Mut();
+  for (int32_t& code : cells.codes)
     if (code >= 0) code = remap[code];
-  dictBytes = std::move(bytes);
-  dictOffsets = std::move(offsets);
+  cells.dictBytes = std::move(bytes);
+  cells.dictOffsets = std::move(offsets);
   RebuildIntern();
 }
 
@@ -67,8 +132,9 @@ int32_t TClientDataSet::Column::Intern(std::string_view s) {
   int32_t code = Find(s);
   if (code >= 0) return code;
   code = static_cast<int32_t>(DictSize());
-  dictBytes.append(s);
-  dictOffsets.push_back(static_cast<uint32_t>(dictBytes.size()));
+  ColumnData& cells = Mut();
+  cells.dictBytes.append(s);
+  cells.dictOffsets.push_back(static_cast<uint32_t>(cells.dictBytes.size()));
   intern.insert(code);
   return code;
 }
@@ -144,37 +210,37 @@ bool TClientDataSet::CellIsNull(int field, int64_t row) const {
   if (row == -1) return true;
   if (row == -2) return buffer_[field].null;
   const Column& c = columns_[field];
-  if (fields_[field]->DataType() == FieldType::String) return c.codes[row] < 0;
+  if (fields_[field]->DataType() == FieldType::String) return c->codes[row] < 0;
   return c.NumberIsNull(static_cast<size_t>(row));
 }
 
 std::string_view TClientDataSet::CellText(int field, int64_t row) const {
   if (row == -1) return {};
-  int32_t code = row == -2 ? buffer_[field].code : columns_[field].codes[row];
+  int32_t code = row == -2 ? buffer_[field].code : columns_[field]->codes[row];
   return code < 0 ? std::string_view() : columns_[field].DictEntry(code);
 }
 
 double TClientDataSet::CellNumber(int field, int64_t row) const {
   if (row == -1) return 0;
   if (row == -2) return buffer_[field].null ? 0 : buffer_[field].number;
-  return columns_[field].numbers[row];
+  return columns_[field]->numbers[row];
 }
 
 TClientDataSet::Cell TClientDataSet::ReadCell(int field, uint32_t row) const {
   Cell c;
   const Column& col = columns_[field];
   if (fields_[field]->DataType() == FieldType::String) {
-    c.code = col.codes[row];
+    c.code = col->codes[row];
     c.null = c.code < 0;
   } else {
     c.null = col.NumberIsNull(row);
-    c.number = col.numbers[row];
+    c.number = col->numbers[row];
   }
   return c;
 }
 
 void TClientDataSet::WriteCell(int field, uint32_t row, const Cell& c) {
-  Column& col = columns_[field];
+  ColumnData& col = columns_[field].Mut();
   if (fields_[field]->DataType() == FieldType::String) {
     col.codes[row] = c.null ? -1 : c.code;
     return;

@@ -44,9 +44,12 @@ Value TClientDataSet::CellValue(int pos, int field) const {
 size_t TClientDataSet::MemoryBytes() const {
   size_t b = sizeof(*this);
   for (const Column& c : columns_) {
-    b += c.dictBytes.capacity() + c.dictOffsets.capacity() * sizeof(uint32_t) +
-         c.codes.capacity() * sizeof(int32_t) + c.numbers.capacity() * sizeof(double) +
-         c.nullBits.capacity() * sizeof(uint64_t) + c.intern.size() * 24 +
+    // Cells shared with other tables count for each its share.
+    b += (c->dictBytes.capacity() + c->dictOffsets.capacity() * sizeof(uint32_t) +
+          c->codes.capacity() * sizeof(int32_t) + c->numbers.capacity() * sizeof(double) +
+          c->nullBits.capacity() * sizeof(uint64_t)) /
+             c.Sharers() +
+         c.intern.size() * 24 +
          c.intern.bucket_count() * sizeof(void*);
   }
   b += rowState_.capacity() + visible_.capacity() * sizeof(uint32_t) +
