@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format clang
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 libsodium-dev openssl nlohmann-json3-dev libsimdjson-dev libcli11-dev
-  libpq-dev postgresql postgresql-contrib nginx libcpp-httplib-dev libzxcvbn-dev lintian
+  libpq-dev postgresql postgresql-contrib nginx libcpp-httplib-dev libzxcvbn-dev lintian dpkg-dev file
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n tango-icon-theme
   xvfb xauth imagemagick fonts-dejavu-core poppler-utils

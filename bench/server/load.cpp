@@ -4,6 +4,11 @@
 //
 //   bench_server_load [--rows N] [--seconds S] [--db postgresql://...]
 //                     [--readers N] [--writers N] [--think-ms T] [--server PATH]
+//   bench_server_load --team N [--storage sqlite|postgresql] [--via nginx [--kill-at S]]
+//                     [--seconds S] [--think-ms T] [--round-seconds S] [--team-rows BIG,SMALL]
+//
+// The first form is a stress mix: 17 clients on one tally, an effectuation
+// every few seconds. --team is a team's day (team.cpp): one buyer per tally.
 //
 // Without --think-ms every client calls again as soon as it has its answer: the
 // server is saturated, and a call's time is mostly its turn among the others.
@@ -36,6 +41,7 @@
 
 #include "framework/packet.h"
 #include "rpc/grpc_transport.h"
+#include "team.h"
 
 namespace {
 
@@ -286,6 +292,8 @@ int Usage(const char* why) {
 int main(int argc, char** argv) {
   Options o;
   o.server = (fs::path(argv[0]).parent_path() / "apura-server").string();
+  apura::bench::TeamOptions team;
+  bool teamMode = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -296,13 +304,41 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "--benchmark_list_tests=true") {
-      std::cout << "ServerLoad/2000\n";
+      std::cout << "ServerLoad/2000\nTeamLoad/3\n";
       return 0;
     } else if (a.rfind("--benchmark_", 0) == 0) {
       o.rows = 2000;
       o.seconds = 2;
       o.readers = 2;
       o.writers = 1;
+      if (a.find("TeamLoad") != std::string::npos) {
+        teamMode = true;
+        team.tallies = 3;
+        team.bigRows = 3000;
+        team.smallRows = 1000;
+        team.roundSeconds = 2;
+        o.seconds = 5;
+        o.thinkMs = 100;
+      }
+    } else if (a == "--team") {
+      teamMode = true;
+      team.tallies = std::atoi(value().c_str());
+    } else if (a == "--storage") {
+      team.storage = value();
+    } else if (a == "--via") {
+      if (value() != "nginx") return Usage("--via takes nginx");
+      team.viaNginx = true;
+    } else if (a == "--kill-at") {
+      team.killAtSeconds = std::strtod(value().c_str(), nullptr);
+    } else if (a == "--round-seconds") {
+      team.roundSeconds = std::strtod(value().c_str(), nullptr);
+    } else if (a == "--team-rows") {
+      const std::string v = value();
+      team.bigRows = std::strtoull(v.c_str(), nullptr, 10);
+      const auto comma = v.find(',');
+      team.smallRows = comma == std::string::npos
+                           ? team.bigRows / 10
+                           : std::strtoull(v.c_str() + comma + 1, nullptr, 10);
     } else if (a == "--rows") {
       o.rows = std::strtoull(value().c_str(), nullptr, 10);
     } else if (a == "--seconds") {
@@ -328,6 +364,20 @@ int main(int argc, char** argv) {
         "take positive numbers");
   }
   apura::rpc::TuneAllocatorForLargePackets();
+  if (teamMode) {
+    if (team.tallies < 1 || team.tallies > 200 || team.bigRows == 0 || team.smallRows == 0 ||
+        (team.storage != "sqlite" && team.storage != "postgresql"))
+      return Usage("--team takes 1 to 200 tallies, --storage sqlite or postgresql");
+    team.server = o.server;
+    team.seconds = o.seconds;
+    team.thinkMs = o.thinkMs > 0 ? o.thinkMs : team.thinkMs;
+    try {
+      return apura::bench::RunTeam(team);
+    } catch (const std::exception& e) {
+      std::cerr << "bench_server_load: " << e.what() << "\n";
+      return 1;
+    }
+  }
 
   // The folder holds the SQLite tally, or with PostgreSQL the operators' file
   // the server then needs; a fresh one each run so the demo operator is new and

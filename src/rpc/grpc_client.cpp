@@ -1,14 +1,22 @@
+#include <arpa/inet.h>
 #include <grpcpp/grpcpp.h>
 #include <malloc.h>
+#include <netdb.h>
+#include <sys/socket.h>
 
 #include <google/protobuf/io/zero_copy_stream_impl.h>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "apura.grpc.pb.h"
 #include "rpc/grpc_transport.h"
@@ -58,13 +66,75 @@ std::string& ProcessToken() {
   return *token;
 }
 
-std::shared_ptr<grpc::Channel> SharedChannel(const std::string& address,
+std::string Joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string out;
+  for (const std::string& p : parts) {
+    if (!out.empty()) out += separator;
+    out += p;
+  }
+  return out;
+}
+
+// What a channel is opened on: the target gRPC resolves, and for a list the
+// addresses already resolved, balanced by round robin.
+struct ChannelTarget {
+  std::string target;
+  bool balanced = false;
+  std::string authority;  // the first server, as TLS checks and HTTP/2 names it
+};
+
+// A list's entries resolved here, once per Connect: gRPC's own resolver of a
+// multi-address target takes numbers only. Every address of a name is kept;
+// the round robin leaves out those nobody answers on.
+ChannelTarget ResolveList(const std::vector<ServerAddress>& servers, const std::string& label) {
+  std::vector<std::string> v4, v6;
+  std::set<std::string> seen;
+  for (const ServerAddress& a : servers) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(a.port);
+    if (int rc = getaddrinfo(a.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+      throw std::runtime_error("cannot reach the application server at " + label + ": " + a.Text() +
+                               ": " + gai_strerror(rc));
+    }
+    for (addrinfo* i = found; i; i = i->ai_next) {
+      char text[INET6_ADDRSTRLEN] = {};
+      if (i->ai_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ai_addr)->sin_addr, text,
+                  sizeof text);
+        if (seen.insert(std::string(text) + ":" + port).second)
+          v4.push_back(std::string(text) + ":" + port);
+      } else if (i->ai_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(i->ai_addr)->sin6_addr, text,
+                  sizeof text);
+        if (seen.insert("[" + std::string(text) + "]:" + port).second)
+          v6.push_back("[" + std::string(text) + "]:" + port);
+      }
+    }
+    freeaddrinfo(found);
+  }
+  // One scheme per target: IPv4 addresses join an IPv6 list as mapped ones.
+  ChannelTarget t;
+  t.balanced = true;
+  t.authority = servers.front().Text();
+  if (!v6.empty()) {
+    for (const std::string& a : v4)
+      v6.push_back("[::ffff:" + a.substr(0, a.rfind(':')) + "]" + a.substr(a.rfind(':')));
+    v4.clear();
+  }
+  t.target = v6.empty() ? "ipv4:" : "ipv6:";
+  t.target += Joined(v6.empty() ? v4 : v6, ",");
+  return t;
+}
+
+std::shared_ptr<grpc::Channel> SharedChannel(const ChannelTarget& target,
                                              const GrpcClientOptions& options, bool renew) {
   static std::mutex mutex;
   // Never destroyed: channels must not outlive the gRPC runtime at exit.
   static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>();
   std::string key =
-      address + "|" + std::to_string(options.maxMessageBytes) + "|" + options.tlsCaFile;
+      target.target + "|" + std::to_string(options.maxMessageBytes) + "|" + options.tlsCaFile;
   std::lock_guard lock(mutex);
   auto& channel = (*channels)[key];
   if (!channel || renew) {
@@ -77,7 +147,13 @@ std::shared_ptr<grpc::Channel> SharedChannel(const std::string& address,
     // trips of window updates.
     args.SetInt(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 64 << 20);
     args.SetInt(GRPC_ARG_HTTP2_MAX_FRAME_SIZE, (1 << 24) - 1);
-    channel = grpc::CreateCustomChannel(address, Credentials(options), args);
+    if (target.balanced) {
+      args.SetServiceConfigJSON(R"({"loadBalancingConfig": [{"round_robin": {}}]})");
+      args.SetString(GRPC_ARG_DEFAULT_AUTHORITY, target.authority);
+      if (!options.tlsCaFile.empty())
+        args.SetSslTargetNameOverride(target.authority.substr(0, target.authority.rfind(':')));
+    }
+    channel = grpc::CreateCustomChannel(target.target, Credentials(options), args);
   }
   return channel;
 }
@@ -88,14 +164,24 @@ class GrpcTransport : public ITransport {
 
   void Connect(const std::string& host, int port) override {
     Disconnect();
-    address_ = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
-               std::to_string(port);
-    if (host.empty() || port <= 0 || port > 65535) {
-      throw std::runtime_error("cannot reach the application server at " + address_ +
-                               ": not a valid address");
+    std::vector<ServerAddress> servers;
+    try {
+      servers = ParseServerAddresses(host, port);
+    } catch (const std::invalid_argument& e) {
+      address_ = host.find(',') == std::string::npos && host.find(':') == std::string::npos
+                     ? host + ":" + std::to_string(port)
+                     : host;
+      throw std::runtime_error("cannot reach the application server at " + address_ + ": " +
+                               e.what());
     }
+    std::vector<std::string> texts;
+    for (const ServerAddress& a : servers) texts.push_back(a.Text());
+    address_ = Joined(texts, ", ");
+    servers_ = servers.size();
+    ChannelTarget target = servers.size() == 1 ? ChannelTarget{servers[0].Text(), false, {}}
+                                               : ResolveList(servers, address_);
     auto deadline = After(options_.connectTimeoutSeconds);
-    std::shared_ptr<grpc::Channel> channel = SharedChannel(address_, options_, false);
+    std::shared_ptr<grpc::Channel> channel = SharedChannel(target, options_, false);
     for (bool fresh = false;;) {
       grpc_connectivity_state state = channel->GetState(true);
       if (state == GRPC_CHANNEL_READY) break;
@@ -103,7 +189,7 @@ class GrpcTransport : public ITransport {
         // A kept channel may still be backing off from an earlier failure (a
         // restarted server): try once more on a new one before giving up.
         if (!fresh) {
-          channel = SharedChannel(address_, options_, true);
+          channel = SharedChannel(target, options_, true);
           fresh = true;
           continue;
         }
@@ -143,10 +229,32 @@ class GrpcTransport : public ITransport {
       wa->set_by_ref(a.byRef);
     }
 
-    grpc::ClientContext context;
-    context.set_deadline(After(options_.callTimeoutSeconds));
+    const auto deadline = After(options_.callTimeoutSeconds);
     const std::string token =
         options_.sessionToken ? options_.sessionToken() : ClientSessionToken();
+    // A read that lost its server is sent again while the deadline allows: the
+    // round robin has left the lost server out by then, and behind a proxy the
+    // proxy picks another. A couple of tries beyond the servers known covers a
+    // proxy's list too.
+    const int tries = IsRetryableRead(method) ? static_cast<int>(servers_) + 2 : 1;
+    for (int attempt = 1;; ++attempt) {
+      grpc::Status lost;
+      if (std::optional<Value> v = Attempt(request, method, token, deadline, lost)) return *v;
+      if (attempt >= tries || std::chrono::system_clock::now() >= deadline) Fail(method, lost);
+      // The lost server's connection may not have been seen closing yet.
+      std::this_thread::sleep_until(std::min(
+          deadline, std::chrono::system_clock::now() + std::chrono::milliseconds(20 * attempt)));
+    }
+  }
+
+ private:
+  // One sending of the call. Nothing when the server could not be reached or
+  // went away under it (`lost` says how); the answer otherwise.
+  std::optional<Value> Attempt(const wire::InvokeRequest& request, const std::string& method,
+                               const std::string& token,
+                               std::chrono::system_clock::time_point deadline, grpc::Status& lost) {
+    grpc::ClientContext context;
+    context.set_deadline(deadline);
     if (!token.empty()) context.AddMetadata(kSessionMetadataKey, token);
     if (request.ByteSizeLong() <= kMaxMetadataRequestBytes) {
       context.AddMetadata(kRequestMetadataKey, request.SerializeAsString());
@@ -186,7 +294,17 @@ class GrpcTransport : public ITransport {
     };
     if (received > announced) throw malformedSize();
     // A failure the server answered arrives as its envelope, then its status.
-    if (!status.ok() && !(haveResult && !result.ok())) Fail(method, status);
+    if (!status.ok() && !(haveResult && !result.ok())) {
+      // Without the server's envelope, INTERNAL is a stream broken under way:
+      // a proxy resets the call when its server dies in the middle of an
+      // answer. A read can be asked again; a write is reported.
+      if (status.error_code() == grpc::StatusCode::UNAVAILABLE ||
+          (status.error_code() == grpc::StatusCode::INTERNAL && IsRetryableRead(method))) {
+        lost = status;
+        return std::nullopt;
+      }
+      Fail(method, status);
+    }
     if (received != announced) throw malformedSize();
 
     if (!haveResult) {
@@ -218,15 +336,22 @@ class GrpcTransport : public ITransport {
     }
   }
 
- private:
   [[noreturn]] void Fail(const std::string& method, const grpc::Status& status) {
+    // A write whose answer was lost may have been done.
+    const std::string mayBeDone =
+        IsRetryableRead(method) ? ""
+                                : "; the call may have been carried out before the connection "
+                                  "was lost";
     switch (status.error_code()) {
       case grpc::StatusCode::DEADLINE_EXCEEDED:
         throw std::runtime_error("method " + method + " timed out after " +
                                  Seconds(options_.callTimeoutSeconds) + " s at " + address_);
       case grpc::StatusCode::UNAVAILABLE:
         throw std::runtime_error("cannot reach the application server at " + address_ +
-                                 " (method " + method + "): " + status.error_message());
+                                 " (method " + method + "): " + status.error_message() + mayBeDone);
+      case grpc::StatusCode::INTERNAL:
+        throw std::runtime_error("method " + method + " failed at " + address_ + ": " +
+                                 status.error_message() + mayBeDone);
       default:
         throw std::runtime_error("method " + method + " failed at " + address_ + ": " +
                                  status.error_message());
@@ -234,12 +359,75 @@ class GrpcTransport : public ITransport {
   }
 
   GrpcClientOptions options_;
-  std::string address_;
+  std::string address_;  // every server of the list, for the messages
+  size_t servers_ = 1;
   std::shared_ptr<grpc::Channel> channel_;
   std::unique_ptr<wire::ApplicationServer::Stub> stub_;
 };
 
 }  // namespace
+
+std::string ServerAddress::Text() const {
+  return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+         std::to_string(port);
+}
+
+std::vector<ServerAddress> ParseServerAddresses(const std::string& list, int defaultPort) {
+  std::vector<ServerAddress> out;
+  size_t begin = 0;
+  for (;;) {
+    size_t end = list.find(',', begin);
+    std::string entry = list.substr(begin, end == std::string::npos ? end : end - begin);
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front())))
+      entry.erase(0, 1);
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back())))
+      entry.pop_back();
+    auto refuse = [&](const std::string& why) {
+      throw std::invalid_argument("\"" + entry + "\" is not an address (" + why + ")");
+    };
+    ServerAddress a;
+    std::string portText;
+    if (!entry.empty() && entry.front() == '[') {
+      size_t close = entry.find(']');
+      if (close == std::string::npos) refuse("no closing bracket");
+      a.host = entry.substr(1, close - 1);
+      std::string rest = entry.substr(close + 1);
+      if (!rest.empty() && rest.front() != ':') refuse("HOST:PORT expected");
+      if (!rest.empty()) portText = rest.substr(1);
+      if (rest == ":") refuse("no port after the colon");
+    } else if (std::count(entry.begin(), entry.end(), ':') == 1) {
+      a.host = entry.substr(0, entry.find(':'));
+      portText = entry.substr(entry.find(':') + 1);
+      if (portText.empty()) refuse("no port after the colon");
+    } else {
+      a.host = entry;  // a name, or an IPv6 address without its port
+    }
+    if (a.host.empty()) refuse("no host");
+    for (char c : a.host)
+      if (std::isspace(static_cast<unsigned char>(c)) || c == '/' || c == '[' || c == ']')
+        refuse("not a host name");
+    if (portText.empty()) {
+      a.port = defaultPort;
+    } else {
+      char* stop = nullptr;
+      long n = std::strtol(portText.c_str(), &stop, 10);
+      a.port = *stop || !std::isdigit(static_cast<unsigned char>(portText[0])) || n > 65535
+                   ? -1
+                   : static_cast<int>(n);
+    }
+    if (a.port <= 0 || a.port > 65535) refuse("the port is a number from 1 to 65535");
+    out.push_back(std::move(a));
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  return out;
+}
+
+bool IsRetryableRead(const std::string& method) {
+  // Every Get… method reads; so do the price simulation and the reports.
+  static const std::set<std::string> kOthers{"SimulaPreco", "ExecutaRelatorio"};
+  return method.rfind("Get", 0) == 0 || kOthers.count(method) > 0;
+}
 
 void SetClientSessionToken(std::string token) {
   std::lock_guard lock(tokenMutex);

@@ -30,11 +30,37 @@ struct GrpcClientOptions {
   std::string tlsCaFile;
 };
 
+// One application server of a list.
+struct ServerAddress {
+  std::string host;  // a name, an IPv4 address or an IPv6 address without brackets
+  int port = 0;
+  // host:port, with an IPv6 address in brackets.
+  std::string Text() const;
+};
+
+// Reads a list of servers separated by commas: "host", "host:port",
+// "[v6]:port" or a bare IPv6 address; an entry without a port takes
+// `defaultPort` (0: every entry must name its own). Throws
+// std::invalid_argument naming the entry that is no address.
+std::vector<ServerAddress> ParseServerAddresses(const std::string& list, int defaultPort);
+
+// True for the methods that only read, which the transport may send again to
+// another server when the first went away under the call. Every other call is
+// sent once: a write whose answer was lost may have been done, and only the
+// caller can tell (an effectuation repeated reports the AFs it made before).
+bool IsRetryableRead(const std::string& method);
+
 // The logged-in operator's token, sent by every transport made without its own.
 void SetClientSessionToken(std::string token);
 std::string ClientSessionToken();
 
-// The transport behind TNetConnection.
+// The transport behind TNetConnection. Connect takes one server or a list of
+// them in the host (see ParseServerAddresses; the port is the default of the
+// entries without one). With several, calls are spread over those that answer
+// (gRPC's round robin), a server that goes away is left out until it is back,
+// and a read it was answering is sent again to another. Over TLS every
+// server's certificate must name the first entry's host (a name the team's
+// servers share), since the channel checks them all against one name.
 std::unique_ptr<ITransport> MakeGrpcTransport(GrpcClientOptions options = {});
 
 // Large packets allocate and free buffers of tens of megabytes per call; by

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -108,6 +109,15 @@ void HostPiecesTest::commandLineAndSettingsFile() {
   QVERIFY2(error.contains("4, 34 or 77"), qPrintable(error));
   QVERIFY(!ParseCommandLine({"apura", "--server", "nohost"}, bad, error));
   QVERIFY2(error.contains("host:port"), qPrintable(error));
+  // Several servers: the list, each with its port; a bad entry is named.
+  HostSettings several;
+  QVERIFY(ParseCommandLine({"apura", "--server", "a.example:6001, [::1]:6002"}, several, error));
+  QCOMPARE(QString::fromStdString(several.serverHost), QString("a.example:6001,[::1]:6002"));
+  QVERIFY(ParseCommandLine({"apura", "--server", "[::1]:6003"}, several, error));
+  QCOMPARE(QString::fromStdString(several.serverHost), QString("::1"));
+  QCOMPARE(several.serverPort, 6003);
+  QVERIFY(!ParseCommandLine({"apura", "--server", "a.example:6001,b.example"}, bad, error));
+  QVERIFY2(error.contains("\"b.example\""), qPrintable(error));
   QVERIFY(!ParseCommandLine({"apura", "a", "b", "c"}, bad, error));
   QVERIFY2(error.contains("Seven") && error.contains("3 given"), qPrintable(error));
   QVERIFY(!ParseCommandLine({"apura", "--launch", "1|2|3|4|5|6|7", "x"}, bad, error));
@@ -133,6 +143,18 @@ void HostPiecesTest::commandLineAndSettingsFile() {
   QCOMPARE(fromFile.activeModule, 34);
   QCOMPARE(fromFile.decimalSeparator, '.');
   QCOMPARE(fromFile.thousandSeparator, ',');  // not the decimal one as well
+
+  // A list of servers in the file, written by hand without quotes.
+  const QString listPath = dir.filePath("list.ini");
+  {
+    QFile list(listPath);
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write("[server]\nhost=a.example:6001,b.example:6002\n");
+  }
+  HostSettings fromList;
+  QSettings l(listPath, QSettings::IniFormat);
+  ReadSettingsFile(l, fromList);
+  QCOMPARE(QString::fromStdString(fromList.serverHost), QString("a.example:6001,b.example:6002"));
 
   // Values the file cannot mean keep what was set before.
   const QString badPath = dir.filePath("bad.ini");

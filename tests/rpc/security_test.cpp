@@ -175,5 +175,32 @@ TEST_F(TlsTest, ClientThatTrustsTheCertificateIsServedOthersAreNot) {
   }
 }
 
+// A list of servers over TLS: each certificate is checked against the first
+// entry's name, and a server it does not match is not used.
+TEST_F(TlsTest, AListOfServersIsCheckedAgainstTheFirstName) {
+  GrpcServerOptions tls;
+  tls.tlsCertFile = Path("server-cert.pem");
+  tls.tlsKeyFile = Path("server-key.pem");
+  GrpcServer second(registry_, "127.0.0.1:0", tls);
+  auto trusting = Client(Path("server-cert.pem"));
+  trusting->Connect("localhost:" + std::to_string(server_->port()) +
+                        ",127.0.0.1:" + std::to_string(second.port()),
+                    0);
+  EXPECT_EQ(TokenSeen(*trusting), "secret-token");
+  EXPECT_EQ(TokenSeen(*trusting), "secret-token");
+
+  // Named otherwise than its certificate says, no server is trusted.
+  auto misnamed = Client(Path("server-cert.pem"));
+  EXPECT_THROW(misnamed->Connect("127.0.0.2:" + std::to_string(server_->port()) +
+                                     ",127.0.0.1:" + std::to_string(second.port()),
+                                 0),
+               std::runtime_error);
+  auto wary = Client(Path("stranger-cert.pem"));
+  EXPECT_THROW(wary->Connect("localhost:" + std::to_string(server_->port()) +
+                                 ",127.0.0.1:" + std::to_string(second.port()),
+                             0),
+               std::runtime_error);
+}
+
 }  // namespace
 }  // namespace apura::rpc

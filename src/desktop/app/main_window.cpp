@@ -47,9 +47,13 @@ MainWindow::MainWindow(QtHost& host, QWidget* parent) : QMainWindow(parent), hos
 
 void MainWindow::UpdateStatus() {
   const HostSettings& s = host_.Settings();
-  status_->setText(QStringLiteral("Servidor %1:%2   Operador %3   Filial %4   Módulo %5")
-                       .arg(QString::fromStdString(s.serverHost))
-                       .arg(s.serverPort)
+  // A list of servers names each one's port already.
+  const QString server =
+      s.serverHost.find(',') != std::string::npos
+          ? QString::fromStdString(s.serverHost)
+          : QString("%1:%2").arg(QString::fromStdString(s.serverHost)).arg(s.serverPort);
+  status_->setText(QStringLiteral("Servidor %1   Operador %2   Filial %3   Módulo %4")
+                       .arg(server)
                        .arg(QString::fromStdString(s.operatorCode))
                        .arg(QString::fromStdString(s.branch))
                        .arg(s.activeModule));

@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include "framework/format.h"
+#include "rpc/grpc_transport.h"
 
 namespace apura::desktop {
 
@@ -83,7 +84,10 @@ HostSettings LocaleDefaults() {
 
 void ReadSettingsFile(QSettings& f, HostSettings& s) {
   f.beginGroup("server");
-  s.serverHost = S(f.value("host", Q(s.serverHost)).toString());
+  // A list of servers reads as a list of texts unless it was quoted.
+  const QVariant host = f.value("host", Q(s.serverHost));
+  s.serverHost =
+      S(host.typeId() == QMetaType::QStringList ? host.toStringList().join(',') : host.toString());
   // A port that is no number from 1 to 65535 keeps the one already set.
   bool portOk = false;
   const int port = f.value("port", s.serverPort).toInt(&portOk);
@@ -124,7 +128,8 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
   QCommandLineParser p;
   p.setApplicationDescription("Apura desktop host");
   const QCommandLineOption help({"h", "help"}, "Show this help.");
-  const QCommandLineOption server("server", "Application server as host:port.", "host:port");
+  const QCommandLineOption server(
+      "server", "Application server as host:port, or several separated by commas.", "host:port");
   const QCommandLineOption host("host", "Application server host.", "host");
   const QCommandLineOption port("port", "Application server port.", "port");
   const QCommandLineOption keep("keep-connected", "Open the server connections at once (yes/no).",
@@ -173,16 +178,27 @@ bool ParseCommandLine(const QStringList& arguments, HostSettings& s, QString& er
   }
   if (settingsFile && p.isSet(file)) *settingsFile = p.value(file);
   if (p.isSet(server)) {
+    // One server as host and port; several as their list, each entry with its
+    // port, which the transport balances.
     const QString v = p.value(server);
-    const int colon = v.lastIndexOf(':');
-    bool ok = false;
-    const int n = colon > 0 ? v.mid(colon + 1).toInt(&ok) : 0;
-    if (!ok || n <= 0 || n > 65535) {
-      error = QString("--server expects host:port, got \"%1\"").arg(v);
+    std::vector<rpc::ServerAddress> list;
+    try {
+      list = rpc::ParseServerAddresses(S(v), 0);
+    } catch (const std::invalid_argument& e) {
+      error = QString("--server expects host:port, or several separated by commas, got \"%1\": %2")
+                  .arg(v, QString::fromUtf8(e.what()));
       return false;
     }
-    s.serverHost = S(v.left(colon));
-    s.serverPort = n;
+    if (list.size() == 1) {
+      s.serverHost = list[0].host;
+      s.serverPort = list[0].port;
+    } else {
+      s.serverHost.clear();
+      for (const rpc::ServerAddress& a : list) {
+        if (!s.serverHost.empty()) s.serverHost += ',';
+        s.serverHost += a.Text();
+      }
+    }
   }
   if (p.isSet(host)) s.serverHost = S(p.value(host));
   if (p.isSet(port)) {

@@ -2,7 +2,11 @@
 // line, through the same client transport as the worksheet.
 //
 //   apura-call [--json] [--timeout SECONDS] [--login OPERATOR | --token TOKEN]
-//              [--tls-ca PEM] HOST:PORT OBJECT METHOD [ARG...]
+//              [--tls-ca PEM] HOST:PORT[,HOST:PORT...] OBJECT METHOD [ARG...]
+//
+// Several servers are balanced as the worksheet's host balances them: the call
+// goes to one that answers, and a read is sent to another when its server is
+// lost under it.
 //
 // --login logs the operator in first, with the password from the environment
 // variable APURA_PASSWORD or else the first line of standard input, and makes
@@ -296,7 +300,9 @@ int main(int argc, char** argv) {
   app.add_option("--tls-ca", options.tlsCaFile,
                  "Certificate authority to check a TLS server against")
       ->type_name("PEM");
-  app.add_option("address", address, "The server")->type_name("HOST:PORT")->required();
+  app.add_option("address", address, "The server, or several separated by commas")
+      ->type_name("HOST:PORT")
+      ->required();
   app.add_option("object", object, "The object, e.g. Cmp.rdmCompras")
       ->type_name("OBJECT")
       ->required();
@@ -316,15 +322,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return Refuse(e.what());
   }
-  auto colon = address.rfind(':');
-  std::string host = colon == std::string::npos ? "" : address.substr(0, colon);
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  const std::string portText = colon == std::string::npos ? "" : address.substr(colon + 1);
-  char* portEnd = nullptr;
-  long port = std::strtol(portText.c_str(), &portEnd, 10);
-  if (host.empty() || portText.empty() || *portEnd != '\0' || port < 1 || port > 65535)
-    return Refuse("the address must be HOST:PORT, not \"" + address + "\"");
+  try {
+    apura::rpc::ParseServerAddresses(address, 0);
+  } catch (const std::invalid_argument& e) {
+    return Refuse("the address must be HOST:PORT or a list of them separated by commas: " +
+                  std::string(e.what()));
+  }
 
   apura::rpc::TuneAllocatorForLargePackets();
   auto& fmt = apura::CurrentFormat();
@@ -336,7 +339,7 @@ int main(int argc, char** argv) {
     for (const std::string& text : argTexts) args.push_back(ParseArg(text));
     options.sessionToken = [&token] { return token; };
     auto transport = apura::rpc::MakeGrpcTransport(options);
-    transport->Connect(host, static_cast<int>(port));
+    transport->Connect(address, 0);
     if (!login.empty()) {
       std::string password;
       if (const char* env = std::getenv("APURA_PASSWORD"))

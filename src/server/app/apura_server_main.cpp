@@ -3,6 +3,7 @@
 //   apura-server --db FILE|postgresql://... [--operators FILE] [--listen HOST:PORT]
 //                [--tls-cert PEM --tls-key PEM] [--keep-idle-minutes N] [--session-hours N]
 //                [--max-memory MiB] [--drain-seconds N] [--metrics [HOST:]PORT]
+//                [--config FILE]
 //                [--create] [--demo] [--demo-rows N] [--import TALLY.json]
 //                [--write-demo FILE.json]
 //                [--add-operator CODE --name NAME --centres LIST --branches LIST
@@ -18,11 +19,13 @@
 // SIGINT or SIGTERM: it then stops taking calls and gives those under way up to
 // --drain-seconds (30) to finish; a second signal, or the bound, ends it at
 // once (a write cut short is rolled back, never half-stored). Beyond loopback it
-// listens only with TLS. --metrics serves Prometheus' text format at /metrics. --add-operator
-// reads the password from the first line of standard input and refuses a weak
-// one (auth/password_strength.h). --demo adds the demo
+// listens only with TLS. --metrics serves Prometheus' text format at /metrics.
+// --add-operator reads the password from the first line of standard input and
+// refuses a weak one (auth/password_strength.h). --demo adds the demo
 // buyer as an operator when missing, with a new password it prints once.
 // A loaded tally nobody has read for --keep-idle-minutes (15) is let go.
+// --config reads the same options from a file (as the installed service does);
+// the command line wins over it.
 // --help describes every option; a command line it refuses exits with status 2.
 
 #include <pthread.h>
@@ -243,6 +246,12 @@ int main(int argc, char** argv) {
   operatorOption("--centres", opCentres, "Centres the operator works in (required)");
   operatorOption("--branches", opBranches, "Branches the operator works for (required)");
   operatorOption("--authorisations", opAuthorisations, "The operator's authorisations");
+  app.set_config("--config", "",
+                 "Read options from FILE, one \"name = value\" a line (the long names without "
+                 "the dashes, texts in quotes); the command line wins over it")
+      ->type_name("FILE");
+  // A misspelt name in the file is refused, not left out unseen.
+  app.allow_config_extras(false);
   app.footer("LIST: codes separated by commas, or * for all.");
   try {
     app.parse(argc, argv);
@@ -266,7 +275,14 @@ int main(int argc, char** argv) {
       (newOperator->code.empty() || newOperator->centres.empty() || newOperator->branches.empty()))
     return Refuse("--add-operator needs a code, --centres and --branches");
   if (tlsCert.empty() != tlsKey.empty()) return Refuse("--tls-cert and --tls-key go together");
-  bool serve = !listen.empty() || (importFile.empty() && writeDemo.empty() && !newOperator);
+  // --listen on the command line serves after the work is done; in the
+  // configuration file it only says where to serve, so the service's file can
+  // be given to --add-operator or --import without starting a second server.
+  bool listenGiven = false;
+  for (int i = 1; i < argc; ++i)
+    listenGiven |=
+        std::string(argv[i]) == "--listen" || std::string(argv[i]).rfind("--listen=", 0) == 0;
+  bool serve = listenGiven || (importFile.empty() && writeDemo.empty() && !newOperator);
   if (listen.empty()) listen = "127.0.0.1:50051";
 
   apura::rpc::TuneAllocatorForLargePackets();
