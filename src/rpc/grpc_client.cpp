@@ -256,11 +256,10 @@ class GrpcTransport : public ITransport {
     grpc::ClientContext context;
     context.set_deadline(deadline);
     if (!token.empty()) context.AddMetadata(kSessionMetadataKey, token);
-    if (request.ByteSizeLong() <= kMaxMetadataRequestBytes) {
-      context.AddMetadata(kRequestMetadataKey, request.SerializeAsString());
-      request.Clear();
-    }
-    auto reader = stub_->Invoke(&context, request);
+    static const wire::InvokeRequest kInMetadata;  // the body of a request sent as metadata
+    const bool small = request.ByteSizeLong() <= kMaxMetadataRequestBytes;
+    if (small) context.AddMetadata(kRequestMetadataKey, request.SerializeAsString());
+    auto reader = stub_->Invoke(&context, small ? kInMetadata : request);
     wire::InvokeReply reply;
     wire::Result result;
     bool haveResult = false;

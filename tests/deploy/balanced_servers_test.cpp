@@ -162,10 +162,11 @@ class BalancedServersTest : public ::testing::Test {
                            " >/dev/null")
                               .c_str()),
               0);
-    ASSERT_EQ(std::system(("echo segredo | " + Quote(server) + " --db " + Quote(db_) +
-                           " --add-operator ANA --centres '*' --branches '*' >/dev/null")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(("echo 'Vinte-e-dois cavalos azuis' | " + Quote(server) + " --db " +
+                     Quote(db_) + " --add-operator ANA --centres '*' --branches '*' >/dev/null")
+                        .c_str()),
+        0);
   }
   void TearDown() override {
     servers_.clear();
@@ -256,7 +257,7 @@ class BalancedServersTest : public ::testing::Test {
       }
     }
     Value login = t->Invoke(contract::kSessionObject, contract::kLoginMethod,
-                            {ByVal(Value("ANA")), ByVal(Value("segredo"))});
+                            {ByVal(Value("ANA")), ByVal(Value("Vinte-e-dois cavalos azuis"))});
     EXPECT_TRUE(Ok(login)) << login.AsArray()[1].ToText();
     *token = login.AsArray()[1].AsArray()[0].ToText();
     return t;

@@ -58,7 +58,7 @@ conf="$dir/apura-server.conf"
 # The service's file serves the administrator's work too, without listening.
 "$server" --write-demo "$dir/demo.json" >/dev/null || fail "--write-demo"
 "$server" --config "$conf" --import "$dir/demo.json" >/dev/null || fail "--import with --config"
-echo segredo | "$server" --config "$conf" --add-operator ANA --centres '*' --branches '*' \
+echo 'Vinte-e-dois cavalos azuis' | "$server" --config "$conf" --add-operator ANA --centres '*' --branches '*' \
   >/dev/null || fail "--add-operator with --config"
 if "$server" --config "$dir/none.conf" 2>"$dir/err"; then fail "a missing configuration file was accepted"; fi
 grep -q "none.conf" "$dir/err" || fail "the missing configuration file is not named: $(cat "$dir/err")"
@@ -75,7 +75,7 @@ for _ in $(seq 1 300); do
 done
 addr=$(sed -n 's/^apura-server listening on //p' "$dir/server.out")
 [ -n "$addr" ] || fail "the server did not start: $(cat "$dir/server.out")"
-APURA_PASSWORD=segredo "$call" --login ANA "$addr" Prq05001.rdmPlanApurNegGrid GetApurNeg \
+APURA_PASSWORD='Vinte-e-dois cavalos azuis' "$call" --login ANA "$addr" Prq05001.rdmPlanApurNegGrid GetApurNeg \
   ref:0001 ref:1234 >"$dir/call.out" 2>&1 || fail "call: $(cat "$dir/call.out")"
 grep -Eq '^\([1-9][0-9]* rows?\)$' "$dir/call.out" || fail "the tally's lines did not come: $(tail -5 "$dir/call.out")"
 kill "$server_pid"
