@@ -509,6 +509,20 @@ int RunTeam(const TeamOptions& o) {
         }
       }
     }
+    // The big tally's effectuation alone (each undone again), the figure the
+    // two storages are compared by.
+    {
+      auto t = Connect(address, token);
+      for (int k = 0; k < 3; ++k) {
+        auto start = Clock::now();
+        Value v = t->Invoke(kGrid, "Gera_AF", GeraArgs(tallies[0], Value()));
+        if (!v.AsArray()[0].AsBoolean())
+          throw std::runtime_error("Gera_AF alone: " + v.AsArray()[1].ToText());
+        alone.ms["Gera_AF"].push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        t->Invoke(kGrid, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value(tallies[0]))});
+      }
+    }
     Scrapes afterAlone = scrapeAll();
 
     std::atomic<bool> stop{false};
@@ -614,6 +628,11 @@ int RunTeam(const TeamOptions& o) {
                 alone.ms["GetDados"].size(), 0, "-", Percentile(alone.ms["GetDados"], 0.5),
                 Percentile(alone.ms["GetDados"], 0.99), aloneServer.Quantile(0.5),
                 aloneServer.Quantile(0.99));
+    const Histogram effectuationAlone = between(beforeAlone, afterAlone, "Gera_AF");
+    std::printf("%-16s %7zu %7d %8s %9.1f %9.1f %9.1f %9.1f   (the %zu-row tally)\n",
+                "Gera_AF alone", alone.ms["Gera_AF"].size(), 0, "-",
+                Percentile(alone.ms["Gera_AF"], 0.5), Percentile(alone.ms["Gera_AF"], 0.99),
+                effectuationAlone.Quantile(0.5), effectuationAlone.Quantile(0.99), o.bigRows);
     for (auto& [method, v] : seen.ms) {
       const Histogram server = between(afterAlone, afterMix, method);
       total += static_cast<int>(v.size());

@@ -256,10 +256,15 @@ class GrpcTransport : public ITransport {
     grpc::ClientContext context;
     context.set_deadline(deadline);
     if (!token.empty()) context.AddMetadata(kSessionMetadataKey, token);
-    static const wire::InvokeRequest kInMetadata;  // the body of a request sent as metadata
-    const bool small = request.ByteSizeLong() <= kMaxMetadataRequestBytes;
-    if (small) context.AddMetadata(kRequestMetadataKey, request.SerializeAsString());
-    auto reader = stub_->Invoke(&context, small ? kInMetadata : request);
+    // A small request travels in the metadata and the body goes empty; the
+    // request itself stays whole for another try.
+    const wire::InvokeRequest empty;
+    const wire::InvokeRequest* body = &request;
+    if (request.ByteSizeLong() <= kMaxMetadataRequestBytes) {
+      context.AddMetadata(kRequestMetadataKey, request.SerializeAsString());
+      body = &empty;
+    }
+    auto reader = stub_->Invoke(&context, *body);
     wire::InvokeReply reply;
     wire::Result result;
     bool haveResult = false;

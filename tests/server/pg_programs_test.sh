@@ -46,7 +46,7 @@ fi
 grep -q "nothing" "$dir/err" || fail "the refused address is not named: $(cat "$dir/err")"
 
 start() {
-  "$server" --db "$db" --listen 127.0.0.1:0 >"$dir/$1.out" 2>&1 &
+  "$server" --db "$db" --listen 127.0.0.1:0 --metrics 0 >"$dir/$1.out" 2>&1 &
   pids="$pids $!"
   for _ in $(seq 1 100); do
     grep -q "listening on" "$dir/$1.out" && break
@@ -71,4 +71,17 @@ selected() {
 n=$(selected "$b")
 [ "$n" -gt 0 ] || fail "the second server does not see the first one's write"
 [ "$n" -eq "$(selected "$a")" ] || fail "the two servers answer differently"
+
+# Each server's metrics count its own calls; the sessions are the database's.
+grid=Prq05001.rdmPlanApurNegGrid
+page() { curl -sf "$(sed -n 's/^apura-server metrics on //p' "$dir/$1.out")"; }
+page a >"$dir/a.page" || fail "no metrics page of the first server"
+page b >"$dir/b.page" || fail "no metrics page of the second server"
+grep -qxF "apura_calls_total{object=\"$grid\",method=\"MelhorCotacao\"} 1" "$dir/a.page" \
+  || fail "first server's metrics: $(grep MelhorCotacao "$dir/a.page")"
+grep -q "method=\"MelhorCotacao\"" "$dir/b.page" && fail "second server counted a call it did not serve"
+grep -qxF "apura_calls_total{object=\"$grid\",method=\"GetItmApurPrec\"} 2" "$dir/b.page" \
+  || fail "second server's metrics: $(grep GetItmApurPrec "$dir/b.page")"
+grep -q "^apura_sessions [0-9]" "$dir/b.page" || fail "no sessions gauge on PostgreSQL"
+grep -q "^apura_writer_waits_total [1-9]" "$dir/a.page" || fail "the tally lock's wait not counted"
 echo "postgresql programs ok ($n rows chosen, seen through both servers)"
