@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(filter format json packet server_args)
+[ ${#targets[@]} -gt 0 ] || targets=(filter format json packet server_args report)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 status=0

@@ -144,10 +144,15 @@ TEST(BalancingTest, CallsGoRoundTheServersAndOnThroughTheOneLeft) {
 // UNAVAILABLE after the call reached it, as when a server is killed mid-call.
 class Vanishing final : public wire::ApplicationServer::Service {
  public:
-  grpc::Status Invoke(grpc::ServerContext*, const wire::InvokeRequest* request,
+  grpc::Status Invoke(grpc::ServerContext* context, const wire::InvokeRequest* request,
                       grpc::ServerWriter<wire::InvokeReply>*) override {
+    // A small request travels in the call's metadata, its body empty.
+    wire::InvokeRequest whole = *request;
+    const auto& metadata = context->client_metadata();
+    if (auto it = metadata.find(kRequestMetadataKey); it != metadata.end())
+      whole.ParseFromArray(it->second.data(), static_cast<int>(it->second.size()));
     std::lock_guard lock(mutex);
-    ++calls[request->method()];
+    ++calls[whole.method()];
     return grpc::Status(code.load(), "connection lost");
   }
   // UNAVAILABLE: the server went away; INTERNAL: a proxy reset the stream.

@@ -77,6 +77,8 @@ if echo "Vinte-e-dois cavalos azuis" | "$server" --db "$dir/b.db" --add-operator
   2>"$dir/err"; then fail "a missing database file was made without --create"; fi
 grep -q "$dir/b.db does not exist" "$dir/err" || fail "missing file not named: $(cat "$dir/err")"
 [ ! -e "$dir/b.db" ] || fail "the refused start left a file"
+"$server" --db "$dir/made.db" --create || fail "--create alone did not make the database"
+[ -e "$dir/made.db" ] || fail "--create alone made no file"
 # Weak passwords are refused, saying why: too short, or easy to guess.
 for weak in segredo ana-ana-ana-ana Password123; do
   if echo "$weak" | "$server" --db "$dir/b.db" --create --add-operator ANA --centres 0002 \

@@ -11,7 +11,8 @@
 //
 // --db is a SQLite file, or a PostgreSQL address that several servers may share.
 // A SQLite file that does not exist is made only with --create, --demo or
-// --import: a mistyped or lost file never starts an empty database.
+// --import: a mistyped or lost file never starts an empty database. --create
+// without other work or --listen makes it and exits.
 // Operators and their sessions are kept in the database of --db, shared by
 // every server on it, or in the SQLite file --operators names.
 // --import, --write-demo and --add-operator do their work and exit unless --listen
@@ -282,7 +283,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     listenGiven |=
         std::string(argv[i]) == "--listen" || std::string(argv[i]).rfind("--listen=", 0) == 0;
-  bool serve = listenGiven || (importFile.empty() && writeDemo.empty() && !newOperator);
+  // --create alone makes the database and exits (the service's first start).
+  bool serve = listenGiven ||
+               (importFile.empty() && writeDemo.empty() && !newOperator && !(create && !demo));
   if (listen.empty()) listen = "127.0.0.1:50051";
 
   apura::rpc::TuneAllocatorForLargePackets();
