@@ -40,10 +40,16 @@
 #include <vector>
 
 #include "framework/packet.h"
+#include "load_support.h"
 #include "rpc/grpc_transport.h"
 #include "team.h"
 
 namespace {
+
+using apura::bench::ChangePacket;
+using apura::bench::GeraArgs;
+using apura::bench::Pause;
+using apura::bench::Percentile;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -60,26 +66,6 @@ struct Options {
   std::string db, server;
   int readers = 12, writers = 4;
   double thinkMs = 0;
-};
-
-// A buyer's pause between two calls: exponential around the mean, so that the
-// clients do not fall into step with one another.
-class Pause {
- public:
-  Pause(double meanMs, unsigned seed) : mean_(meanMs), rng_(seed) {}
-  void operator()(const std::atomic<bool>& stop) {
-    if (!(mean_ > 0)) return;
-    auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double, std::milli>(
-                                        std::exponential_distribution<double>(1 / mean_)(rng_)));
-    while (!stop && Clock::now() < until)
-      std::this_thread::sleep_for(
-          std::min<Clock::duration>(std::chrono::milliseconds(50), until - Clock::now()));
-  }
-
- private:
-  double mean_;
-  std::mt19937 rng_;
 };
 
 struct Stats {
@@ -185,50 +171,6 @@ struct QuoteKey {
   double price = 1;
 };
 
-std::vector<CallArg> GeraArgs(Value changes = Value()) {
-  std::vector<CallArg> a{ByRef(std::move(changes)),
-                         ByRef(Value("COMP01")),
-                         ByVal(Value(apura::DateTime::FromDate(2026, 12, 8))),
-                         ByRef(Value("0001")),
-                         ByRef(Value("1234")),
-                         ByVal(Value("0101")),
-                         ByVal(Value("N"))};
-  for (const char* t :
-       {"Dir_Vazio", "Dir_Inv", "N_GerAF_Orc", "AF(s) efetivadas com sucesso.", "N_GerAF_OrcN",
-        "N_GerAF", "Preco_Uni", "Preco_Utilizado", "Msg_FornExtra"}) {
-    a.push_back(ByVal(Value(t)));
-  }
-  return a;
-}
-
-// The worksheet's change packet of up to `rows` chosen delivery rows of cdsDados,
-// each with its quantity raised by `extra` over what was asked for.
-Value ChangePacket(const apura::DataPacket& dados, size_t rows, double extra) {
-  const char* keys[] = {"CDPRODITMAP", "CDREGITMAP",  "CDFILIAP",   "DTENTRAPUT",
-                        "NRCOLEITMAP", "CDFORNITMAP", "CDMARCITMAP"};
-  std::vector<apura::FieldDef> fields;
-  std::vector<size_t> cols;
-  for (const char* k : keys) {
-    cols.push_back(static_cast<size_t>(dados.FieldIndex(k)));
-    fields.push_back(dados.fields()[cols.back()]);
-  }
-  const auto qty = static_cast<size_t>(dados.FieldIndex("QTACOMP"));
-  const auto asked = static_cast<size_t>(dados.FieldIndex("QTSOLACOMP"));
-  const auto sel = static_cast<size_t>(dados.FieldIndex("IDITMSELAPUR"));
-  fields.push_back(dados.fields()[qty]);
-  apura::PacketBuilder b(fields);
-  size_t n = 0;
-  for (size_t r = 0; r < dados.RowCount() && n < rows; ++r) {
-    if (dados.Text(sel, r) != "S") continue;
-    std::vector<Value> row;
-    for (size_t c : cols) row.push_back(dados.Cell(c, r));
-    row.push_back(Value(dados.Number(asked, r) + extra));
-    b.Add(std::move(row)).Status(apura::RowStatus::Modified);
-    ++n;
-  }
-  return Value(b.Build());
-}
-
 // One call, timed; a failure envelope or a transport error counts as failed. The
 // figure is kept under `label` when given, else under the method's name.
 void Timed(apura::ITransport& t, Stats& stats, const std::string& method,
@@ -270,13 +212,6 @@ std::unique_ptr<apura::ITransport> Connect(const std::string& address) {
   auto colon = address.rfind(':');
   t->Connect(address.substr(0, colon), std::stoi(address.substr(colon + 1)));
   return t;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t k = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(k, v.size() - 1)];
 }
 
 int Usage(const char* why) {
@@ -448,8 +383,8 @@ int main(int argc, char** argv) {
     const double packetMiB = PacketMiB(dados.AsArray()[1].AsPacket());
     dados = Value();
     for (int k = 0; k < 3; ++k) {
-      Timed(*setup, alone, "Gera_AF", GeraArgs(changes[k % 2]));
-      Timed(*setup, alone, "Gera_AF", GeraArgs(changes[(k + 1) % 2]), kChangeOnly);
+      Timed(*setup, alone, "Gera_AF", GeraArgs("1234", changes[k % 2]));
+      Timed(*setup, alone, "Gera_AF", GeraArgs("1234", changes[(k + 1) % 2]), kChangeOnly);
       Timed(*setup, alone, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
     }
 
@@ -489,9 +424,9 @@ int main(int argc, char** argv) {
       Pause pause(o.thinkMs, 300);
       pause(stop);
       for (int k = 0; !stop; ++k) {
-        Timed(*t, loaded, "Gera_AF", GeraArgs(changes[k % 2]));
+        Timed(*t, loaded, "Gera_AF", GeraArgs("1234", changes[k % 2]));
         pause(stop);
-        Timed(*t, loaded, "Gera_AF", GeraArgs(changes[(k + 1) % 2]), kChangeOnly);
+        Timed(*t, loaded, "Gera_AF", GeraArgs("1234", changes[(k + 1) % 2]), kChangeOnly);
         pause(stop);
         Timed(*t, loaded, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value("1234"))});
         pause(stop);

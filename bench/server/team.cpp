@@ -31,6 +31,7 @@
 #include <thread>
 
 #include "framework/packet.h"
+#include "load_support.h"
 #include "rpc/grpc_transport.h"
 #include "server/auth/operators.h"
 #include "server/exchange/demo.h"
@@ -189,13 +190,6 @@ struct Seen {
   std::map<std::string, std::string> firstFailure;
 };
 
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t k = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(k, v.size() - 1)];
-}
-
 // A method's time histogram as a server's metrics page gives it, summed over
 // servers: upper bounds in seconds and cumulative counts.
 struct Histogram {
@@ -283,50 +277,6 @@ std::vector<CallArg> TallyArgs(const std::string& tally) {
   return {ByRef(Value("0001")), ByRef(Value(tally))};
 }
 
-std::vector<CallArg> GeraArgs(const std::string& tally, Value changes) {
-  std::vector<CallArg> a{ByRef(std::move(changes)),
-                         ByRef(Value("COMP01")),
-                         ByVal(Value(apura::DateTime::FromDate(2026, 12, 8))),
-                         ByRef(Value("0001")),
-                         ByRef(Value(tally)),
-                         ByVal(Value("0101")),
-                         ByVal(Value("N"))};
-  for (const char* t :
-       {"Dir_Vazio", "Dir_Inv", "N_GerAF_Orc", "AF(s) efetivadas com sucesso.", "N_GerAF_OrcN",
-        "N_GerAF", "Preco_Uni", "Preco_Utilizado", "Msg_FornExtra"}) {
-    a.push_back(ByVal(Value(t)));
-  }
-  return a;
-}
-
-// The buyer's manual choices: up to `rows` chosen delivery rows of cdsDados with
-// their quantity changed, as the worksheet's change packet carries them.
-Value Choices(const apura::DataPacket& dados, size_t rows, double extra) {
-  const char* keys[] = {"CDPRODITMAP", "CDREGITMAP",  "CDFILIAP",   "DTENTRAPUT",
-                        "NRCOLEITMAP", "CDFORNITMAP", "CDMARCITMAP"};
-  std::vector<apura::FieldDef> fields;
-  std::vector<size_t> cols;
-  for (const char* k : keys) {
-    cols.push_back(static_cast<size_t>(dados.FieldIndex(k)));
-    fields.push_back(dados.fields()[cols.back()]);
-  }
-  const auto qty = static_cast<size_t>(dados.FieldIndex("QTACOMP"));
-  const auto asked = static_cast<size_t>(dados.FieldIndex("QTSOLACOMP"));
-  const auto sel = static_cast<size_t>(dados.FieldIndex("IDITMSELAPUR"));
-  fields.push_back(dados.fields()[qty]);
-  apura::PacketBuilder b(fields);
-  size_t n = 0;
-  for (size_t r = 0; r < dados.RowCount() && n < rows; ++r) {
-    if (dados.Text(sel, r) != "S") continue;
-    std::vector<Value> row;
-    for (size_t c : cols) row.push_back(dados.Cell(c, r));
-    row.push_back(Value(dados.Number(asked, r) + extra));
-    b.Add(std::move(row)).Status(apura::RowStatus::Modified);
-    ++n;
-  }
-  return Value(b.Build());
-}
-
 std::unique_ptr<apura::ITransport> Connect(const std::string& address, std::string token) {
   apura::rpc::GrpcClientOptions o;
   o.callTimeoutSeconds = 120;
@@ -344,17 +294,6 @@ std::string Login(const std::string& address) {
   if (!login.AsArray()[0].AsBoolean())
     throw std::runtime_error("Login: " + login.AsArray()[1].ToText());
   return login.AsArray()[1].AsArray()[0].ToText();
-}
-
-// A pause of mean `ms`, exponential, cut short by `stop`.
-void Think(std::mt19937& rng, double ms, const std::atomic<bool>& stop) {
-  if (!(ms > 0)) return;
-  auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double, std::milli>(
-                                      std::exponential_distribution<double>(1 / ms)(rng)));
-  while (!stop && Clock::now() < until)
-    std::this_thread::sleep_for(
-        std::min<Clock::duration>(std::chrono::milliseconds(50), until - Clock::now()));
 }
 
 }  // namespace
@@ -479,7 +418,7 @@ int RunTeam(const TeamOptions& o) {
         Value dados = t->Invoke(kGrid, "GetDados", TallyArgs(tallies[i]));
         if (!dados.AsArray()[0].AsBoolean())
           throw std::runtime_error("GetDados: " + dados.AsArray()[1].ToText());
-        choices[i] = Choices(dados.AsArray()[1].AsPacket(), 1000, 1);
+        choices[i] = ChangePacket(dados.AsArray()[1].AsPacket(), 1000, 1);
         Value lines = t->Invoke(kGrid, "GetApurNeg", TallyArgs(tallies[i]));
         const apura::DataPacket& neg = lines.AsArray()[1].AsPacket();
         auto col = [&](const char* name) { return static_cast<size_t>(neg.FieldIndex(name)); };
@@ -555,8 +494,9 @@ int RunTeam(const TeamOptions& o) {
     for (size_t i = 0; i < tallies.size(); ++i) {
       buyers.emplace_back([&, i] {
         std::mt19937 rng(static_cast<unsigned>(1000 + i));
+        Pause pause(o.thinkMs, static_cast<unsigned>(2000 + i));
         auto t = Connect(address, token);
-        Think(rng, o.thinkMs, stop);
+        pause(stop);
         // Each buyer's round starts at its own moment, so effectuations of
         // different tallies fall at different times, and sometimes together.
         auto roundStart =
@@ -567,7 +507,7 @@ int RunTeam(const TeamOptions& o) {
           const double inRound = std::chrono::duration<double>(Clock::now() - roundStart).count();
           if (inRound >= round * 0.9) {
             timed(*t, "Gera_AF", GeraArgs(tallies[i], choices[i]));
-            Think(rng, o.thinkMs, stop);
+            pause(stop);
             timed(*t, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value(tallies[i]))});
             roundStart = Clock::now();
           } else if (k % 4 == 3) {
@@ -581,7 +521,7 @@ int RunTeam(const TeamOptions& o) {
           } else {
             timed(*t, k % 2 ? "GetItmApurPrec" : "GetDados", TallyArgs(tallies[i]));
           }
-          Think(rng, o.thinkMs, stop);
+          pause(stop);
         }
       });
     }
