@@ -167,13 +167,18 @@ class Vanishing final : public wire::ApplicationServer::Service {
   std::map<std::string, int> calls;
 };
 
+// A raw gRPC server of `service` on a free loopback port.
+std::unique_ptr<grpc::Server> Serve(grpc::Service& service, int& port) {
+  grpc::ServerBuilder builder;
+  builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+  builder.RegisterService(&service);
+  return builder.BuildAndStart();
+}
+
 TEST(BalancingTest, ReadsLostUnderwayGoToAnotherServerWritesAreReportedOnce) {
   Vanishing vanishing;
   int port = 0;
-  grpc::ServerBuilder builder;
-  builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
-  builder.RegisterService(&vanishing);
-  std::unique_ptr<grpc::Server> lossy = builder.BuildAndStart();
+  std::unique_ptr<grpc::Server> lossy = Serve(vanishing, port);
   ASSERT_NE(port, 0);
   TaggedServer good("good");
   const std::string lossyAddress = "127.0.0.1:" + std::to_string(port);
@@ -211,10 +216,7 @@ TEST(BalancingTest, ReadsLostUnderwayGoToAnotherServerWritesAreReportedOnce) {
 TEST(BalancingTest, OneServerReadIsTriedAgainWriteIsNot) {
   Vanishing vanishing;
   int port = 0;
-  grpc::ServerBuilder builder;
-  builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
-  builder.RegisterService(&vanishing);
-  std::unique_ptr<grpc::Server> lossy = builder.BuildAndStart();
+  std::unique_ptr<grpc::Server> lossy = Serve(vanishing, port);
   ASSERT_NE(port, 0);
   auto client = MakeGrpcTransport();
   client->Connect("127.0.0.1", port);
