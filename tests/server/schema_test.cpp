@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "pg_cluster.h"
 #include "server/storage/postgres/pg_storage.h"
@@ -111,6 +112,72 @@ TEST_F(SchemaTest, AnEmbeddedDatabaseOfTheEarlierBuildIsBroughtUpToDate) {
   SqliteStorage again(path);
   sql::Db db(path, false);
   EXPECT_THROW(db.Exec(kSecondLineOfRow7), std::exception);
+}
+
+// The embedded storage writes rows by statements of many rows: AFs and lines
+// on either side of a statement's last row, and a last statement only part
+// full, read back exactly as given.
+TEST_F(SchemaTest, ManyAfLinesAreStoredAsGiven) {
+  const std::string path = (dir_ / "afs.db").string();
+  SqliteStorage storage(path, /*create=*/true);
+  {
+    // The tally the AFs belong to, without an AF.
+    std::string rows = kEarlierRows;
+    sql::Db(path, false).Exec(rows.substr(0, rows.find("INSERT INTO autorizacao")).c_str());
+  }
+  std::vector<AfRecord> afs(3);
+  int64_t item = 100;
+  for (size_t a = 0; a < afs.size(); ++a) {
+    AfRecord& af = afs[a];
+    af.tally = "77";
+    af.centre = "0001";
+    af.destBranch = "01" + std::to_string(a);
+    af.launchBranch = "0101";
+    af.supplier = "F" + std::to_string(a);
+    af.buyer = "COMP01";
+    af.date = 45001 + static_cast<double>(a);
+    af.status = a == 1 ? "I" : "E";
+    af.inconsistent = a == 1;
+    af.error = a == 1 ? "Valor da AF abaixo do mínimo" : "";
+    af.web = a == 2;
+    for (size_t l = 0; l < 1 + 311 * a; ++l) {
+      af.lines.push_back({item, "P" + std::to_string(item % 97), "M" + std::to_string(l % 3),
+                          "00" + std::to_string(a), 45002.5 + static_cast<double>(l),
+                          0.25 * static_cast<double>(l + 1), 1.5 + static_cast<double>(item)});
+      af.total += af.lines.back().quantity * af.lines.back().unitPrice;
+      af.quantity += af.lines.back().quantity;
+      ++item;
+    }
+  }
+  auto s = storage.OpenSession();
+  s->Begin(true);
+  s->InsertAfs(afs);
+  s->Commit();
+
+  std::vector<AfRecord> back = s->Afs("77");
+  ASSERT_EQ(back.size(), afs.size());
+  for (size_t a = 0; a < afs.size(); ++a) {
+    const AfRecord& want = afs[a];
+    const AfRecord& got = back[a];
+    SCOPED_TRACE(want.number);
+    EXPECT_EQ(got.number, want.number);
+    EXPECT_EQ(got.destBranch, want.destBranch);
+    EXPECT_EQ(got.supplier, want.supplier);
+    EXPECT_EQ(got.date, want.date);
+    EXPECT_DOUBLE_EQ(got.total, want.total);
+    EXPECT_EQ(got.status, want.status);
+    EXPECT_EQ(got.inconsistent, want.inconsistent);
+    EXPECT_EQ(got.error, want.error);
+    EXPECT_EQ(got.web, want.web);
+    ASSERT_EQ(got.lines.size(), want.lines.size());
+    for (size_t l = 0; l < want.lines.size(); ++l) {
+      const AfLine& w = want.lines[l];
+      const AfLine& g = got.lines[l];
+      ASSERT_EQ(std::tie(g.item, g.product, g.brand, g.collection, g.date, g.quantity, g.unitPrice),
+                std::tie(w.item, w.product, w.brand, w.collection, w.date, w.quantity, w.unitPrice))
+          << "line " << l;
+    }
+  }
 }
 
 class PgSchemaTest : public SchemaTest {

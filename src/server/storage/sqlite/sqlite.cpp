@@ -58,6 +58,11 @@ Stmt& Stmt::Bind(int i, std::string_view s) {
     db_.Fail("bind");
   return *this;
 }
+Stmt& Stmt::BindUncopied(int i, std::string_view s) {
+  if (sqlite3_bind_text(s_, i, s.data(), static_cast<int>(s.size()), SQLITE_STATIC) != SQLITE_OK)
+    db_.Fail("bind");
+  return *this;
+}
 Stmt& Stmt::Bind(int i, double d) {
   if (sqlite3_bind_double(s_, i, d) != SQLITE_OK) db_.Fail("bind");
   return *this;

@@ -40,6 +40,8 @@ class Stmt {
   Stmt& operator=(const Stmt&) = delete;
 
   Stmt& Bind(int i, std::string_view s);
+  // Without a copy: the text must stay as it is until the statement is reset.
+  Stmt& BindUncopied(int i, std::string_view s);
   Stmt& Bind(int i, double d);
   Stmt& Bind(int i, int64_t v);
   Stmt& Bind(int i, int v) { return Bind(i, static_cast<int64_t>(v)); }
