@@ -433,18 +433,38 @@ int RunTeam(const TeamOptions& o) {
       }
     }
 
+    // A price correction of one of the tally's quotation lines, 5 % either side.
+    auto priceEdit = [&](size_t i, std::mt19937& rng) {
+      const Quote& q = quotes[i][rng() % quotes[i].size()];
+      const double price =
+          (q.price > 0 ? q.price : 1) * (0.95 + 0.1 * static_cast<double>(rng() % 100) / 100);
+      return std::vector<CallArg>{ByVal(Value("0001")),       ByVal(Value(q.product)),
+                                  ByVal(Value(q.collection)), ByVal(Value(q.supplier)),
+                                  ByVal(Value(q.brand)),      ByVal(Value(q.region)),
+                                  ByVal(Value(price)),        ByVal(Value(tallies[i]))};
+    };
+
     // Every tally's GetDados alone, three times each: the same reads the mix
-    // makes, in the same proportions, with nothing else going on.
+    // makes, in the same proportions, with nothing else going on. In the mix
+    // every other GetDados of a buyer follows their own price correction and
+    // so reads a new version of the tally; here too.
     Seen alone;
     Scrapes beforeAlone = scrapeAll();
     {
       auto t = Connect(address, token);
+      std::mt19937 rng(7);
       for (int k = 0; k < 3; ++k) {
-        for (const std::string& tally : tallies) {
-          auto start = Clock::now();
-          Value v = t->Invoke(kGrid, "GetDados", TallyArgs(tally));
-          alone.ms["GetDados"].push_back(
-              std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        for (size_t i = 0; i < tallies.size(); ++i) {
+          Value edit = t->Invoke(kGrid, "AtuaPrecEco", priceEdit(i, rng));
+          if (!edit.AsArray()[0].AsBoolean())
+            throw std::runtime_error("AtuaPrecEco: " + edit.AsArray()[1].ToText());
+          for (const char* method : {"GetDados", "GetItmApurPrec", "GetDados"}) {
+            auto start = Clock::now();
+            Value v = t->Invoke(kGrid, method, TallyArgs(tallies[i]));
+            if (std::string_view(method) == "GetDados")
+              alone.ms["GetDados"].push_back(
+                  std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+          }
         }
       }
     }
@@ -511,13 +531,7 @@ int RunTeam(const TeamOptions& o) {
             timed(*t, "ExcluiAF", {ByVal(Value("0101")), ByRef(Value(tallies[i]))});
             roundStart = Clock::now();
           } else if (k % 4 == 3) {
-            const Quote& q = quotes[i][rng() % quotes[i].size()];
-            const double price =
-                (q.price > 0 ? q.price : 1) * (0.95 + 0.1 * static_cast<double>(rng() % 100) / 100);
-            timed(*t, "AtuaPrecEco",
-                  {ByVal(Value("0001")), ByVal(Value(q.product)), ByVal(Value(q.collection)),
-                   ByVal(Value(q.supplier)), ByVal(Value(q.brand)), ByVal(Value(q.region)),
-                   ByVal(Value(price)), ByVal(Value(tallies[i]))});
+            timed(*t, "AtuaPrecEco", priceEdit(i, rng));
           } else {
             timed(*t, k % 2 ? "GetItmApurPrec" : "GetDados", TallyArgs(tallies[i]));
           }

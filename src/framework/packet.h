@@ -76,6 +76,9 @@ class DataPacket {
   Value Cell(size_t col, size_t row) const;             // typed as the field
 
   bool empty() const { return !body_; }
+  // How many packets share this one's body (copies are cheap and share it);
+  // 0 for an empty packet.
+  long Holders() const { return body_.use_count(); }
 
   struct Body {
     std::vector<FieldDef> fields;

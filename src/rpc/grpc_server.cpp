@@ -18,6 +18,7 @@
 #include <deque>
 #include <fstream>
 #include <future>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,33 +37,50 @@ namespace {
 
 using Encoding = std::shared_ptr<const std::string>;
 
-// The encoded results of the last large packets answered. The application
-// server hands every reader of one tally version the same packet; its readers
-// then share one encoding (and the first one's work) instead of each building
-// and holding its own copy of tens of megabytes.
+// The encoded results of large packets answered. The application server hands
+// every reader of one tally version the same packet; its readers then share
+// one encoding (and the first one's work) instead of each building and holding
+// its own copy of tens of megabytes. An encoding is kept for as long as its
+// packet is still held by someone else (the server's loaded tally version),
+// so a team's buyers, each reading their own tally, are answered from theirs
+// instead of pushing each other's out; once the packet is let go (a newer
+// version, a tally unloaded) its encoding goes with it. A byte budget bounds
+// the whole, the encodings read longest ago going first.
 class SharedEncodings {
  public:
   // Packets smaller than this are encoded per call.
   static constexpr size_t kMinRows = 1000;
+  // Beyond this the encodings read longest ago are let go even while their
+  // packets are held.
+  static constexpr size_t kBudgetBytes = size_t{64} << 20;
+
+  // Lets go of what is no longer wanted, for when no large packet is read.
+  void Trim() {
+    std::vector<Entry> dropped;
+    std::lock_guard lock(mutex_);
+    Prune(dropped);
+  }
 
   Encoding Get(const DataPacket& packet) {
     std::promise<Encoding> mine;
     std::shared_future<Encoding> pending;
     bool first = false;
+    std::vector<Entry> dropped;  // freed outside the lock
     {
       std::lock_guard lock(mutex_);
-      for (auto& e : entries_) {
-        if (&e.packet.body() == &packet.body()) {
-          pending = e.bytes;
+      for (auto e = entries_.begin(); e != entries_.end(); ++e) {
+        if (&e->packet.body() == &packet.body()) {
+          pending = e->bytes;
+          entries_.splice(entries_.begin(), entries_, e);
           break;
         }
       }
       if (!pending.valid()) {
         pending = mine.get_future().share();
-        entries_.push_front({packet, pending});
-        if (entries_.size() > kKept) entries_.pop_back();
+        entries_.push_front({packet, pending, 0});
         first = true;
       }
+      Prune(dropped);
     }
     if (!first) return pending.get();
     try {
@@ -71,7 +89,17 @@ class SharedEncodings {
       EncodeValue(Value(packet), result.mutable_payload());
       auto bytes = std::make_shared<std::string>();
       result.SerializeToString(bytes.get());
+      const size_t size = bytes->size();
       mine.set_value(std::move(bytes));
+      std::lock_guard lock(mutex_);
+      for (Entry& e : entries_) {
+        if (&e.packet.body() == &packet.body()) {
+          e.size = size;
+          bytes_ += size;
+          break;
+        }
+      }
+      Prune(dropped);
     } catch (...) {
       mine.set_exception(std::current_exception());
       std::lock_guard lock(mutex_);
@@ -81,14 +109,32 @@ class SharedEncodings {
   }
 
  private:
-  // Two: the delivery rows and the price items of the version being read.
-  static constexpr size_t kKept = 2;
   struct Entry {
     DataPacket packet;  // holds the body, so its address names no other packet
     std::shared_future<Encoding> bytes;
+    size_t size = 0;  // 0 while being encoded
   };
+
+  // Under mutex_: lets go of the encodings of packets nobody else holds, then
+  // of the oldest read beyond the budget (never the newest, being answered).
+  void Prune(std::vector<Entry>& dropped) {
+    auto drop = [&](std::list<Entry>::iterator e) {
+      bytes_ -= e->size;
+      dropped.push_back(std::move(*e));
+      return entries_.erase(e);
+    };
+    for (auto e = entries_.begin(); e != entries_.end();)
+      e = e->size > 0 && e->packet.Holders() == 1 ? drop(e) : std::next(e);
+    while (bytes_ > kBudgetBytes && entries_.size() > 1) {
+      auto oldest = std::prev(entries_.end());
+      if (oldest->size == 0) break;
+      drop(oldest);
+    }
+  }
+
   std::mutex mutex_;
-  std::deque<Entry> entries_;
+  std::list<Entry> entries_;  // read most recently first
+  size_t bytes_ = 0;
 };
 
 SharedEncodings& Encodings() {
@@ -377,6 +423,7 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
       WriteNext();
       return;
     }
+    Encodings().Trim();
     wire::InvokeReply reply;
     wire::Result* result = reply.mutable_result();
     result->set_ok(parts[0].AsBoolean());
