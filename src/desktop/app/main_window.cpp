@@ -18,8 +18,8 @@
 #include "desktop/binding/events.h"
 #include "desktop/services/grid_export.h"
 #include "desktop/services/help_viewer.h"
-#include "desktop/services/quote_chart.h"
 #include "desktop/services/qt_host.h"
+#include "desktop/services/quote_chart.h"
 #include "framework/forms.h"
 
 namespace apura::desktop {
@@ -42,8 +42,8 @@ MainWindow::MainWindow(QtHost& host, QWidget* parent) : QMainWindow(parent), hos
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Arquivo"));
   file->addAction(QStringLiteral("&Abrir apuração..."), this, [this] { OpenWorksheetDialog(); });
-  QAction* exportAction = file->addAction(GridExporter::ActionText(), this,
-                                          [this] { exporter_->ExportCurrent(); });
+  QAction* exportAction =
+      file->addAction(GridExporter::ActionText(), this, [this] { exporter_->ExportCurrent(); });
   exportAction->setObjectName("exportarPlanilha");
   exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
   file->addSeparator();
