@@ -15,9 +15,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -154,10 +154,10 @@ void HostExtrasTest::quoteBarsReadTheLinesAndFlagUnreachedMinimums() {
   };
   // Chosen, 10 x 12.5 = 125 short of 200; chosen and 5 short of 8 units;
   // chosen and above both; not chosen, nothing bought: never flagged.
-  for (const Row& r : {Row{"Alfa", 12.5, 13.25, "S", 10, 0, 200, "R"},
-                       Row{"Beta", 1234.5, 1300, "S", 5, 8, 0, "A"},
-                       Row{"Gama", 3, 3.5, "S", 100, 8, 200, "R"},
-                       Row{"Delta", 2, 2.5, "N", 0, 8, 200, "R"}}) {
+  for (const Row& r :
+       {Row{"Alfa", 12.5, 13.25, "S", 10, 0, 200, "R"},
+        Row{"Beta", 1234.5, 1300, "S", 5, 8, 0, "A"}, Row{"Gama", 3, 3.5, "S", 100, 8, 200, "R"},
+        Row{"Delta", 2, 2.5, "N", 0, 8, 200, "R"}}) {
     t.Append();
     t.FieldByName("NMFANTFORN").SetAsString(r.supplier);
     t.FieldByName("NMMARCA").SetAsString("M");
@@ -263,8 +263,7 @@ void HostExtrasTest::aClickOnABarMovesTheQuotationGrid() {
   const int last = int(Chart().Bars().size()) - 1;
   QVERIFY(last > 0);
   Chart().Refresh();
-  QTest::mouseClick(Chart().View()->viewport(), Qt::LeftButton, {},
-                    BarPoint(Chart(), last, true));
+  QTest::mouseClick(Chart().View()->viewport(), Qt::LeftButton, {}, BarPoint(Chart(), last, true));
   QTRY_COMPARE(quotes->Model().CursorRow(), last);
   QCOMPARE(quotes->currentIndex().row(), last);
   QTRY_VERIFY(Chart().Bars()[size_t(last)].current);
@@ -383,8 +382,7 @@ void HostExtrasTest::csvUsesSemicolonsAndTheUsersDecimalSeparator() {
   QVERIFY(f.open(QIODevice::ReadOnly));
   const QByteArray bytes = f.readAll();
   QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
-  const QStringList lines =
-      QString::fromUtf8(bytes.mid(3)).split("\r\n", Qt::SkipEmptyParts);
+  const QStringList lines = QString::fromUtf8(bytes.mid(3)).split("\r\n", Qt::SkipEmptyParts);
   QCOMPARE(lines.size(), out.rows + 1);
   const QStringList head = lines[0].split(';');
   const int price = head.indexOf(QString::fromUtf8("Pr. Unitário"));
@@ -394,8 +392,8 @@ void HostExtrasTest::csvUsesSemicolonsAndTheUsersDecimalSeparator() {
     const QStringList cells = lines[r + 1].split(';');
     QCOMPARE(cells.size(), head.size());
     // Grouping left out, so spreadsheets read the text back as the number.
-    const QString want = QString::fromStdString(
-        FormatFloat("0.00000", Num(quotes, r, "VRPRECUNIAP")));
+    const QString want =
+        QString::fromStdString(FormatFloat("0.00000", Num(quotes, r, "VRPRECUNIAP")));
     QCOMPARE(cells[price], want);
     QVERIFY(cells[price].contains(',') && !cells[price].contains('.'));
     QCOMPARE(cells[name], Cell(quotes, r, "NMFANTFORN"));
@@ -459,7 +457,8 @@ void HostExtrasTest::theGridsContextMenuExportsToTheChosenFile() {
   action->trigger();
   QTRY_VERIFY(QFile::exists(dir.filePath("menu.xlsx")));
   QVERIFY(suggested.endsWith(".xlsx"));
-  QVERIFY(suggested.startsWith(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
+  QVERIFY(
+      suggested.startsWith(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
   QVERIFY2(reported_.contains(QDir::toNativeSeparators(dir.filePath("menu.xlsx"))),
            qPrintable(reported_));
 
@@ -549,8 +548,7 @@ void HostExtrasTest::everyHelpTopicHasAPageReachableFromTheContents() {
     for (auto it = href.globalMatch(html); it.hasNext();) {
       const QString target = it.next().captured(1);
       if (target.contains(':')) continue;  // outside the guide
-      QVERIFY2(QFile::exists(QDir(folder).filePath(target)),
-               qPrintable(page + " -> " + target));
+      QVERIFY2(QFile::exists(QDir(folder).filePath(target)), qPrintable(page + " -> " + target));
     }
   }
 }

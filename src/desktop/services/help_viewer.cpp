@@ -222,7 +222,11 @@ HelpService::~HelpService() {
   delete viewer_;
 }
 
-TForm* HelpService::FrontForm() const {
+TForm* HelpService::FrontForm(QWidget* from) const {
+  // The screen the keys go to is the one in front.
+  if (!from) from = QApplication::focusWidget();
+  for (QWidget* w = from; w && w != viewer_; w = w->parentWidget())
+    if (auto* v = qobject_cast<FormView*>(w)) return v->Form();
   if (TForm* f = FormIn(QApplication::activeModalWidget())) return f;
   QWidget* window = QApplication::activeWindow();
   if (window && window == viewer_) window = main_;
@@ -234,8 +238,8 @@ TForm* HelpService::FrontForm() const {
   return FormIn(window);
 }
 
-void HelpService::ShowContextHelp() {
-  const TForm* form = FrontForm();
+void HelpService::ShowContextHelp(QWidget* from) {
+  const TForm* form = FrontForm(from);
   ShowPage(form ? HelpPageFor(form->HelpFile, form->HelpContext, form->Name) : HelpContentsPage());
 }
 
@@ -268,7 +272,7 @@ bool HelpService::eventFilter(QObject* watched, QEvent* event) {
   // (a widget of a window) counts.
   if (!watched->isWidgetType()) return false;
   if (viewer_ && static_cast<QWidget*>(watched)->window() == viewer_) return true;
-  ShowContextHelp();
+  ShowContextHelp(static_cast<QWidget*>(watched));
   return true;
 }
 

@@ -67,10 +67,11 @@ class HelpService : public QObject {
   explicit HelpService(QWidget* mainWindow);
   ~HelpService() override;
 
-  // The form of the screen or dialog in front; null when it is none of them.
-  TForm* FrontForm() const;
+  // The form of the screen or dialog in front, as seen from the widget a key
+  // went to (by default the one with focus); null when it is none of them.
+  TForm* FrontForm(QWidget* from = nullptr) const;
   // Opens the help of the window in front (F1).
-  void ShowContextHelp();
+  void ShowContextHelp(QWidget* from = nullptr);
   void ShowPage(const QString& page);
   HelpViewer* Viewer() const { return viewer_; }
 
