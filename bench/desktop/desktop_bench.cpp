@@ -17,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QChartView>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -851,11 +852,11 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Desktop_Chart", Desktop_Chart)
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Desktop_ExportXlsx", Desktop_Export, SheetFormat::Xlsx)
+    benchmark::RegisterBenchmark("Desktop_ExportXlsx", Desktop_Export, apura::desktop::SheetFormat::Xlsx)
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(2);
-    benchmark::RegisterBenchmark("Desktop_ExportCsv", Desktop_Export, SheetFormat::Csv)
+    benchmark::RegisterBenchmark("Desktop_ExportCsv", Desktop_Export, apura::desktop::SheetFormat::Csv)
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(2);
