@@ -17,8 +17,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QChartView>
 #include <QApplication>
+#include <QChartView>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -762,8 +762,8 @@ void Desktop_Export(benchmark::State& state, SheetFormat format) {
   for (const auto& f : table.Fields())
     columns.push_back({QString::fromStdString(f->DisplayLabel()), f->Index(), f->DataType(),
                        f->DisplayFormat(), f->DataType() == FieldType::String, 90});
-  const QString path = QDir(DataDir()).filePath(format == SheetFormat::Xlsx ? "export.xlsx"
-                                                                            : "export.csv");
+  const QString path =
+      QDir(DataDir()).filePath(format == SheetFormat::Xlsx ? "export.xlsx" : "export.csv");
   QDir().mkpath(DataDir());
   qint64 bytes = 0;
   for (auto _ : state) {
@@ -852,11 +852,13 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Desktop_Chart", Desktop_Chart)
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Desktop_ExportXlsx", Desktop_Export, apura::desktop::SheetFormat::Xlsx)
+    benchmark::RegisterBenchmark("Desktop_ExportXlsx", Desktop_Export,
+                                 apura::desktop::SheetFormat::Xlsx)
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(2);
-    benchmark::RegisterBenchmark("Desktop_ExportCsv", Desktop_Export, apura::desktop::SheetFormat::Csv)
+    benchmark::RegisterBenchmark("Desktop_ExportCsv", Desktop_Export,
+                                 apura::desktop::SheetFormat::Csv)
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(2);

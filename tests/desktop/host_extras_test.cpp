@@ -76,11 +76,11 @@ print(json.dumps({
 }
 
 // The chart's bar of a line, in the chart view's viewport.
-QPoint BarPoint(QuoteChart& chart, int index, bool economic) {
+QPoint BarPoint(QuoteChart& chart, int index, bool upper) {
   const QuoteBar& b = chart.Bars()[size_t(index)];
-  const double value = economic ? b.economic : b.unit;
-  // Two sets share a category: the first left of its centre, the second right.
-  const QPointF at(index + (economic ? 0.12 : -0.12), value / 2);
+  // Two sets share a category, one each side of its centre; halfway along
+  // the shorter bar is on either.
+  const QPointF at(std::min(b.unit, b.economic) / 2, index + (upper ? 0.12 : -0.12));
   QChart* c = chart.Chart();
   const QPointF scene = c->mapToScene(c->mapToPosition(at, c->series().first()));
   return chart.View()->mapFromScene(scene);

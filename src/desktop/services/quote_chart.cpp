@@ -5,6 +5,7 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QHorizontalBarSeries>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
@@ -144,7 +145,8 @@ QuoteChart::QuoteChart(QWidget* parent) : QWidget(parent) {
   chart_->setLocalizeNumbers(true);
   chart_->legend()->setAlignment(Qt::AlignBottom);
   chart_->setTitle(QStringLiteral("Cotações do produto na região"));
-  series_ = new QBarSeries(chart_);
+  // Lying bars leave the suppliers' names room to be read in a narrow dock.
+  series_ = new QHorizontalBarSeries(chart_);
   unit_ = new QBarSet(QStringLiteral("Pr. Unitário"));
   economic_ = new QBarSet(QStringLiteral("Pr. Econômico"));
   unit_->setColor(QColor(0x4a, 0x78, 0xb0));
@@ -159,8 +161,8 @@ QuoteChart::QuoteChart(QWidget* parent) : QWidget(parent) {
   axisY_ = new QValueAxis(chart_);
   axisY_->setLabelFormat(QStringLiteral("%.2f"));
   axisY_->setMin(0);
-  chart_->addAxis(axisX_, Qt::AlignBottom);
-  chart_->addAxis(axisY_, Qt::AlignLeft);
+  chart_->addAxis(axisX_, Qt::AlignLeft);
+  chart_->addAxis(axisY_, Qt::AlignBottom);
   series_->attachAxis(axisX_);
   series_->attachAxis(axisY_);
 
@@ -182,8 +184,9 @@ QuoteChart::QuoteChart(QWidget* parent) : QWidget(parent) {
   layout->addWidget(view_, 1);
   layout->addWidget(summary_);
 
-  connect(series_, &QBarSeries::clicked, this, [this](int index, QBarSet*) { MoveGridTo(index); });
-  connect(series_, &QBarSeries::hovered, this, [this](bool on, int index, QBarSet*) {
+  connect(series_, &QAbstractBarSeries::clicked, this,
+          [this](int index, QBarSet*) { MoveGridTo(index); });
+  connect(series_, &QAbstractBarSeries::hovered, this, [this](bool on, int index, QBarSet*) {
     if (!on || index < 0 || size_t(index) >= bars_.size()) return QToolTip::hideText();
     const QuoteBar& b = bars_[size_t(index)];
     QString tip = QStringLiteral("%1\nColeta %2\nPr. Unitário %3\nPr. Econômico %4")

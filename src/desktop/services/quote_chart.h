@@ -21,7 +21,7 @@ class QMdiSubWindow;
 
 class QChart;
 class QChartView;
-class QBarSeries;
+class QAbstractBarSeries;
 class QBarSet;
 class QBarCategoryAxis;
 class QValueAxis;
@@ -90,7 +90,7 @@ class QuoteChart : public QWidget, public TDataLink {
   Watch watch_;
   QChart* chart_;
   QChartView* view_;
-  QBarSeries* series_;
+  QAbstractBarSeries* series_;
   QBarSet* unit_;
   QBarSet* economic_;
   QBarCategoryAxis* axisX_;
