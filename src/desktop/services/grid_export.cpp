@@ -175,6 +175,10 @@ ExportOutcome WriteXlsx(const TClientDataSet& table, const std::vector<SheetColu
     worksheet_write_string(sheet, 0, lxw_col_t(i), columns[i].title.toUtf8().constData(), header);
   }
   worksheet_freeze_panes(sheet, 1, 0);
+  // Printed, the columns fit across the page and the titles repeat.
+  worksheet_set_landscape(sheet);
+  worksheet_fit_to_pages(sheet, 1, 0);
+  worksheet_repeat_rows(sheet, 0, 0);
   if (!columns.empty()) worksheet_autofilter(sheet, 0, 0, lxw_row_t(rows), lastColumn);
 
   for (int r = 0; r < rows; ++r) {
