@@ -18,7 +18,9 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QChartView>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -45,7 +47,9 @@
 #include "desktop/binding/events.h"
 #include "desktop/binding/form_view.h"
 #include "desktop/binding/grid_view.h"
+#include "desktop/services/grid_export.h"
 #include "desktop/services/qt_host.h"
+#include "desktop/services/quote_chart.h"
 #include "framework/format.h"
 #include "framework/forms.h"
 #include "framework/netconnection.h"
@@ -697,6 +701,86 @@ void Desktop_Effectuate(benchmark::State& state) {
   Sessions().erase(rows);
 }
 
+// The quotation chart redrawn after the cursor moves to another line: the
+// lines read from the table and the chart painted, the dock beside "Cotação".
+void Desktop_Chart(benchmark::State& state) {
+  Session& s = Opened(state);
+  s.ShowPage("Cotação");
+  QuoteChartDock* dock = s.window->ChartDock();
+  if (!dock->isVisible()) s.window->ChartAction()->trigger();
+  dock->FollowActive();
+  s.Paint();
+  QuoteChart* chart = dock->Chart();
+  GridView* quotes = s.view ? s.view->GridNamed("dbgFornecedor") : nullptr;
+  if (!quotes || chart->Followed() != quotes || quotes->Model().rowCount() == 0) {
+    state.SkipWithError("the chart follows no quotation grid");
+    return;
+  }
+  const int lines = quotes->Model().rowCount();
+  int k = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    quotes->setCurrentIndex(quotes->Model().index(k++ % lines, 1));
+    state.ResumeTiming();
+    chart->Refresh();
+    chart->View()->viewport()->repaint();
+  }
+  state.counters["lines"] = lines;
+  s.window->ChartAction()->trigger();
+  s.ShowPage("Produtos");
+}
+
+// A grid of delivery rows written to a spreadsheet file: text, number and
+// date columns as the delivery grid has them, every row of the table.
+void Desktop_Export(benchmark::State& state, SheetFormat format) {
+  const int rows = int(state.range(0));
+  TClientDataSet table("entregas");
+  table.AddStringField("NMFANTFORN", 40);
+  table.AddStringField("NMMARCA", 20);
+  table.AddStringField("CDFILIAP", 4);
+  table.AddDateTimeField("DTENTRAPUT");
+  table.AddFloatField("QTACOMP").SetDisplayFormat("#0.000");
+  table.AddFloatField("VRPRECUNIAP").SetDisplayFormat("####,##0.00000");
+  table.AddFloatField("VRPRECECOAP").SetDisplayFormat("####,##0.00000");
+  table.AddStringField("NRCOLEITMAP", 10);
+  table.CreateDataSet();
+  table.DisableControls();
+  for (int r = 0; r < rows; ++r) {
+    table.Append();
+    table.Fields()[0]->SetAsString("Fornecedor " + std::to_string(r % 300));
+    table.Fields()[1]->SetAsString("Marca " + std::to_string(r % 40));
+    table.Fields()[2]->SetAsString(std::to_string(100 + r % 60));
+    table.Fields()[3]->SetAsDateTime(DateTime::FromDate(2024, 1 + r % 12, 1 + r % 28));
+    table.Fields()[4]->SetAsFloat(1 + r % 97);
+    table.Fields()[5]->SetAsFloat(10.5 + (r % 1000) / 7.0);
+    table.Fields()[6]->SetAsFloat(11.25 + (r % 1000) / 7.0);
+    table.Fields()[7]->SetAsString(std::to_string(5000 + r % 900));
+    table.Post();
+  }
+  table.EnableControls();
+  std::vector<SheetColumn> columns;
+  for (const auto& f : table.Fields())
+    columns.push_back({QString::fromStdString(f->DisplayLabel()), f->Index(), f->DataType(),
+                       f->DisplayFormat(), f->DataType() == FieldType::String, 90});
+  const QString path =
+      QDir(DataDir()).filePath(format == SheetFormat::Xlsx ? "export.xlsx" : "export.csv");
+  QDir().mkpath(DataDir());
+  qint64 bytes = 0;
+  for (auto _ : state) {
+    const ExportOutcome out = ExportRows(table, columns, path, format, [](int, int) {
+      QCoreApplication::processEvents();
+      return true;
+    });
+    if (!out.written) {
+      state.SkipWithError(out.error.toStdString().c_str());
+      break;
+    }
+    bytes = QFileInfo(path).size();
+  }
+  state.counters["file_mb"] = double(bytes) / 1e6;
+  QFile::remove(path);
+}
+
 std::vector<int64_t> Sizes() {
   std::vector<int64_t> sizes;
   const QStringList args = QCoreApplication::arguments();
@@ -765,6 +849,19 @@ int main(int argc, char** argv) {
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(10);
+    benchmark::RegisterBenchmark("Desktop_Chart", Desktop_Chart)
+        ->Arg(rows)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Desktop_ExportXlsx", Desktop_Export,
+                                 apura::desktop::SheetFormat::Xlsx)
+        ->Arg(rows)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(2);
+    benchmark::RegisterBenchmark("Desktop_ExportCsv", Desktop_Export,
+                                 apura::desktop::SheetFormat::Csv)
+        ->Arg(rows)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(2);
     benchmark::RegisterBenchmark("Desktop_Effectuate", Desktop_Effectuate)
         ->Arg(rows)
         ->Unit(benchmark::kMillisecond)

@@ -54,6 +54,9 @@ if(TARGET apura)
   install(FILES ${APURA_PACKAGE_DIR}/apura.svg DESTINATION share/icons/hicolor/scalable/apps
           COMPONENT desktop)
   install(FILES ${APURA_PACKAGE_GZ}/apura.1.gz DESTINATION share/man/man1 COMPONENT desktop)
+  # The buyer's guide, where the host looks for it relative to itself.
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/desktop/help/ DESTINATION share/apura/help
+          COMPONENT desktop FILES_MATCHING PATTERN "*.html" PATTERN "*.css")
   install(FILES ${APURA_PACKAGE_DIR}/copyright DESTINATION share/doc/apura COMPONENT desktop)
   install(FILES ${APURA_PACKAGE_GZ}/changelog.gz DESTINATION share/doc/apura
           RENAME changelog.Debian.gz COMPONENT desktop)

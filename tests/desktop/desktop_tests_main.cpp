@@ -13,6 +13,7 @@
 #include "login_dialog_test.h"
 #ifdef APURA_WITH_WORKSHEET
 #include "delivery_editing_view_test.h"
+#include "host_extras_test.h"
 #include "quotation_screens_test.h"
 #include "report_view_test.h"
 #include "tally_view_test.h"
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     run("TallyViewTest", apura::desktop::test::TallyViewTest());
     run("ReportViewTest", apura::desktop::test::ReportViewTest());
     run("QuotationScreensTest", apura::desktop::test::QuotationScreensTest());
+    run("HostExtrasTest", apura::desktop::test::HostExtrasTest());
 #endif
 #ifdef APURA_WITH_ANALYSIS
     run("EffectuationViewTest", apura::desktop::test::EffectuationViewTest());

@@ -16,7 +16,10 @@
 
 #include "desktop/app/launch_dialog.h"
 #include "desktop/binding/events.h"
+#include "desktop/services/grid_export.h"
+#include "desktop/services/help_viewer.h"
 #include "desktop/services/qt_host.h"
+#include "desktop/services/quote_chart.h"
 #include "framework/forms.h"
 
 namespace apura::desktop {
@@ -30,13 +33,42 @@ MainWindow::MainWindow(QtHost& host, QWidget* parent) : QMainWindow(parent), hos
   mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(mdi_);
 
+  exporter_ = new GridExporter(this);
+  exporter_->report = [this](const QString& m) { statusBar()->showMessage(m, 30000); };
+  help_ = new HelpService(this);
+  chartDock_ = new QuoteChartDock(mdi_, this);
+  addDockWidget(Qt::RightDockWidgetArea, chartDock_);
+  chartDock_->hide();
+
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Arquivo"));
   file->addAction(QStringLiteral("&Abrir apuração..."), this, [this] { OpenWorksheetDialog(); });
+  QAction* exportAction =
+      file->addAction(GridExporter::ActionText(), this, [this] { exporter_->ExportCurrent(); });
+  exportAction->setObjectName("exportarPlanilha");
+  exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
   file->addSeparator();
   file->addAction(QStringLiteral("&Sair"), this, [this] { close(); });
   QMenu* window = menuBar()->addMenu(QStringLiteral("&Janela"));
   window->addAction(QStringLiteral("&Cascata"), mdi_, &QMdiArea::cascadeSubWindows);
   window->addAction(QStringLiteral("&Lado a lado"), mdi_, &QMdiArea::tileSubWindows);
+  window->addSeparator();
+  chartAction_ = chartDock_->toggleViewAction();
+  chartAction_->setText(QStringLiteral("&Gráfico de cotações"));
+  chartAction_->setObjectName("graficoCotacoes");
+  chartAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
+  window->addAction(chartAction_);
+  // The buyer's choice is kept at once, not only when the host closes well.
+  connect(chartAction_, &QAction::triggered, this, [this](bool on) {
+    if (store_) store_->setValue("window/quoteChart", on);
+    if (on) chartDock_->FollowActive();
+  });
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
+  QAction* here = help->addAction(QStringLiteral("Ajuda desta &tela\tF1"), this,
+                                  [this] { help_->ShowContextHelp(); });
+  here->setObjectName("ajudaTela");
+  help->addAction(QStringLiteral("&Conteúdo do guia"), this,
+                  [this] { help_->ShowPage(HelpContentsPage()); })
+      ->setObjectName("ajudaConteudo");
 
   status_ = new QLabel(this);
   // The session's line may be cut on a small screen; it must not make the
@@ -63,6 +95,10 @@ void MainWindow::UpdateStatus() {
 
 void MainWindow::PlaceOnScreen(QSettings* store) {
   store_ = store;
+  if (store) {
+    restoreState(store->value("window/state").toByteArray());
+    chartDock_->setVisible(store->value("window/quoteChart", false).toBool());
+  }
   if (store && restoreGeometry(store->value("window/geometry").toByteArray())) {
     // A screen that has gone since (a laptop off its monitor) must not keep
     // the window out of sight.
@@ -108,7 +144,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       return;
     }
   }
-  if (store_) store_->setValue("window/geometry", saveGeometry());
+  if (store_) {
+    store_->setValue("window/geometry", saveGeometry());
+    store_->setValue("window/state", saveState());
+  }
   event->accept();
 }
 

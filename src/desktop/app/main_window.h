@@ -8,10 +8,14 @@
 class QMdiArea;
 class QLabel;
 class QSettings;
+class QAction;
 
 namespace apura::desktop {
 
 class QtHost;
+class GridExporter;
+class HelpService;
+class QuoteChartDock;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -27,6 +31,11 @@ class MainWindow : public QMainWindow {
   // or when that place is off every screen now, the screen's available area.
   // The place is written back to `store` when the window closes.
   void PlaceOnScreen(QSettings* store);
+  // The quotation chart's dock, the grids' export command and the guide.
+  QuoteChartDock* ChartDock() const { return chartDock_; }
+  QAction* ChartAction() const { return chartAction_; }
+  GridExporter* Exporter() const { return exporter_; }
+  HelpService* Help() const { return help_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -36,6 +45,10 @@ class MainWindow : public QMainWindow {
   QMdiArea* mdi_;
   QLabel* status_;
   QSettings* store_ = nullptr;
+  QuoteChartDock* chartDock_ = nullptr;
+  QAction* chartAction_ = nullptr;
+  GridExporter* exporter_ = nullptr;
+  HelpService* help_ = nullptr;
 };
 
 }  // namespace apura::desktop
