@@ -25,6 +25,7 @@ class HostExtrasTest : public ViewSuite {
   void chartShownOrHiddenIsRemembered();
   void xlsxHoldsTheVisibleColumnsAndRowsWithTypesAndFormats();
   void xlsxWritesDatesAsDates();
+  void xlsxKeepsEveryTextAndNumberAsWritten();
   void csvUsesSemicolonsAndTheUsersDecimalSeparator();
   void aCancelledExportLeavesNoFile();
   void theGridsContextMenuExportsToTheChosenFile();

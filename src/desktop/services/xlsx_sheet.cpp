@@ -19,9 +19,6 @@ constexpr const char* kSheetName = "Planilha1";
 // shrinks these repetitive rows about eight times.
 constexpr int kSheetLevel = Z_BEST_SPEED;
 constexpr size_t kChunk = 256 * 1024;
-// Past this many distinct texts new ones are written in their cells, so a
-// sheet of unique texts does not hold them all in memory until the end.
-constexpr size_t kMaxSharedTexts = size_t(1) << 20;
 constexpr int kFirstNumberFormat = 164;  // below are the built-in ones
 enum Style { kPlain, kHeader, kDay, kDayAndTime, kFirstNumberStyle };
 
@@ -237,7 +234,7 @@ void XlsxSheet::Text(int column, std::string_view text) {
   text = Clip(text);
   if (text.empty()) return;
   auto at = strings_.find(text);
-  if (at == strings_.end() && strings_.size() < kMaxSharedTexts)
+  if (at == strings_.end() && strings_.size() < maxSharedTexts_)
     at = strings_.emplace(std::string(text), uint32_t(strings_.size())).first;
   if (at == strings_.end()) {
     Cell(column, " t=\"inlineStr\"><is>");

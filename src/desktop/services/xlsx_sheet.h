@@ -38,6 +38,8 @@ class XlsxSheet {
   XlsxSheet& operator=(const XlsxSheet&) = delete;
 
   bool ok() const { return !failed_; }
+  // Distinct texts kept in the shared table; later new ones go in their cells.
+  void LimitSharedTexts(size_t count) { maxSharedTexts_ = count; }
 
   void BeginRow();
   void Text(int column, std::string_view text);
@@ -80,6 +82,9 @@ class XlsxSheet {
   std::string buffer_;
   std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>> strings_;
   uint64_t stringUses_ = 0;
+  // Past this many distinct texts, so a sheet of unique texts does not hold
+  // them all in memory until the end.
+  size_t maxSharedTexts_ = size_t(1) << 20;
   const char* textAttributes_ = "";
 };
 
