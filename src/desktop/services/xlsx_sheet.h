@@ -7,6 +7,7 @@
 // landscape, one page wide, with the header on every page.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,7 +38,7 @@ class XlsxSheet {
   XlsxSheet(const XlsxSheet&) = delete;
   XlsxSheet& operator=(const XlsxSheet&) = delete;
 
-  bool ok() const { return !failed_; }
+  bool ok() const;
   // Distinct texts kept in the shared table; later new ones go in their cells.
   void LimitSharedTexts(size_t count) { maxSharedTexts_ = count; }
 
@@ -67,7 +68,9 @@ class XlsxSheet {
   std::string Workbook() const;
   std::string SheetHead() const;
 
+  class Deflater;
   void* zip_ = nullptr;
+  std::unique_ptr<Deflater> deflater_;
   bool failed_ = false;
   bool finished_ = false;
   std::vector<XlsxColumn> columns_;
@@ -79,6 +82,7 @@ class XlsxSheet {
   int row_ = 0;  // 1-based, the row being written
   char rowText_[12] = {};
   size_t rowTextSize_ = 0;
+  int nextColumn_ = 0;  // the column a cell without a reference goes to
   std::string buffer_;
   std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>> strings_;
   uint64_t stringUses_ = 0;
