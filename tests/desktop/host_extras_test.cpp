@@ -470,6 +470,22 @@ void HostExtrasTest::xlsxKeepsEveryTextAndNumberAsWritten() {
   }
 }
 
+void HostExtrasTest::xlsxThatCannotBeWrittenIsAFailure() {
+  // A full disk: the write fails while the sheet's rows are deflated, or as
+  // the last parts go out.
+  for (int rows : {3, 20000}) {
+    XlsxSheet sheet("/dev/full", {{"Texto", 20, ""}, {"Valor", 12, "0.00"}}, rows, "dd/mm/yyyy");
+    for (int r = 0; r < rows && sheet.ok(); ++r) {
+      sheet.BeginRow();
+      sheet.Text(0, "linha " + std::to_string(r));
+      sheet.Number(1, r / 3.0);
+      sheet.EndRow();
+    }
+    QVERIFY2(!sheet.Finish(), qPrintable(QString::number(rows)));
+    QVERIFY(!sheet.ok());
+  }
+}
+
 void HostExtrasTest::csvUsesSemicolonsAndTheUsersDecimalSeparator() {
   ShowPage("Cotação");
   GridView* quotes = Grid("dbgFornecedor");

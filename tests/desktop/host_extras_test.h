@@ -26,6 +26,7 @@ class HostExtrasTest : public ViewSuite {
   void xlsxHoldsTheVisibleColumnsAndRowsWithTypesAndFormats();
   void xlsxWritesDatesAsDates();
   void xlsxKeepsEveryTextAndNumberAsWritten();
+  void xlsxThatCannotBeWrittenIsAFailure();
   void csvUsesSemicolonsAndTheUsersDecimalSeparator();
   void aCancelledExportLeavesNoFile();
   void theGridsContextMenuExportsToTheChosenFile();
