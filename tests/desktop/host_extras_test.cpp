@@ -486,6 +486,31 @@ void HostExtrasTest::xlsxThatCannotBeWrittenIsAFailure() {
   }
 }
 
+void HostExtrasTest::moreRowsThanASheetHoldsAreRefusedForXlsx() {
+  // One more than a sheet takes below its header: the rows past it would be
+  // lost without a word.
+  TClientDataSet table("linhas");
+  table.AddIntegerField("NR");
+  table.CreateDataSet();
+  table.DisableControls();
+  for (int r = 0; r < XlsxSheet::kMaxRows; ++r) {
+    table.Append();
+    table.Post();
+  }
+  table.EnableControls();
+  std::vector<SheetColumn> columns(1);
+  columns[0].title = "Nr";
+  columns[0].field = 0;
+  columns[0].type = FieldType::Integer;
+  columns[0].asText = false;
+  QTemporaryDir dir;
+  const ExportOutcome out =
+      ExportRows(table, columns, dir.filePath("muitas.xlsx"), SheetFormat::Xlsx);
+  QVERIFY(!out.written);
+  QVERIFY(out.error.contains(".csv"));
+  QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
 void HostExtrasTest::csvUsesSemicolonsAndTheUsersDecimalSeparator() {
   ShowPage("Cotação");
   GridView* quotes = Grid("dbgFornecedor");

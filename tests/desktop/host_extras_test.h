@@ -27,6 +27,7 @@ class HostExtrasTest : public ViewSuite {
   void xlsxWritesDatesAsDates();
   void xlsxKeepsEveryTextAndNumberAsWritten();
   void xlsxThatCannotBeWrittenIsAFailure();
+  void moreRowsThanASheetHoldsAreRefusedForXlsx();
   void csvUsesSemicolonsAndTheUsersDecimalSeparator();
   void aCancelledExportLeavesNoFile();
   void theGridsContextMenuExportsToTheChosenFile();
