@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace apura::desktop {
@@ -162,7 +164,13 @@ class XlsxSheet::Deflater {
     initialised_ = deflateInit2(&stream_, kSheetLevel, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL,
                                 Z_DEFAULT_STRATEGY) == Z_OK;
     failed_ = !initialised_;
-    if (initialised_) thread_ = std::thread([this] { Run(); });
+    if (!initialised_) return;
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the export fails as a write would.
+      failed_ = true;
+    }
   }
   ~Deflater() {
     {
@@ -213,7 +221,6 @@ class XlsxSheet::Deflater {
   };
 
   void Run() {
-    std::vector<unsigned char> out(kChunk);
     std::unique_lock lock(mutex_);
     while (true) {
       work_.wait(lock, [this] { return quit_ || !queue_.empty(); });
@@ -222,14 +229,14 @@ class XlsxSheet::Deflater {
       queue_.pop_front();
       busy_ = true;
       lock.unlock();
-      if (!Failed()) Deflate(chunk, out);
+      if (!Failed()) Deflate(chunk);
       lock.lock();
       busy_ = false;
       done_.notify_all();
     }
   }
 
-  void Deflate(const Chunk& chunk, std::vector<unsigned char>& out) {
+  void Deflate(const Chunk& chunk) {
     const auto* data = reinterpret_cast<const Bytef*>(chunk.text.data());
     crc_ = crc32_z(crc_, data, chunk.text.size());
     size_ += chunk.text.size();
@@ -238,12 +245,12 @@ class XlsxSheet::Deflater {
     const int flush = chunk.last ? Z_FINISH : Z_NO_FLUSH;
     int result = Z_OK;
     do {
-      stream_.next_out = out.data();
-      stream_.avail_out = uInt(out.size());
+      stream_.next_out = out_.data();
+      stream_.avail_out = uInt(out_.size());
       result = deflate(&stream_, flush);
-      const auto produced = unsigned(out.size() - stream_.avail_out);
+      const auto produced = unsigned(out_.size() - stream_.avail_out);
       if (result == Z_STREAM_ERROR ||
-          (produced && zipWriteInFileInZip(Zip(zip_), out.data(), produced) != ZIP_OK)) {
+          (produced && zipWriteInFileInZip(Zip(zip_), out_.data(), produced) != ZIP_OK)) {
         failed_ = true;
         return;
       }
@@ -253,6 +260,7 @@ class XlsxSheet::Deflater {
   void* zip_;
   z_stream stream_{};
   bool initialised_ = false;
+  std::vector<unsigned char> out_ = std::vector<unsigned char>(kChunk);
   uLong crc_ = 0;
   ZPOS64_T size_ = 0;
   std::atomic<bool> failed_ = false;
@@ -325,7 +333,7 @@ std::string XlsxSheet::SheetHead() const {
     for (size_t i = 0; i < columns_.size(); ++i) {
       // Stored as the spreadsheet stores a width typed in characters: whole
       // pixels of a 7-pixel digit with 5 pixels of padding.
-      const double w = columns_[i].width;
+      const double w = std::max(columns_[i].width, 1.0);
       const auto pixels = unsigned(w * 7 + 0.5) + 5;
       const double stored = double(unsigned(pixels / 7.0 * 256.0)) / 256.0;
       s += "<col min=\"" + std::to_string(i + 1) + "\" max=\"" + std::to_string(i + 1) +
