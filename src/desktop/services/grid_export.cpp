@@ -10,7 +10,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QStandardPaths>
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
