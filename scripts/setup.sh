@@ -10,7 +10,7 @@ packages=(
   libpq-dev postgresql postgresql-contrib nginx libcpp-httplib-dev libzxcvbn-dev lintian dpkg-dev file
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n tango-icon-theme
-  qt6-charts-dev libqt6opengl6-dev libxlsxwriter-dev python3-openpyxl
+  qt6-charts-dev libqt6opengl6-dev libminizip-dev python3-openpyxl
   xvfb xauth imagemagick fonts-dejavu-core poppler-utils
 )
 

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <cmath>
 
 #include "desktop/app/main_window.h"
 #include "desktop/binding/form_view.h"
@@ -29,6 +30,7 @@
 #include "desktop/services/grid_export.h"
 #include "desktop/services/help_viewer.h"
 #include "desktop/services/quote_chart.h"
+#include "desktop/services/xlsx_sheet.h"
 #include "dialogs.h"
 #include "framework/format.h"
 
@@ -47,8 +49,22 @@ double Num(GridView* g, int row, const char* field) {
   return ds->CellValue(row, ds->FieldByName(field).Index()).AsFloat();
 }
 
+QJsonDocument RunPython(const char* script, const QString& path) {
+  // Debian's interpreter, where python3-openpyxl installs.
+  QString python = QStandardPaths::findExecutable("python3", {"/usr/bin"});
+  if (python.isEmpty()) python = "python3";
+  QProcess p;
+  p.start(python, {"-c", script, path});
+  if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+    qWarning("%s", p.readAllStandardError().constData());
+    return {};
+  }
+  return QJsonDocument::fromJson(p.readAllStandardOutput());
+}
+
 // The workbook as openpyxl reads it: the header, the second row's values,
-// types and number formats, the frozen cell, the filter and the size.
+// types and number formats, the frozen cell, the filter, the size and
+// the print setup.
 QJsonObject ReadWorkbook(const QString& path) {
   static const char* script = R"(
 import json, sys, datetime, openpyxl
@@ -61,18 +77,27 @@ print(json.dumps({
   'header': [c.value for c in ws[1]],
   'header_bold': all(c.font.b for c in ws[1]),
   'rows': [[cell(c) for c in r] for r in ws.iter_rows(min_row=2, max_row=4)],
-  'freeze': ws.freeze_panes, 'filter': ws.auto_filter.ref, 'max_row': ws.max_row}))
+  'freeze': ws.freeze_panes, 'filter': ws.auto_filter.ref, 'max_row': ws.max_row,
+  'landscape': ws.page_setup.orientation == 'landscape',
+  'one_page_wide': bool(ws.sheet_properties.pageSetUpPr.fitToPage) and
+                   ws.page_setup.fitToWidth in (None, 1) and ws.page_setup.fitToHeight == 0,
+  'print_titles': ws.print_title_rows}))
 )";
-  // Debian's interpreter, where python3-openpyxl installs.
-  QString python = QStandardPaths::findExecutable("python3", {"/usr/bin"});
-  if (python.isEmpty()) python = "python3";
-  QProcess p;
-  p.start(python, {"-c", script, path});
-  if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-    qWarning("%s", p.readAllStandardError().constData());
-    return {};
-  }
-  return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+  return RunPython(script, path).object();
+}
+
+// Every cell of the workbook as openpyxl reads it, row by row.
+QJsonArray ReadCells(const QString& path) {
+  static const char* script = R"(
+import json, sys, datetime, openpyxl
+ws = openpyxl.load_workbook(sys.argv[1]).active
+def cell(c):
+    v = c.value
+    if isinstance(v, datetime.datetime): v = v.isoformat()
+    return {'v': v, 't': c.data_type, 'f': c.number_format, 'date': c.is_date}
+print(json.dumps([[cell(c) for c in r] for r in ws.iter_rows()]))
+)";
+  return RunPython(script, path).array();
 }
 
 // The chart's bar of a line, in the chart view's viewport.
@@ -337,6 +362,9 @@ void HostExtrasTest::xlsxHoldsTheVisibleColumnsAndRowsWithTypesAndFormats() {
   QCOMPARE(book["freeze"].toString(), QString("A2"));
   QVERIFY(book["filter"].toString().startsWith("A1:"));
   QCOMPARE(book["max_row"].toInt(), out.rows + 1);
+  QVERIFY(book["landscape"].toBool());
+  QVERIFY(book["one_page_wide"].toBool());
+  QCOMPARE(book["print_titles"].toString(), QString("$1:$1"));
   const QJsonArray first = book["rows"].toArray()[0].toArray();
   const QJsonObject unit = first[0].toObject();
   QCOMPARE(unit["t"].toString(), QString("n"));
@@ -369,6 +397,118 @@ void HostExtrasTest::xlsxWritesDatesAsDates() {
   const QDate shown = QDate::fromString(Cell(branches, 0, "DTENTRAPUT"), "dd/MM/yyyy");
   QCOMPARE(date["v"].toString(), shown.toString("yyyy-MM-dd"));
   ShowPage("Cotação");
+}
+
+void HostExtrasTest::xlsxKeepsEveryTextAndNumberAsWritten() {
+  // Texts a grid may hold: repeated ones, markup, line breaks, blanks at the
+  // ends, characters past the basic plane, control characters, a byte that is
+  // not UTF-8 and one longer than a cell takes; numbers that need all their
+  // digits and ones a sheet cannot hold.
+  const std::string longText(40000, 'x');
+  const std::vector<std::string> texts = {"Fornecedor A",
+                                          "  espaços  ",
+                                          "a<b & \"c\" > d",
+                                          "linha1\nlinha2\r\nfim",
+                                          "ação ✔ 😀",
+                                          "Fornecedor A",
+                                          "\tno início",
+                                          longText,
+                                          "caf\xE9",
+                                          "ctl\x01",
+                                          "",
+                                          "Fornecedor A"};
+  const std::vector<double> numbers = {1.5,  0.1 + 0.2,     -1e-300, 1e21, std::nan(""), HUGE_VAL,
+                                       -0.5, 123456789.125, 2,       0,    -HUGE_VAL,    7};
+  QTemporaryDir dir;
+  const QString path = dir.filePath("textos.xlsx");
+  {
+    XlsxSheet sheet(QFile::encodeName(path).toStdString(),
+                    {{"Texto", 20, ""}, {"Valor", 12, "#,##0.00"}, {"Data", 10, ""}},
+                    int(texts.size()), "dd/mm/yyyy");
+    // The three titles and four texts shared, the rest in their cells.
+    sheet.LimitSharedTexts(7);
+    for (size_t r = 0; r < texts.size(); ++r) {
+      sheet.BeginRow();
+      sheet.Text(0, texts[r]);
+      sheet.Number(1, numbers[r]);
+      // 15/03/2023, at noon on odd rows.
+      sheet.Date(2, 45000 + (r % 2 ? 0.5 : 0));
+      sheet.EndRow();
+    }
+    QVERIFY(sheet.Finish());
+  }
+  const QJsonArray rows = ReadCells(path);
+  QCOMPARE(rows.size(), qsizetype(texts.size() + 1));
+  const QJsonArray header = rows[0].toArray();
+  QCOMPARE(header[0].toObject()["v"].toString(), QString("Texto"));
+  QCOMPARE(header[2].toObject()["v"].toString(), QString("Data"));
+  for (size_t r = 0; r < texts.size(); ++r) {
+    const QJsonArray row = rows[qsizetype(r + 1)].toArray();
+    QCOMPARE(row.size(), 3);
+    const QJsonObject text = row[0].toObject();
+    QString want = QString::fromUtf8(texts[r].data(), qsizetype(texts[r].size()));
+    if (texts[r] == longText) want.truncate(XlsxSheet::kMaxTextUnits);
+    // Shown as the spreadsheet shows it; openpyxl leaves the notation as it is.
+    if (texts[r] == "ctl\x01") want = "ctl_x0001_";
+    if (texts[r].empty()) {
+      QVERIFY(text["v"].isNull());
+    } else {
+      QCOMPARE(text["v"].toString(), want);
+      QCOMPARE(text["t"].toString(), QString("s"));
+    }
+    const QJsonObject number = row[1].toObject();
+    if (std::isfinite(numbers[r])) {
+      QCOMPARE(number["v"].toDouble(), numbers[r]);
+      QCOMPARE(number["f"].toString(), QString("#,##0.00"));
+    } else {
+      QVERIFY(number["v"].isNull());
+    }
+    const QJsonObject date = row[2].toObject();
+    QVERIFY(date["date"].toBool());
+    QCOMPARE(date["v"].toString(), QString(r % 2 ? "2023-03-15T12:00:00" : "2023-03-15T00:00:00"));
+    QCOMPARE(date["f"].toString(), QString(r % 2 ? "dd/mm/yyyy hh:mm" : "dd/mm/yyyy"));
+  }
+}
+
+void HostExtrasTest::xlsxThatCannotBeWrittenIsAFailure() {
+  // A full disk: the write fails while the sheet's rows are deflated, or as
+  // the last parts go out.
+  for (int rows : {3, 20000}) {
+    XlsxSheet sheet("/dev/full", {{"Texto", 20, ""}, {"Valor", 12, "0.00"}}, rows, "dd/mm/yyyy");
+    for (int r = 0; r < rows && sheet.ok(); ++r) {
+      sheet.BeginRow();
+      sheet.Text(0, "linha " + std::to_string(r));
+      sheet.Number(1, r / 3.0);
+      sheet.EndRow();
+    }
+    QVERIFY2(!sheet.Finish(), qPrintable(QString::number(rows)));
+    QVERIFY(!sheet.ok());
+  }
+}
+
+void HostExtrasTest::moreRowsThanASheetHoldsAreRefusedForXlsx() {
+  // One more than a sheet takes below its header: the rows past it would be
+  // lost without a word.
+  TClientDataSet table("linhas");
+  table.AddIntegerField("NR");
+  table.CreateDataSet();
+  table.DisableControls();
+  for (int r = 0; r < XlsxSheet::kMaxRows; ++r) {
+    table.Append();
+    table.Post();
+  }
+  table.EnableControls();
+  std::vector<SheetColumn> columns(1);
+  columns[0].title = "Nr";
+  columns[0].field = 0;
+  columns[0].type = FieldType::Integer;
+  columns[0].asText = false;
+  QTemporaryDir dir;
+  const ExportOutcome out =
+      ExportRows(table, columns, dir.filePath("muitas.xlsx"), SheetFormat::Xlsx);
+  QVERIFY(!out.written);
+  QVERIFY(out.error.contains(".csv"));
+  QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 void HostExtrasTest::csvUsesSemicolonsAndTheUsersDecimalSeparator() {

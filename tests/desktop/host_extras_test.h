@@ -25,6 +25,9 @@ class HostExtrasTest : public ViewSuite {
   void chartShownOrHiddenIsRemembered();
   void xlsxHoldsTheVisibleColumnsAndRowsWithTypesAndFormats();
   void xlsxWritesDatesAsDates();
+  void xlsxKeepsEveryTextAndNumberAsWritten();
+  void xlsxThatCannotBeWrittenIsAFailure();
+  void moreRowsThanASheetHoldsAreRefusedForXlsx();
   void csvUsesSemicolonsAndTheUsersDecimalSeparator();
   void aCancelledExportLeavesNoFile();
   void theGridsContextMenuExportsToTheChosenFile();

@@ -1,7 +1,5 @@
 #include "desktop/services/grid_export.h"
 
-#include <xlsxwriter.h>
-
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -12,11 +10,12 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QStandardPaths>
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include "desktop/binding/grid_view.h"
+#include "desktop/services/xlsx_sheet.h"
 #include "framework/format.h"
 #include "framework/forms.h"
 
@@ -142,76 +141,58 @@ bool Stop(const ExportProgress& progress, int done, int total) {
 ExportOutcome WriteXlsx(const TClientDataSet& table, const std::vector<SheetColumn>& columns,
                         const QString& temporary, int rows, const ExportProgress& progress) {
   ExportOutcome out;
-  const QByteArray file = QFile::encodeName(temporary);
-  lxw_workbook_options options{};
-  // Row by row to disk: half a million rows do not sit in memory twice.
-  options.constant_memory = LXW_TRUE;
-  options.use_zip64 = LXW_TRUE;
-  lxw_workbook* book = workbook_new_opt(file.constData(), &options);
-  if (!book) {
-    out.error = QStringLiteral("Não foi possível criar a planilha.");
+  if (rows >= XlsxSheet::kMaxRows) {
+    // Cutting the rows off would pass a partial sheet for the grid.
+    out.error = QStringLiteral(
+                    "A grade tem %1 linhas; uma planilha .xlsx comporta até %2. Exporte para .csv.")
+                    .arg(rows)
+                    .arg(XlsxSheet::kMaxRows - 1);
     return out;
   }
-  lxw_worksheet* sheet = workbook_add_worksheet(book, "Planilha1");
-  lxw_format* header = workbook_add_format(book);
-  format_set_bold(header);
-  format_set_bg_color(header, 0xDDE4EE);
-  format_set_border(header, LXW_BORDER_THIN);
-  const std::string dateText = SpreadsheetDateFormat(CurrentFormat().shortDateFormat);
-  lxw_format* date = workbook_add_format(book);
-  format_set_num_format(date, dateText.c_str());
-  lxw_format* dateTime = workbook_add_format(book);
-  format_set_num_format(dateTime, (dateText + " hh:mm").c_str());
-  std::vector<lxw_format*> number(columns.size(), nullptr);
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i].asText || columns[i].type == FieldType::DateTime) continue;
-    number[i] = workbook_add_format(book);
-    format_set_num_format(number[i], SpreadsheetNumberFormat(columns[i].picture).c_str());
+  std::vector<XlsxColumn> sheetColumns;
+  for (const SheetColumn& c : columns) {
+    XlsxColumn x;
+    x.title = c.title.toStdString();
+    const double width = c.widthPixels > 0 ? c.widthPixels / 7.0 : 12.0;
+    x.width = std::clamp(width, 6.0, 80.0);
+    if (!c.asText && c.type != FieldType::DateTime)
+      x.numberFormat = SpreadsheetNumberFormat(c.picture);
+    sheetColumns.push_back(std::move(x));
   }
-  const auto lastColumn = static_cast<lxw_col_t>(columns.empty() ? 0 : columns.size() - 1);
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const double width = columns[i].widthPixels > 0 ? columns[i].widthPixels / 7.0 : 12.0;
-    worksheet_set_column(sheet, lxw_col_t(i), lxw_col_t(i), std::clamp(width, 6.0, 80.0), nullptr);
-    worksheet_write_string(sheet, 0, lxw_col_t(i), columns[i].title.toUtf8().constData(), header);
-  }
-  worksheet_freeze_panes(sheet, 1, 0);
-  // Printed, the columns fit across the page and the titles repeat.
-  worksheet_set_landscape(sheet);
-  worksheet_fit_to_pages(sheet, 1, 0);
-  worksheet_repeat_rows(sheet, 0, 0);
-  if (!columns.empty()) worksheet_autofilter(sheet, 0, 0, lxw_row_t(rows), lastColumn);
-
-  for (int r = 0; r < rows; ++r) {
-    if (r % kProgressStep == 0 && Stop(progress, r, rows)) {
-      // Nothing reaches the target: the workbook is dropped unwritten.
-      lxw_workbook_free(book);
-      QFile::remove(temporary);
-      out.cancelled = true;
-      return out;
-    }
-    const auto row = lxw_row_t(r + 1);
-    for (size_t i = 0; i < columns.size(); ++i) {
-      const Cell cell = ReadCell(table, columns[i], r);
-      const auto col = lxw_col_t(i);
-      switch (cell.kind) {
-        case Cell::Empty:
-          break;
-        case Cell::Text:
-          worksheet_write_string(sheet, row, col, cell.text.c_str(), nullptr);
-          break;
-        case Cell::Number:
-          worksheet_write_number(sheet, row, col, cell.number, number[i]);
-          break;
-        case Cell::Date:
-          worksheet_write_number(sheet, row, col, cell.number,
-                                 cell.number != std::floor(cell.number) ? dateTime : date);
-          break;
+  bool written = false;
+  {
+    XlsxSheet sheet(QFile::encodeName(temporary).toStdString(), std::move(sheetColumns), rows,
+                    SpreadsheetDateFormat(CurrentFormat().shortDateFormat));
+    for (int r = 0; r < rows && sheet.ok(); ++r) {
+      if (r % kProgressStep == 0 && Stop(progress, r, rows)) {
+        out.cancelled = true;
+        break;
       }
+      sheet.BeginRow();
+      for (size_t i = 0; i < columns.size(); ++i) {
+        const Cell cell = ReadCell(table, columns[i], r);
+        switch (cell.kind) {
+          case Cell::Empty:
+            break;
+          case Cell::Text:
+            sheet.Text(int(i), cell.text);
+            break;
+          case Cell::Number:
+            sheet.Number(int(i), cell.number);
+            break;
+          case Cell::Date:
+            sheet.Date(int(i), cell.number);
+            break;
+        }
+      }
+      sheet.EndRow();
     }
+    written = !out.cancelled && sheet.Finish();
   }
-  if (workbook_close(book) != LXW_NO_ERROR) {
+  if (!written) {
+    // The sheet is closed by now; what it left goes.
     QFile::remove(temporary);
-    out.error = QStringLiteral("Não foi possível gravar a planilha.");
+    if (!out.cancelled) out.error = QStringLiteral("Não foi possível gravar a planilha.");
     return out;
   }
   out.rows = rows;
