@@ -4,6 +4,7 @@
 #include <grpcpp/resource_quota.h>
 #include <grpcpp/support/proto_buffer_reader.h>
 #include <malloc.h>
+#include <sys/mman.h>
 
 #include <arpa/inet.h>
 
@@ -35,7 +36,47 @@ namespace apura::rpc {
 
 namespace {
 
-using Encoding = std::shared_ptr<const std::string>;
+// An encoded result. Large ones are mapped from the system and given back to
+// it when the last reader is done: the server's heap keeps freed memory for
+// the next large packet, and tens of megabytes of bytes already sent would
+// otherwise stay in it, scattered among the packets, for the life of the
+// server.
+class EncodedBytes {
+ public:
+  explicit EncodedBytes(const google::protobuf::MessageLite& message)
+      : size_(message.ByteSizeLong()) {
+    if (size_ >= kMappedFrom) {
+      void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p == MAP_FAILED) throw std::bad_alloc();
+      data_ = static_cast<char*>(p);
+      mapped_ = true;
+    } else {
+      data_ = new char[std::max<size_t>(size_, 1)];
+    }
+    // The sizes were just worked out, and the message is not changed meanwhile.
+    message.SerializeWithCachedSizesToArray(reinterpret_cast<uint8_t*>(data_));
+  }
+  ~EncodedBytes() { Free(); }
+  EncodedBytes(const EncodedBytes&) = delete;
+  EncodedBytes& operator=(const EncodedBytes&) = delete;
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  static constexpr size_t kMappedFrom = size_t{16} << 20;
+  void Free() {
+    if (mapped_)
+      munmap(data_, size_);
+    else
+      delete[] data_;
+    data_ = nullptr;
+  }
+  size_t size_;
+  char* data_ = nullptr;
+  bool mapped_ = false;
+};
+
+using Encoding = std::shared_ptr<const EncodedBytes>;
 
 // The encoded results of large packets answered. The application server hands
 // every reader of one tally version the same packet; its readers then share
@@ -87,8 +128,7 @@ class SharedEncodings {
       wire::Result result;
       result.set_ok(true);
       EncodeValue(Value(packet), result.mutable_payload());
-      auto bytes = std::make_shared<std::string>();
-      result.SerializeToString(bytes.get());
+      auto bytes = std::make_shared<const EncodedBytes>(result);
       const size_t size = bytes->size();
       mine.set_value(std::move(bytes));
       std::lock_guard lock(mutex_);
@@ -443,9 +483,7 @@ class InvokeCall final : public grpc::ServerBidiReactor<grpc::ByteBuffer, grpc::
     if (result->ByteSizeLong() <= options_.chunkBytes) {
       reply.SerializeToString(&whole_);
     } else {
-      auto bytes = std::make_shared<std::string>();
-      result->SerializeToString(bytes.get());
-      encoded_ = std::move(bytes);
+      encoded_ = std::make_shared<const EncodedBytes>(*result);
     }
     reply.Clear();
     Observed(outcome);
