@@ -68,16 +68,14 @@ bool TemEntregaEscolhida(const TClientDataSet& dados, const ChaveCotacao& c) {
   const TField& fProd = dados.FieldByName("CDPRODITMAP");
   const TField& fRegi = dados.FieldByName("CDREGITMAP");
   const TField& fSel = dados.FieldByName("IDITMSELAPUR");
-  const int rows = dados.RecordCount();
-  for (int pos = 0; pos < rows; ++pos) {
-    TClientDataSet::RowPeek peek(dados, pos);
-    if (peek.valid() && fSel.TextEquals("S") && fForn.TextEquals(c.CDFORNITMAP) &&
-        fMarc.TextEquals(c.CDMARCITMAP) && fCole.TextEquals(c.NRCOLEITMAP) &&
-        fProd.TextEquals(c.CDPRODITMAP) && fRegi.TextEquals(c.CDREGITMAP)) {
-      return true;
-    }
-  }
-  return false;
+  bool escolhida = false;
+  ParaCadaEntregaDaCotacao(dados, c, [&] {
+    escolhida = fSel.TextEquals("S") && fForn.TextEquals(c.CDFORNITMAP) &&
+                fMarc.TextEquals(c.CDMARCITMAP) && fCole.TextEquals(c.NRCOLEITMAP) &&
+                fProd.TextEquals(c.CDPRODITMAP) && fRegi.TextEquals(c.CDREGITMAP);
+    return !escolhida;
+  });
+  return escolhida;
 }
 
 // What the rules wrote to the other tables, so that a failure half-way puts
@@ -178,6 +176,12 @@ void RestauraPosicao(TfrmPlanApurNegGrid& f) {
 // is missing. The record filter is off meanwhile, so an unchosen row is found.
 int64_t SincronizaEntrega(TfrmPlanApurNegGrid& f, const std::vector<Value>& chave) {
   TClientDataSet& itm = f.cdsItmApurPrec;
+  // The views see the rows once filtered again, not the whole tally between.
+  itm.DisableControls();
+  struct Reativa {
+    TClientDataSet& t;
+    ~Reativa() { t.EnableControls(); }
+  } reativa{itm};
   itm.SetFiltered(false);
   int64_t linha = -1;
   try {

@@ -3,7 +3,10 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "framework/dataset/dataset.h"
 
 #include "framework/names.h"
 #include "framework/packet.h"
@@ -35,6 +38,15 @@ class Restore {
  private:
   T& ref_;
   T old_;
+};
+
+// The live and dead rows of a table grouped by the codes of some text fields;
+// a row's key is its codes, the code of "" read as null's, packed as bytes.
+struct TClientDataSet::KeyGroups {
+  std::string fieldsText;
+  std::vector<int> fields;
+  bool valid = false;
+  std::unordered_map<std::string, std::vector<uint32_t>> groups;
 };
 
 }  // namespace apura
