@@ -193,3 +193,20 @@ TEST(KeyGroups, APeekAtABookmarkReadsHiddenRowsAndTheEditBufferOfTheEditedRow) {
   TClientDataSet::RowPeek none(t, TClientDataSet::RowPeek::AtBookmark{7});
   EXPECT_FALSE(none.valid());
 }
+
+TEST(KeyGroups, KeysTooWideToPackStillFindTheirRows) {
+  // Four fields of 70,000 distinct texts each: their codes do not fit one
+  // 64-bit number together.
+  TClientDataSet t("cdsWide");
+  for (const char* f : {"A", "B", "C", "D"}) t.AddStringField(f, 8);
+  PacketBuilder b(t.FieldDefs());
+  constexpr int kRows = 70000;
+  for (int r = 0; r < kRows; ++r) {
+    const std::string s = std::to_string(r);
+    b.Add({Value("a" + s), Value("b" + s), Value("c" + s), Value("d" + s)});
+  }
+  t.SetData(b.Build());
+  EXPECT_EQ(t.RowsWithKey("A;B;C;D", {"a69999", "b69999", "c69999", "d69999"}), Bookmarks({69999}));
+  EXPECT_TRUE(t.RowsWithKey("A;B;C;D", {"a1", "b2", "c1", "d1"}).empty());
+  EXPECT_EQ(t.RowsWithKey("B;A", {"b7", "a7"}), Bookmarks({7}));
+}

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -416,8 +417,8 @@ class TClientDataSet {
   // Rows grouped by the codes of some text fields (RowsWithKey, SetFilterKey).
   struct KeyGroups;
   KeyGroups& GroupsFor(std::string_view fields) const;
-  const std::vector<uint32_t>* GroupOf(const KeyGroups& g,
-                                       const std::vector<std::string>& texts) const;
+  std::span<const uint32_t> GroupOf(const KeyGroups& g,
+                                    const std::vector<std::string>& texts) const;
   void ForgetKeyGroups(int field = -1);
 
   std::vector<std::unique_ptr<TField>> fields_;

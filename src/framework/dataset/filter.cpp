@@ -39,12 +39,10 @@ void TClientDataSet::Rebuild() {
   if (filtered_ && OnFilterRecord && filterKey_ && filterKey_(key)) {
     // Only the key's rows can pass: the handler is asked about those alone,
     // taken in the order the whole table would have given them.
-    if (const auto* rows = GroupOf(GroupsFor(filterKeyFields_), key)) {
-      for (uint32_t r : *rows)
-        if (live(r)) v.push_back(r);
-      if (!indexName_.empty())
-        std::sort(v.begin(), v.end(), [&](uint32_t a, uint32_t b) { return RowLess(a, b); });
-    }
+    for (uint32_t r : GroupOf(GroupsFor(filterKeyFields_), key))
+      if (live(r)) v.push_back(r);
+    if (!indexName_.empty())
+      std::sort(v.begin(), v.end(), [&](uint32_t a, uint32_t b) { return RowLess(a, b); });
   } else if (indexName_.empty()) {
     v.reserve(rowCount_);
     for (uint32_t r = 0; r < rowCount_; ++r)

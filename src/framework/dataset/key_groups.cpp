@@ -3,6 +3,8 @@
 // key.
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 #include "framework/dataset/dataset.h"
 #include "framework/dataset/dataset_internal.h"
@@ -37,38 +39,87 @@ TClientDataSet::KeyGroups& TClientDataSet::GroupsFor(std::string_view fields) co
     g = keyGroups_.back().get();
   }
   if (g->valid) return *g;
-  g->groups.clear();
-  // "" and null compare equal through AsString, so they share a group.
-  std::vector<int32_t> empty;
-  for (int f : g->fields) empty.push_back(columns_[f].Find(""));
-  std::string key;
+  const size_t k = g->fields.size();
+  g->emptyCode.assign(k, -1);
+  g->dictSize.assign(k, 0);
+  g->radix.assign(k, 0);
+  g->packed.clear();
+  g->bytes.clear();
+  // Each field's code + 1 is a digit below its dictionary's size + 1.
+  uint64_t weight = 1;
+  bool fits = true;
+  for (size_t i = 0; i < k; ++i) {
+    const Column& c = columns_[g->fields[i]];
+    g->emptyCode[i] = c.Find("");
+    g->dictSize[i] = c.DictSize();
+    g->radix[i] = weight;
+    fits = fits && !__builtin_mul_overflow(weight, uint64_t(c.DictSize()) + 1, &weight);
+  }
+  if (!fits) g->radix.clear();
+  // Two passes: each row's group and the groups' sizes, then the rows laid
+  // out group after group.
+  std::vector<uint32_t> groupOfRow(rowCount_, UINT32_MAX);
+  std::vector<uint32_t> count;
+  std::string bytes;
   for (uint32_t r = 0; r < rowCount_; ++r) {
     if (rowState_[r] == RowState::Gone) continue;
-    key.clear();
-    for (size_t i = 0; i < g->fields.size(); ++i) {
+    uint64_t number = 0;
+    bytes.clear();
+    for (size_t i = 0; i < k; ++i) {
       int32_t code = columns_[g->fields[i]]->codes[r];
-      AppendCode(key, code == empty[i] ? -1 : code);
+      if (code == g->emptyCode[i]) code = -1;
+      if (fits)
+        number += uint64_t(code + 1) * g->radix[i];
+      else
+        AppendCode(bytes, code);
     }
-    g->groups[key].push_back(r);
+    const uint32_t next = static_cast<uint32_t>(count.size());
+    const uint32_t group = fits ? g->packed.try_emplace(number, next).first->second
+                                : g->bytes.try_emplace(bytes, next).first->second;
+    if (group == next) count.push_back(0);
+    ++count[group];
+    groupOfRow[r] = group;
   }
+  g->start.assign(count.size() + 1, 0);
+  for (size_t i = 0; i < count.size(); ++i) g->start[i + 1] = g->start[i] + count[i];
+  g->rows.resize(g->start.back());
+  std::vector<uint32_t> fill(g->start.begin(), g->start.end() - 1);
+  for (uint32_t r = 0; r < rowCount_; ++r)
+    if (groupOfRow[r] != UINT32_MAX) g->rows[fill[groupOfRow[r]]++] = r;
   g->valid = true;
   return *g;
 }
 
-const std::vector<uint32_t>* TClientDataSet::GroupOf(const KeyGroups& g,
-                                                     const std::vector<std::string>& texts) const {
+std::span<const uint32_t> TClientDataSet::GroupOf(const KeyGroups& g,
+                                                  const std::vector<std::string>& texts) const {
   if (texts.size() != g.fields.size())
     throw EDatabaseError(Name + ": key '" + g.fieldsText + "' got " + std::to_string(texts.size()) +
                          " values");
-  std::string key;
+  uint64_t number = 0;
+  std::string bytes;
   for (size_t i = 0; i < g.fields.size(); ++i) {
     int32_t code = texts[i].empty() ? -1 : columns_[g.fields[i]].Find(texts[i]);
-    // A text no row holds: no row has the key.
-    if (code < 0 && !texts[i].empty()) return nullptr;
-    AppendCode(key, code);
+    // A text no row held when the rows were grouped: no row has the key (a
+    // row written since would have had them grouped again).
+    if (!texts[i].empty() && (code < 0 || size_t(code) >= g.dictSize[i])) return {};
+    if (code == g.emptyCode[i]) code = -1;
+    if (!g.radix.empty())
+      number += uint64_t(code + 1) * g.radix[i];
+    else
+      AppendCode(bytes, code);
   }
-  auto it = g.groups.find(key);
-  return it == g.groups.end() ? nullptr : &it->second;
+  uint32_t group;
+  if (!g.radix.empty()) {
+    auto it = g.packed.find(number);
+    if (it == g.packed.end()) return {};
+    group = it->second;
+  } else {
+    auto it = g.bytes.find(bytes);
+    if (it == g.bytes.end()) return {};
+    group = it->second;
+  }
+  return std::span<const uint32_t>(g.rows.data() + g.start[group],
+                                   g.start[group + 1] - g.start[group]);
 }
 
 void TClientDataSet::ForgetKeyGroups(int field) {
@@ -81,9 +132,8 @@ std::vector<int64_t> TClientDataSet::RowsWithKey(std::string_view fields,
                                                  const std::vector<std::string>& texts) const {
   CheckActive();
   std::vector<int64_t> out;
-  if (const auto* rows = GroupOf(GroupsFor(fields), texts))
-    for (uint32_t r : *rows)
-      if (rowState_[r] != RowState::Deleted && rowState_[r] != RowState::Gone) out.push_back(r);
+  for (uint32_t r : GroupOf(GroupsFor(fields), texts))
+    if (rowState_[r] != RowState::Deleted && rowState_[r] != RowState::Gone) out.push_back(r);
   return out;
 }
 
