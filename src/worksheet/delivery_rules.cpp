@@ -178,13 +178,9 @@ int64_t SincronizaEntrega(TfrmPlanApurNegGrid& f, const std::vector<Value>& chav
   TClientDataSet& itm = f.cdsItmApurPrec;
   // The views see the rows once filtered again, not the whole tally between.
   itm.DisableControls();
-  struct Reativa {
-    TClientDataSet& t;
-    ~Reativa() { t.EnableControls(); }
-  } reativa{itm};
-  itm.SetFiltered(false);
   int64_t linha = -1;
   try {
+    itm.SetFiltered(false);
     if (itm.Locate(kChaveEntrega, chave, kSemCaixa) &&
         f.cdsDados.Locate(kChaveEntrega, chave, kSemCaixa)) {
       itm.Tag = kTagAtualizacaoInterna;
@@ -198,12 +194,32 @@ int64_t SincronizaEntrega(TfrmPlanApurNegGrid& f, const std::vector<Value>& chav
   } catch (...) {
     // Cleared first: with the marker set the cancel would re-select a twin.
     itm.Tag = 0;
-    if (Editando(itm)) itm.Cancel();
-    itm.SetFiltered(true);
+    // The views come back whatever fails here; the failure is the one to
+    // report, not a view's complaint about it.
+    auto reativa = [&] {
+      try {
+        itm.EnableControls();
+      } catch (...) {
+      }
+    };
+    try {
+      if (Editando(itm)) itm.Cancel();
+      itm.SetFiltered(true);
+    } catch (...) {
+      reativa();
+      throw;
+    }
+    reativa();
     throw;
   }
   itm.Tag = 0;
-  itm.SetFiltered(true);
+  try {
+    itm.SetFiltered(true);
+  } catch (...) {
+    itm.EnableControls();
+    throw;
+  }
+  itm.EnableControls();
   return linha;
 }
 
