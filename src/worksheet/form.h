@@ -173,6 +173,7 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   Value Srv_GetApurNeg();
   Value Srv_GetPai_ItmApurPrec();
   Value Srv_GetItmApurPrec();
+  Value Srv_GetDados_ItmApurPrec();
   // stTipoApur: the tally kind the best-quote command passes.
   Value Srv_MelhorCotacao(const std::string& stTipoApur);
   // From the current quotation line.
