@@ -23,6 +23,9 @@ inline constexpr Method<2> kGetProdItem{"GetProdItem", {"centro", "apuração"}}
 inline constexpr Method<2> kGetApurNeg{"GetApurNeg", {"centro", "apuração"}};
 inline constexpr Method<2> kGetPai_ItmApurPrec{"GetPai_ItmApurPrec", {"centro", "apuração"}};
 inline constexpr Method<2> kGetItmApurPrec{"GetItmApurPrec", {"centro", "apuração"}};
+// Both delivery packets' columns in one: the worksheet loads its two delivery
+// tables from one answer instead of the same rows twice.
+inline constexpr Method<2> kGetDados_ItmApurPrec{"GetDados_ItmApurPrec", {"centro", "apuração"}};
 inline constexpr Method<2> kDelApuracao{"DelApuracao", {"centro", "apuração"}};
 inline constexpr Method<4> kMelhorCotacao{"MelhorCotacao",
                                           {"centro", "apuração", "sistema", "tipo"}};

@@ -66,6 +66,14 @@ inline constexpr PacketField kDadosPacket[] = {
     F("QTACOMP"),         S("CDFILIAP", 4),    F("QTSOLACOMP"),        S("CDFORNITMAP", 21),
     S("CDMARCITMAP", 5),  S("CDREGITMAP", 3),  F("VRPRECUNIAP"),       F("VRPRECECOAP"),
     S("IDITMSELAPUR", 1), F("VRPRECONPIAP"),   S("TXOBESCMANAP", 2000)};
+// GetDados_ItmApurPrec → cdsDados and cdsItmApurPrec: the delivery rows with the
+// columns of both.
+inline constexpr PacketField kDados_ItmApurPrecPacket[] = {
+    S("NMFANTFORN", 40),  S("NMMARCA", 20),    S("CDCENTITMAP", 4),     D("DTENTRAPUT"),
+    S("CDPRODITMAP", 10), S("CDPRODESTO", 10), S("NRCOLEITMAP", 10),    S("NRSEQITMAP", 10),
+    F("QTACOMP"),         S("CDFILIAP", 4),    F("QTSOLACOMP"),         S("CDFORNITMAP", 21),
+    S("CDMARCITMAP", 5),  S("CDREGITMAP", 3),  F("VRPRECUNIAP"),        F("VRPRECECOAP"),
+    S("IDITMSELAPUR", 1), F("VRPRECONPIAP"),   S("TXOBESCMANAP", 2000), S("IDMOTIVPRESC", 10)};
 // GetParamCmp → cdsParaSupri.
 inline constexpr PacketField kParaSupriPacket[] = {S("IDTIPOAPUR", 1), S("IDBLOQUEAAF", 1),
                                                    S("IDCONSPRSOL", 1), S("IDEXJUSTESCM", 1)};

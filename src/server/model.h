@@ -143,6 +143,7 @@ class DerivedCache {
     PaiItmApurPrec,
     ItmApurPrec,
     Dados,
+    DadosItmApurPrec,
     RowIndex,
     Names,
     kSlots

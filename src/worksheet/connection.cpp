@@ -136,6 +136,11 @@ Value TfrmPlanApurNegGrid::Srv_GetPai_ItmApurPrec() {
                        {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
 }
 
+Value TfrmPlanApurNegGrid::Srv_GetDados_ItmApurPrec() {
+  return ChamaServidor(netPlanApurNegGrid, contract::kGetDados_ItmApurPrec.name,
+                       {ByRef(stCentCmp), ByRef(stPrxApurPreco)});
+}
+
 Value TfrmPlanApurNegGrid::Srv_GetItmApurPrec() {
   return ChamaServidor(netPlanApurNegGrid, contract::kGetItmApurPrec.name,
                        {ByRef(stCentCmp), ByRef(stPrxApurPreco)});

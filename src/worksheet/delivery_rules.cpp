@@ -68,16 +68,14 @@ bool TemEntregaEscolhida(const TClientDataSet& dados, const ChaveCotacao& c) {
   const TField& fProd = dados.FieldByName("CDPRODITMAP");
   const TField& fRegi = dados.FieldByName("CDREGITMAP");
   const TField& fSel = dados.FieldByName("IDITMSELAPUR");
-  const int rows = dados.RecordCount();
-  for (int pos = 0; pos < rows; ++pos) {
-    TClientDataSet::RowPeek peek(dados, pos);
-    if (peek.valid() && fSel.TextEquals("S") && fForn.TextEquals(c.CDFORNITMAP) &&
-        fMarc.TextEquals(c.CDMARCITMAP) && fCole.TextEquals(c.NRCOLEITMAP) &&
-        fProd.TextEquals(c.CDPRODITMAP) && fRegi.TextEquals(c.CDREGITMAP)) {
-      return true;
-    }
-  }
-  return false;
+  bool escolhida = false;
+  ParaCadaEntregaDaCotacao(dados, c, [&] {
+    escolhida = fSel.TextEquals("S") && fForn.TextEquals(c.CDFORNITMAP) &&
+                fMarc.TextEquals(c.CDMARCITMAP) && fCole.TextEquals(c.NRCOLEITMAP) &&
+                fProd.TextEquals(c.CDPRODITMAP) && fRegi.TextEquals(c.CDREGITMAP);
+    return !escolhida;
+  });
+  return escolhida;
 }
 
 // What the rules wrote to the other tables, so that a failure half-way puts
@@ -178,9 +176,11 @@ void RestauraPosicao(TfrmPlanApurNegGrid& f) {
 // is missing. The record filter is off meanwhile, so an unchosen row is found.
 int64_t SincronizaEntrega(TfrmPlanApurNegGrid& f, const std::vector<Value>& chave) {
   TClientDataSet& itm = f.cdsItmApurPrec;
-  itm.SetFiltered(false);
+  // The views see the rows once filtered again, not the whole tally between.
+  itm.DisableControls();
   int64_t linha = -1;
   try {
+    itm.SetFiltered(false);
     if (itm.Locate(kChaveEntrega, chave, kSemCaixa) &&
         f.cdsDados.Locate(kChaveEntrega, chave, kSemCaixa)) {
       itm.Tag = kTagAtualizacaoInterna;
@@ -194,12 +194,32 @@ int64_t SincronizaEntrega(TfrmPlanApurNegGrid& f, const std::vector<Value>& chav
   } catch (...) {
     // Cleared first: with the marker set the cancel would re-select a twin.
     itm.Tag = 0;
-    if (Editando(itm)) itm.Cancel();
-    itm.SetFiltered(true);
+    // The views come back whatever fails here; the failure is the one to
+    // report, not a view's complaint about it.
+    auto reativa = [&] {
+      try {
+        itm.EnableControls();
+      } catch (...) {
+      }
+    };
+    try {
+      if (Editando(itm)) itm.Cancel();
+      itm.SetFiltered(true);
+    } catch (...) {
+      reativa();
+      throw;
+    }
+    reativa();
     throw;
   }
   itm.Tag = 0;
-  itm.SetFiltered(true);
+  try {
+    itm.SetFiltered(true);
+  } catch (...) {
+    itm.EnableControls();
+    throw;
+  }
+  itm.EnableControls();
   return linha;
 }
 

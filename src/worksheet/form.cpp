@@ -256,6 +256,26 @@ void TfrmPlanApurNegGrid::BindEvents() {
   cdsItmApurPrec.OnFilterRecord = [this](TClientDataSet& d, bool& a) {
     cdsItmApurPrecFilterRecord(d, a);
   };
+  // The detail filters accept only their masters' keys, so each asks about
+  // the rows of those keys alone, not the whole tally. An expression of the
+  // caller's own decides alone (see the filters), so it asks about every row.
+  cdsApurNeg.SetFilterKey("CDPRODITMAP;CDREGITMAP", [this](std::vector<std::string>& k) {
+    if (!cdsApurNeg.Filter().empty()) return false;
+    k = {ff_.itemCDPRODITMAP->AsString(), ff_.regiaoCDREGITMAP->AsString()};
+    return true;
+  });
+  cdsPai_ItmApurPrec.SetFilterKey("CDPRODITMAP;CDREGITMAP", [this](std::vector<std::string>& k) {
+    if (!cdsPai_ItmApurPrec.Filter().empty()) return false;
+    k = {ff_.apurCDPRODITMAP->AsString(), ff_.apurCDREGITMAP->AsString()};
+    return true;
+  });
+  cdsItmApurPrec.SetFilterKey("CDPRODITMAP;CDREGITMAP;CDFILIAP",
+                              [this](std::vector<std::string>& k) {
+                                if (!cdsItmApurPrec.Filter().empty()) return false;
+                                k = {ff_.apurCDPRODITMAP->AsString(),
+                                     ff_.apurCDREGITMAP->AsString(), ff_.paiCDFILIAP->AsString()};
+                                return true;
+                              });
   cdsItmApurPrec.AfterInsert = [this](TClientDataSet& d) { cdsItmApurPrecAfterInsert(d); };
   cdsItmApurPrec.BeforePost = [this](TClientDataSet& d) { cdsItmApurPrecBeforePost(d); };
   cdsItmApurPrec.AfterPost = [this](TClientDataSet& d) { cdsItmApurPrecAfterPost(d); };

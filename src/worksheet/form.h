@@ -3,6 +3,7 @@
 // subsystem implements the handlers and routines it owns in its own files;
 // this class is where they all meet.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,13 @@ void Refiltra(TClientDataSet& table);
 struct ChaveCotacao {
   std::string CDFORNITMAP, CDMARCITMAP, NRCOLEITMAP, CDPRODITMAP, CDREGITMAP;
 };
+
+// Runs `fn` with the fields of `dados` reading, in the table's order, each
+// visible row that may be a delivery of quotation `c`: the rows of its
+// product, region and supplier when every live row is visible in storage
+// order, every visible row otherwise. `fn` answering false stops the walk.
+void ParaCadaEntregaDaCotacao(const TClientDataSet& dados, const ChaveCotacao& c,
+                              const std::function<bool()>& fn);
 
 class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
  public:
@@ -165,6 +173,7 @@ class TfrmPlanApurNegGrid : public WorksheetTables, public TfrmPadraoGrid {
   Value Srv_GetApurNeg();
   Value Srv_GetPai_ItmApurPrec();
   Value Srv_GetItmApurPrec();
+  Value Srv_GetDados_ItmApurPrec();
   // stTipoApur: the tally kind the best-quote command passes.
   Value Srv_MelhorCotacao(const std::string& stTipoApur);
   // From the current quotation line.

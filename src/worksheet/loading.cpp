@@ -44,14 +44,25 @@ void TfrmPlanApurNegGrid::CarregaTabela(TClientDataSet& table, Value (TfrmPlanAp
 
 void TfrmPlanApurNegGrid::Get_Data() {
   CarregaTabela(cdsParaSupri, &TfrmPlanApurNegGrid::Srv_GetParamCmp, {});
-  CarregaTabela(cdsDados, &TfrmPlanApurNegGrid::Srv_GetDados, {});
+  // The two delivery tables list the same rows: when both are to be read,
+  // one answer carries the columns of both. The second table takes it last,
+  // once its masters are there, as it would take its own.
+  Value entregas;  // both tables' columns
+  if (!cdsDados.Active() && !cdsItmApurPrec.Active()) entregas = Srv_GetDados_ItmApurPrec();
+  if (!entregas.IsNull())
+    cdsDados.SetData(entregas);
+  else
+    CarregaTabela(cdsDados, &TfrmPlanApurNegGrid::Srv_GetDados, {});
   CarregaTabela(cdsRegiao, &TfrmPlanApurNegGrid::Srv_GetRegiao, "CDREGITMAP");
   CarregaTabela(cdsProdItem, &TfrmPlanApurNegGrid::Srv_GetProdItem, "CDPRODITMAP");
   // The order follows the tally type as loaded by now.
   CarregaTabela(cdsApurNeg, &TfrmPlanApurNegGrid::Srv_GetApurNeg, CamposOrdemApurNeg());
   CarregaTabela(cdsPai_ItmApurPrec, &TfrmPlanApurNegGrid::Srv_GetPai_ItmApurPrec,
                 "CDFILIAP;DTENTRAPUT");
-  CarregaTabela(cdsItmApurPrec, &TfrmPlanApurNegGrid::Srv_GetItmApurPrec, {});
+  if (!entregas.IsNull() && !cdsItmApurPrec.Active())
+    cdsItmApurPrec.SetData(std::move(entregas));
+  else
+    CarregaTabela(cdsItmApurPrec, &TfrmPlanApurNegGrid::Srv_GetItmApurPrec, {});
 }
 
 void TfrmPlanApurNegGrid::cdsProdutoAfterScroll(TClientDataSet&) {

@@ -37,13 +37,16 @@ constexpr Motivo kMotivos[] = {
 }  // namespace
 
 void TfrmPlanApurNegGrid::Monta_PesqForn() {
-  cdsAuxiliar.SetData(cdsDados.Data());
+  const std::string produto = cdsApurNeg.FieldByName("CDPRODITMAP").AsString();
+  const std::string filial = cdsPai_ItmApurPrec.FieldByName("CDFILIAP").AsString();
+  // Only the product's rows of the branch can pass the filter below; copying
+  // the whole tally for them took longer than the buyer's keystroke.
+  cdsAuxiliar.SetData(
+      cdsDados.RowsData(cdsDados.RowsWithKey("CDPRODITMAP;CDFILIAP", {produto, filial})));
   cdsAuxiliar.SetFiltered(true);
-  cdsAuxiliar.SetFilter(
-      "[IDITMSELAPUR] = 'N' and [CDPRODITMAP] = " +
-      QuotedStr(cdsApurNeg.FieldByName("CDPRODITMAP").AsString()) + " and " +
-      "[CDFILIAP] = " + QuotedStr(cdsPai_ItmApurPrec.FieldByName("CDFILIAP").AsString()) + " and " +
-      "[DTENTRAPUT] = " + QuotedStr(cdsPai_ItmApurPrec.FieldByName("DTENTRAPUT").DisplayText()));
+  cdsAuxiliar.SetFilter("[IDITMSELAPUR] = 'N' and [CDPRODITMAP] = " + QuotedStr(produto) + " and " +
+                        "[CDFILIAP] = " + QuotedStr(filial) + " and " + "[DTENTRAPUT] = " +
+                        QuotedStr(cdsPai_ItmApurPrec.FieldByName("DTENTRAPUT").DisplayText()));
   cdsAuxiliar.First();
 
   if (cdsPesqForn.Active())

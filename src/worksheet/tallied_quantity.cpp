@@ -25,18 +25,35 @@ double TfrmPlanApurNegGrid::Soma_QtApurada(const ChaveCotacao& chave) const {
   const TField& fSel = cdsDados.FieldByName("IDITMSELAPUR");
   const TField& fQt = cdsDados.FieldByName("QTACOMP");
   double total = 0;
-  const int rows = cdsDados.RecordCount();
-  for (int pos = 0; pos < rows; ++pos) {
-    TClientDataSet::RowPeek peek(cdsDados, pos);
-    if (!peek.valid()) continue;
-    if (!fSel.TextEquals("S") || !fForn.TextEquals(chave.CDFORNITMAP) ||
-        !fProd.TextEquals(chave.CDPRODITMAP) || !fRegi.TextEquals(chave.CDREGITMAP) ||
-        !fMarc.TextEquals(chave.CDMARCITMAP) || !fCole.TextEquals(chave.NRCOLEITMAP)) {
-      continue;
-    }
-    total += fQt.AsFloat();
-  }
+  ParaCadaEntregaDaCotacao(cdsDados, chave, [&] {
+    if (fSel.TextEquals("S") && fForn.TextEquals(chave.CDFORNITMAP) &&
+        fProd.TextEquals(chave.CDPRODITMAP) && fRegi.TextEquals(chave.CDREGITMAP) &&
+        fMarc.TextEquals(chave.CDMARCITMAP) && fCole.TextEquals(chave.NRCOLEITMAP))
+      total += fQt.AsFloat();
+    return true;
+  });
   return total;
+}
+
+void ParaCadaEntregaDaCotacao(const TClientDataSet& dados, const ChaveCotacao& c,
+                              const std::function<bool()>& fn) {
+  // Unfiltered and in natural order, the visible rows are the live rows in
+  // storage order, and the key's rows are those of them that can match.
+  const bool todas = (!dados.Filtered() || (dados.Filter().empty() && !dados.OnFilterRecord)) &&
+                     dados.IndexName().empty();
+  if (todas) {
+    for (int64_t linha : dados.RowsWithKey("CDPRODITMAP;CDREGITMAP;CDFORNITMAP",
+                                           {c.CDPRODITMAP, c.CDREGITMAP, c.CDFORNITMAP})) {
+      TClientDataSet::RowPeek peek(dados, TClientDataSet::RowPeek::AtBookmark{linha});
+      if (peek.valid() && !fn()) return;
+    }
+    return;
+  }
+  const int rows = dados.RecordCount();
+  for (int pos = 0; pos < rows; ++pos) {
+    TClientDataSet::RowPeek peek(dados, pos);
+    if (peek.valid() && !fn()) return;
+  }
 }
 
 void TfrmPlanApurNegGrid::Atualiza_QtApurada(const ChaveCotacao& chave) {

@@ -1,5 +1,6 @@
 #include "worksheet_view_test.h"
 
+#include <sqlite3.h>
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
@@ -13,10 +14,13 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 #include <set>
+
+#include <fstream>
 
 #include "desktop/app/demo.h"
 #include "desktop/app/local_database.h"
@@ -379,6 +383,62 @@ void WorksheetViewTest::demoOfAnySizeKeepsItsOwnDatabase() {
   plain.demoDir = dir.path().toStdString();
   auto ordinary = DemoEnvironment::FromSettings(plain, "/nonexistent/default");
   QVERIFY(QString::fromStdString(ordinary->DatabasePath()).endsWith("apura-demo.sqlite"));
+}
+
+namespace {
+
+// Runs `sql` on the database; false when it fails (a file that is no database).
+bool Exec(const std::string& db, const char* sql) {
+  sqlite3* h = nullptr;
+  bool ok = sqlite3_open(db.c_str(), &h) == SQLITE_OK &&
+            sqlite3_exec(h, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(h);
+  return ok;
+}
+
+bool HasMark(const std::string& db) {
+  return Exec(db, "SELECT 1 FROM MARCA_TESTE");
+}
+
+}  // namespace
+
+void WorksheetViewTest::demoKeepsWhatItMadeAndMakesAgainWhatItCannotTrust() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const std::string where = dir.path().toStdString();
+  auto first = std::make_unique<DemoEnvironment>(where, 2000);
+  const std::string db = first->DatabasePath();
+  const std::vector<std::string> values = first->LaunchValues();
+  first.reset();
+  QVERIFY(Exec(db, "CREATE TABLE MARCA_TESTE (X INTEGER)"));
+
+  // A second start opens what the first made, with the same dates.
+  auto again = std::make_unique<DemoEnvironment>(where, 2000);
+  QVERIFY(HasMark(db));
+  QCOMPARE(again->LaunchValues(), values);
+  again.reset();
+
+  // Facts of another format: the database beside them is not trusted.
+  {
+    std::ofstream facts(db + ".facts", std::ios::trunc);
+    facts << "format 0\n";
+  }
+  auto remade = std::make_unique<DemoEnvironment>(where, 2000);
+  QVERIFY(!HasMark(db));
+  QCOMPARE(remade->LaunchValues(), values);
+  remade.reset();
+
+  // A database that is no database is made again, and serves the tally.
+  QVERIFY(Exec(db, "CREATE TABLE MARCA_TESTE (X INTEGER)"));
+  {
+    std::ofstream broken(db, std::ios::binary | std::ios::trunc);
+    broken << std::string(8192, 'x');
+  }
+  for (const char* suffix : {"-wal", "-shm"}) QFile::remove(QString::fromStdString(db + suffix));
+  auto rebuilt = std::make_unique<DemoEnvironment>(where, 2000);
+  QVERIFY(!HasMark(db));
+  QCOMPARE(rebuilt->LaunchValues(), values);
+  rebuilt->EnsureTallied();
 }
 
 void WorksheetViewTest::commandsFitWithIconsAt1366AndStayPut() {

@@ -25,6 +25,7 @@ class WorksheetViewTest : public ViewSuite {
   void decimalKeyIsTranslatedOnlyWhileTheWorksheetIsActive();
   void secondLaunchBringsTheOpenWorksheetForward();
   void demoOfAnySizeKeepsItsOwnDatabase();
+  void demoKeepsWhatItMadeAndMakesAgainWhatItCannotTrust();
   void commandsFitWithIconsAt1366AndStayPut();
   void columnsAreWideEnoughForTheirContent();
   void mainWindowFitsTheScreenAndRemembersWhereItWas();

@@ -124,5 +124,29 @@ TEST_F(TallyConsistencyTest, TheStoredTallyAnswersWhatTheServerAnsweredFromMemor
     EXPECT_EQ(At(again, "IDITMSELAPUR", r), At(antes[0], "IDITMSELAPUR", r)) << r;
 }
 
+TEST_F(TallyConsistencyTest, TheJointDeliveryAnswerIsBothDeliveryPacketsInOne) {
+  DemoOptions o;
+  o.stockProducts = 4;
+  Importa(o);
+  for (bool tallied : {false, true}) {
+    SCOPED_TRACE(tallied ? "tallied" : "as imported");
+    if (tallied) Apura();
+    const DataPacket both = Le("GetDados_ItmApurPrec");
+    for (const char* method : {"GetDados", "GetItmApurPrec"}) {
+      SCOPED_TRACE(method);
+      const DataPacket one = Le(method);
+      ASSERT_EQ(both.RowCount(), one.RowCount());
+      for (size_t c = 0; c < one.fields().size(); ++c) {
+        const int k = both.FieldIndex(one.fields()[c].name);
+        ASSERT_GE(k, 0) << one.fields()[c].name;
+        EXPECT_EQ(both.fields()[size_t(k)], one.fields()[c]);
+        for (size_t r = 0; r < one.RowCount(); ++r)
+          ASSERT_EQ(both.Cell(size_t(k), r).ToText(), one.Cell(c, r).ToText())
+              << one.fields()[c].name << " row " << r;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace apura::server::testing

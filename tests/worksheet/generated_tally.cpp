@@ -160,6 +160,7 @@ GeneratedTally::GeneratedTally(Options o) : options(o) {
       }
     }
   }
+  generatedItm = itm;
 }
 
 DataPacket GeneratedTally::Packet(std::span<const worksheet::FieldLayout> fields,
@@ -202,6 +203,32 @@ DataPacket GeneratedTally::ItmPacket() const {
 }
 DataPacket GeneratedTally::DadosPacket() const {
   return Packet(WorksheetTables::DadosFields(), dados);
+}
+DataPacket GeneratedTally::DadosItmApurPrecPacket() const {
+  auto key = [](const Row& r) {
+    std::string k;
+    for (const char* f : {"CDFORNITMAP", "CDFILIAP", "NRCOLEITMAP", "CDMARCITMAP", "CDPRODITMAP",
+                          "DTENTRAPUT", "CDCENTITMAP", "CDREGITMAP"})
+      k += r.at(f).ToText() + '|';
+    return k;
+  };
+  std::map<std::string, const Row*> shown, generated;
+  for (const Row& r : itm) shown[key(r)] = &r;
+  for (const Row& r : generatedItm) generated[key(r)] = &r;
+  std::vector<worksheet::FieldLayout> fields(WorksheetTables::DadosFields().begin(),
+                                             WorksheetTables::DadosFields().end());
+  fields.push_back({"IDMOTIVPRESC", FieldType::String, 10});
+  std::vector<Row> rows = dados;
+  for (Row& r : rows) {
+    auto s = shown.find(key(r));
+    if (s == shown.end()) continue;
+    auto g = generated.find(key(r));
+    for (const auto& [column, value] : *s->second)
+      if (column == "IDMOTIVPRESC" || g == generated.end() || !g->second->count(column) ||
+          !(g->second->at(column) == value))
+        r[column] = value;
+  }
+  return Packet(fields, rows);
 }
 DataPacket GeneratedTally::ParaSupriPacket() const {
   return Packet(WorksheetTables::ParaSupriFields(), paraSupri);

@@ -31,6 +31,8 @@ struct GeneratedTally {
   Options options;
   std::string centCmp = "0001";
   std::vector<Row> produto, regiao, prodItem, apurNeg, pai, itm, dados, paraSupri;
+  // The delivery rows as generated, before a test changed either list.
+  std::vector<Row> generatedItm;
 
   // Brand names; the second carries a quote, as filters must survive.
   static std::string Marca(int supplier);
@@ -46,6 +48,10 @@ struct GeneratedTally {
   DataPacket PaiPacket() const;
   DataPacket ItmPacket() const;
   DataPacket DadosPacket() const;
+  // The rows of both delivery packets with the columns of both, one server's
+  // answer: the rows of `dados`, each column of `itm` that a test changed
+  // taken from `itm` (rows matched by their delivery key and region).
+  DataPacket DadosItmApurPrecPacket() const;
   DataPacket ParaSupriPacket() const;
 };
 

@@ -18,8 +18,9 @@ class LoadingTest : public WorksheetTest {
 };
 
 TEST_F(LoadingTest, AFailedStepLeavesItAndLaterTablesForTheNextLoad) {
-  const char* steps[] = {"GetDados",   "GetRegiao",          "GetProdItem",
-                         "GetApurNeg", "GetPai_ItmApurPrec", "GetItmApurPrec"};
+  // Both delivery tables come in the first answer; the second takes it last.
+  const char* steps[] = {"GetDados_ItmApurPrec", "GetRegiao", "GetProdItem", "GetApurNeg",
+                         "GetPai_ItmApurPrec"};
   for (size_t k = 0; k < std::size(steps); ++k) {
     SCOPED_TRACE(steps[k]);
     Application().DestroyForms();
@@ -43,7 +44,10 @@ TEST_F(LoadingTest, AFailedStepLeavesItAndLaterTablesForTheNextLoad) {
     server.ClearRecords();
     f.Get_Data();
     EXPECT_EQ(Loaded(), std::vector<bool>(7, true));
+    // With the rows the worksheet edits already read, the shown ones are
+    // read alone.
     std::vector<std::string> again(steps + k, std::end(steps));
+    if (k > 0) again.push_back("GetItmApurPrec");
     EXPECT_EQ(server.Methods(), again);
   }
 }

@@ -50,8 +50,8 @@ TEST_F(ServerTallyTest, ConfirmedTallyCallsTheServerAndReloadsOnlyWhatItChanges)
   EXPECT_EQ(host.messages.at(0).kind, TMsgDlgType::mtConfirmation);
   EXPECT_EQ(host.messages.at(0).buttons, mbYesNo);
   EXPECT_EQ(server.Methods(),
-            (std::vector<std::string>{"MelhorCotacao", "GetDados", "GetProdItem", "GetApurNeg",
-                                      "GetPai_ItmApurPrec", "GetItmApurPrec"}));
+            (std::vector<std::string>{"MelhorCotacao", "GetDados_ItmApurPrec", "GetProdItem",
+                                      "GetApurNeg", "GetPai_ItmApurPrec"}));
   EXPECT_EQ(server.LastCall("MelhorCotacao")->ArgsText(),
             "&'" + tally.centCmp + "', &'" + f.stPrxApurPreco + "', &'CMP', &'F'");
   EXPECT_EQ(host.aviShown, (std::vector<std::pair<int, std::string>>{

@@ -59,6 +59,7 @@ void WorksheetTest::ScriptTally() {
   server.Handle("GetApurNeg", ok(tally.ApurNegPacket()));
   server.Handle("GetPai_ItmApurPrec", ok(tally.PaiPacket()));
   server.Handle("GetItmApurPrec", ok(tally.ItmPacket()));
+  server.Handle("GetDados_ItmApurPrec", ok(tally.DadosItmApurPrecPacket()));
 }
 
 void WorksheetTest::ScriptPermission(const std::vector<std::string>& operators) {

@@ -1,6 +1,8 @@
 #include "desktop/app/demo.h"
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 #include "framework/format.h"
@@ -11,7 +13,7 @@ namespace apura::desktop {
 
 struct DemoEnvironment::Impl {
   server::DemoOptions options;
-  server::TallyDocument doc;
+  DateTime start, end;
   std::unique_ptr<server::EmbeddedServer> server;
   // Reads the demo tally into the server while the host starts.
   std::thread warm;
@@ -20,6 +22,67 @@ struct DemoEnvironment::Impl {
   }
 };
 
+namespace {
+
+// What a start needs of the demo's document, kept beside its database so that
+// a later start opens the database instead of making the document again. A
+// file of another format or size is not trusted; neither is its database.
+constexpr int kDemoCacheFormat = 1;
+
+struct DemoFacts {
+  DateTime start, end;
+  std::vector<server::Region> regions;
+};
+
+std::optional<DemoFacts> ReadFacts(const std::filesystem::path& file, size_t rows) {
+  std::ifstream in(file);
+  std::string word;
+  int format = 0;
+  size_t madeFor = 0;
+  DemoFacts f;
+  size_t regions = 0;
+  if (!(in >> word) || word != "format" || !(in >> format) || format != kDemoCacheFormat)
+    return std::nullopt;
+  if (!(in >> word) || word != "rows" || !(in >> madeFor) || madeFor != rows) return std::nullopt;
+  if (!(in >> word) || word != "dates" || !(in >> f.start.days >> f.end.days)) return std::nullopt;
+  if (!(in >> word) || word != "regions" || !(in >> regions) || regions > 10000)
+    return std::nullopt;
+  in.ignore(1);
+  for (size_t i = 0; i < regions; ++i) {
+    std::string line;
+    if (!std::getline(in, line)) return std::nullopt;
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos || tab == 0) return std::nullopt;
+    f.regions.push_back({line.substr(0, tab), line.substr(tab + 1)});
+  }
+  if (!(in >> word) || word != "end") return std::nullopt;
+  return f;
+}
+
+// Written aside and renamed into place: a start cut short leaves no half file.
+void WriteFacts(const std::filesystem::path& file, size_t rows, const server::TallyDocument& doc) {
+  const std::filesystem::path part = file.string() + ".part";
+  {
+    std::ofstream out(part, std::ios::trunc);
+    out.precision(17);
+    out << "format " << kDemoCacheFormat << "\nrows " << rows << "\ndates " << doc.start.days << ' '
+        << doc.end.days << "\nregions " << doc.regions.size() << '\n';
+    for (const server::Region& r : doc.regions) out << r.code << '\t' << r.name << '\n';
+    out << "end\n";
+    if (!out.flush()) return;
+  }
+  std::error_code ec;
+  std::filesystem::rename(part, file, ec);
+}
+
+void RemoveDatabase(const std::string& path) {
+  std::error_code ec;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    std::filesystem::remove(path + suffix, ec);
+}
+
+}  // namespace
+
 // The server is the embedded one, on loopback only: the demo never listens
 // beyond this machine, and logs its buyer in by itself.
 DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(new Impl) {
@@ -27,13 +90,45 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   Impl& d = *impl_;
   d.options = rows ? server::DemoOptions::ForDeliveryRows(rows) : server::DemoOptions{};
   const std::string suffix = rows ? "-" + std::to_string(rows) : std::string();
-  d.doc = server::GenerateDemo(d.options);
   dbPath_ = (std::filesystem::path(dir) / ("apura-demo" + suffix + ".sqlite")).string();
-  server::EmbeddedServerOptions o;
-  o.dbPath = dbPath_;
-  o.demoOptions = d.options;
-  o.demoDocument = &d.doc;
-  d.server = std::make_unique<server::EmbeddedServer>(std::move(o));
+  const std::filesystem::path factsPath = dbPath_ + ".facts";
+  auto startServer = [&](const server::TallyDocument* doc) {
+    server::EmbeddedServerOptions o;
+    o.dbPath = dbPath_;
+    o.demoOptions = d.options;
+    // Without a document the server makes the demo's again if its database
+    // lacks the tally: the demo is the same at every making.
+    o.demoDocument = doc;
+    d.server = std::make_unique<server::EmbeddedServer>(std::move(o));
+  };
+  std::optional<DemoFacts> facts;
+  if (std::filesystem::exists(dbPath_)) facts = ReadFacts(factsPath, rows);
+  if (facts) {
+    try {
+      startServer(nullptr);
+    } catch (const std::exception&) {
+      // A database the server cannot open is made again, not reported.
+      d.server.reset();
+      facts.reset();
+    }
+  }
+  server::TallyDocument seed;
+  if (facts) {
+    d.start = facts->start;
+    d.end = facts->end;
+    seed.regions = std::move(facts->regions);
+  } else {
+    // No facts of this format and size: whatever database is there was made
+    // by another and is made again with them.
+    std::error_code ec;
+    std::filesystem::remove(factsPath, ec);
+    RemoveDatabase(dbPath_);
+    seed = server::GenerateDemo(d.options);
+    startServer(&seed);
+    WriteFacts(factsPath, rows, seed);
+    d.start = seed.start;
+    d.end = seed.end;
+  }
   // The host opens this tally as soon as its window is up: the server reads
   // it from its database meanwhile instead of at the first call. A failure
   // here is the first call's to report.
@@ -45,7 +140,7 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
         }
       });
   localPath_ = (std::filesystem::path(dir) / "apura-local-demo.sqlite").string();
-  server::SeedLocalDatabase(localPath_, &d.doc);
+  server::SeedLocalDatabase(localPath_, &seed);
 }
 
 std::unique_ptr<DemoEnvironment> DemoEnvironment::FromSettings(const HostSettings& settings,
@@ -75,8 +170,8 @@ std::vector<std::string> DemoEnvironment::LaunchValues() const {
   return {d.options.centre,
           d.options.buyer,
           "Comprador de Demonstração",
-          FormatDateTime(CurrentFormat().shortDateFormat, d.doc.start),
-          FormatDateTime(CurrentFormat().shortDateFormat, d.doc.end),
+          FormatDateTime(CurrentFormat().shortDateFormat, d.start),
+          FormatDateTime(CurrentFormat().shortDateFormat, d.end),
           d.options.tally,
           "N"};
 }

@@ -112,7 +112,14 @@ struct QtHost::FormWindow {
   QPointer<QMdiSubWindow> sub;
   QPointer<QDialog> dialog;
   Watch watch;
+  // Tells this window from a later one of a form made at the same address
+  // once this one's form is released: a deferred close must not reach it.
+  uint64_t serial = 0;
 };
+
+namespace {
+uint64_t nextWindowSerial = 0;
+}  // namespace
 
 QtHost::QtHost(HostSettings settings, QObject* parent)
     : QObject(parent), settings_(std::move(settings)) {
@@ -515,6 +522,7 @@ bool QtHost::RunHook(QObject* watched, QEvent* event) {
 QtHost::FormWindow& QtHost::MakeWindow(TForm& form, bool modal) {
   auto w = std::make_unique<FormWindow>();
   w->form = &form;
+  w->serial = ++nextWindowSerial;
   auto* view = new FormView(form);
   w->view = view;
   if (modal) {
@@ -572,8 +580,11 @@ void QtHost::FormChanged(TForm& form, std::string_view p) {
     // A modal form closes once it has a result, as its own close would.
     if (form.Modal() && form.ModalResult() != mrNone && form.Visible()) {
       TForm* f = &form;
-      QTimer::singleShot(0, this, [this, f] {
-        if (Find(*f) && f->Visible() && f->Modal()) RunEvent([f] { f->Close(); });
+      const uint64_t serial = w->serial;
+      QTimer::singleShot(0, this, [this, f, serial] {
+        FormWindow* now = Find(*f);
+        if (now && now->serial == serial && f->Visible() && f->Modal())
+          RunEvent([f] { f->Close(); });
       });
     }
   } else if (p == "Released") {
@@ -652,9 +663,12 @@ int QtHost::ShowModal(TForm& form) {
 
 void QtHost::PostClose(TForm& form) {
   TForm* f = &form;
-  QTimer::singleShot(0, this, [this, f] {
-    // The form may have gone in the meantime.
-    if (!Application().Owns(*f) || !Find(*f)) return;
+  const FormWindow* w = Find(form);
+  const uint64_t serial = w ? w->serial : 0;
+  QTimer::singleShot(0, this, [this, f, serial] {
+    // The form may have gone in the meantime, and another taken its address.
+    const FormWindow* now = Application().Owns(*f) ? Find(*f) : nullptr;
+    if (!now || (serial != 0 && now->serial != serial)) return;
     RunEvent([f] { f->Close(); });
   });
 }

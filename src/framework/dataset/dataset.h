@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -257,6 +258,23 @@ class TClientDataSet {
   void SetFiltered(bool on);
   bool FilterCaseInsensitive = false;
   std::function<void(TClientDataSet&, bool&)> OnFilterRecord;
+  // For a record filter that only accepts rows whose text fields `fields`
+  // ("F1;F2") hold the texts `key` answers (a master's current values): the
+  // filter then asks OnFilterRecord about those rows alone instead of every
+  // row of the table. `key` answering false asks about every row. The handler
+  // still decides; the key only spares it rows it would refuse.
+  void SetFilterKey(std::string fields, std::function<bool(std::vector<std::string>& key)> key);
+
+  // --- Rows by key ---------------------------------------------------------
+  // The live rows, as bookmarks in storage order, whose text fields `fields`
+  // ("F1;F2") hold exactly `texts` (a null cell reads as ""), whatever the
+  // filter. The rows stay grouped by those fields until the table loads or one
+  // of them is written, so a repeated look-up costs the group, not the table.
+  std::vector<int64_t> RowsWithKey(std::string_view fields,
+                                   const std::vector<std::string>& texts) const;
+  // The current values of the given rows (bookmarks), in that order, as a
+  // packet without change log: what Data() would give of those rows alone.
+  DataPacket RowsData(const std::vector<int64_t>& bookmarks) const;
 
   // --- Indexes -------------------------------------------------------------
   void AddIndex(std::string name, std::string fields, bool caseInsensitive = false,
@@ -291,6 +309,11 @@ class TClientDataSet {
   class RowPeek {
    public:
     RowPeek(const TClientDataSet& table, int pos);
+    // The row of a bookmark, visible or not; invalid for a row that is gone.
+    struct AtBookmark {
+      int64_t bookmark;
+    };
+    RowPeek(const TClientDataSet& table, AtBookmark at);
     ~RowPeek();
     RowPeek(const RowPeek&) = delete;
     RowPeek& operator=(const RowPeek&) = delete;
@@ -391,6 +414,12 @@ class TClientDataSet {
   void MarkChanged(uint32_t row);
   void DoScrollTo(size_t pos);
   void CompileFilter();
+  // Rows grouped by the codes of some text fields (RowsWithKey, SetFilterKey).
+  struct KeyGroups;
+  KeyGroups& GroupsFor(std::string_view fields) const;
+  std::span<const uint32_t> GroupOf(const KeyGroups& g,
+                                    const std::vector<std::string>& texts) const;
+  void ForgetKeyGroups(int field = -1);
 
   std::vector<std::unique_ptr<TField>> fields_;
   bool persistent_ = false;
@@ -411,6 +440,9 @@ class TClientDataSet {
   std::string filterText_;
   bool filtered_ = false;
   std::unique_ptr<FilterProgram> filterProgram_;
+  std::string filterKeyFields_;
+  std::function<bool(std::vector<std::string>&)> filterKey_;
+  mutable std::vector<std::unique_ptr<KeyGroups>> keyGroups_;
 
   std::vector<IndexDef> indexDefs_;
   std::string indexName_;

@@ -1,9 +1,14 @@
 #pragma once
 // Helpers the table facility's own files share; not part of its interface.
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "framework/dataset/dataset.h"
 
 #include "framework/names.h"
 #include "framework/packet.h"
@@ -35,6 +40,23 @@ class Restore {
  private:
   T& ref_;
   T old_;
+};
+
+// The rows of a table grouped by the codes of some text fields, the code of ""
+// taken as null's. A key is the codes packed into one number when the fields'
+// dictionaries allow, else the codes as bytes. Group g's rows, in storage
+// order, are rows[start[g]] up to rows[start[g + 1]].
+struct TClientDataSet::KeyGroups {
+  std::string fieldsText;
+  std::vector<int> fields;
+  bool valid = false;
+  std::vector<int32_t> emptyCode;  // per field, the code of "" (-1 when none)
+  std::vector<size_t> dictSize;    // per field, when grouped
+  std::vector<uint64_t> radix;     // per field; empty when keys are bytes
+  std::unordered_map<uint64_t, uint32_t> packed;
+  std::unordered_map<std::string, uint32_t> bytes;
+  std::vector<uint32_t> start;
+  std::vector<uint32_t> rows;
 };
 
 }  // namespace apura

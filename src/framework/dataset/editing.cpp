@@ -74,6 +74,7 @@ void TClientDataSet::Post() {
       }
     }
     ++rowCount_;
+    ForgetKeyGroups();
     rowState_.push_back(RowState::Inserted);
     ++changeCount_;
     for (size_t i = 0; i < fields_.size(); ++i) WriteCell(static_cast<int>(i), row, buffer_[i]);

@@ -2,6 +2,7 @@
 
 #include "framework/dataset/dataset.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "framework/dataset/dataset_internal.h"
@@ -31,11 +32,19 @@ void TClientDataSet::CompileFilter() {
 
 void TClientDataSet::Rebuild() {
   std::vector<uint32_t> v;
-  v.reserve(rowCount_);
   auto live = [&](uint32_t r) {
     return rowState_[r] != RowState::Deleted && rowState_[r] != RowState::Gone;
   };
-  if (indexName_.empty()) {
+  std::vector<std::string> key;
+  if (filtered_ && OnFilterRecord && filterKey_ && filterKey_(key)) {
+    // Only the key's rows can pass: the handler is asked about those alone,
+    // taken in the order the whole table would have given them.
+    for (uint32_t r : GroupOf(GroupsFor(filterKeyFields_), key))
+      if (live(r)) v.push_back(r);
+    if (!indexName_.empty())
+      std::sort(v.begin(), v.end(), [&](uint32_t a, uint32_t b) { return RowLess(a, b); });
+  } else if (indexName_.empty()) {
+    v.reserve(rowCount_);
     for (uint32_t r = 0; r < rowCount_; ++r)
       if (live(r)) v.push_back(r);
   } else {

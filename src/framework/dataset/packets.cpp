@@ -4,6 +4,7 @@
 #include "framework/dataset/dataset.h"
 
 #include <cmath>
+#include <unordered_map>
 
 #include "framework/dataset/dataset_internal.h"
 
@@ -13,6 +14,7 @@ namespace apura {
 // Packets
 
 void TClientDataSet::ClearRows() {
+  ForgetKeyGroups();
   for (auto& c : columns_) c.ClearCells();
   rowCount_ = 0;
   rowState_.clear();
@@ -79,6 +81,7 @@ void TClientDataSet::LoadPacket(DataPacket packet) {
     cols[i].Adopt(std::move(src), fields_[i]->FieldName(), text);
   }
   columns_ = std::move(cols);
+  ForgetKeyGroups();
   rowCount_ = n;
   rowState_.assign(n, RowState::Unmodified);
   originals_.clear();
@@ -258,6 +261,54 @@ DataPacket TClientDataSet::BuildPacket(bool deltaOnly) const {
       body.originals = std::make_shared<const DataPacket>(DataPacket::FromBody(std::move(orig)));
     else
       body.originalOf.clear();
+  }
+  return DataPacket::FromBody(std::move(body));
+}
+
+DataPacket TClientDataSet::RowsData(const std::vector<int64_t>& bookmarks) const {
+  CheckActive();
+  for (int64_t b : bookmarks)
+    if (b < 0 || static_cast<size_t>(b) >= rowCount_)
+      throw EDatabaseError(Name + ": no row " + std::to_string(b));
+  DataPacket::Body body;
+  body.fields = FieldDefs();
+  const size_t n = bookmarks.size();
+  body.rowCount = n;
+  body.columns.resize(fields_.size());
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const ColumnData& src = *columns_[i].operator->();
+    ColumnData& c = body.columns[i];
+    if (fields_[i]->DataType() == FieldType::String) {
+      // Only the texts these rows use: a few rows of a large table should
+      // not carry its whole dictionary.
+      std::unordered_map<int32_t, int32_t> remap;
+      c.codes.resize(n);
+      for (size_t k = 0; k < n; ++k) {
+        const int32_t code = src.codes[size_t(bookmarks[k])];
+        if (code < 0) {
+          c.codes[k] = -1;
+          continue;
+        }
+        auto [it, added] = remap.emplace(code, static_cast<int32_t>(c.DictSize()));
+        if (added) {
+          c.dictBytes.append(src.DictEntry(code));
+          c.dictOffsets.push_back(static_cast<uint32_t>(c.dictBytes.size()));
+        }
+        c.codes[k] = it->second;
+      }
+    } else {
+      c.numbers.resize(n);
+      bool anyNull = false;
+      for (size_t k = 0; k < n; ++k) {
+        const size_t r = size_t(bookmarks[k]);
+        c.numbers[k] = src.numbers[r];
+        if (src.NumberIsNull(r)) {
+          if (!anyNull) c.nullBits.assign((n + 63) / 64, 0);
+          anyNull = true;
+          c.nullBits[k >> 6] |= uint64_t{1} << (k & 63);
+        }
+      }
+    }
   }
   return DataPacket::FromBody(std::move(body));
 }

@@ -242,7 +242,9 @@ TClientDataSet::Cell TClientDataSet::ReadCell(int field, uint32_t row) const {
 void TClientDataSet::WriteCell(int field, uint32_t row, const Cell& c) {
   ColumnData& col = columns_[field].Mut();
   if (fields_[field]->DataType() == FieldType::String) {
-    col.codes[row] = c.null ? -1 : c.code;
+    const int32_t code = c.null ? -1 : c.code;
+    if (col.codes[row] != code && !keyGroups_.empty()) ForgetKeyGroups(field);
+    col.codes[row] = code;
     return;
   }
   col.numbers[row] = c.null ? 0 : c.number;

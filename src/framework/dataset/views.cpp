@@ -29,6 +29,21 @@ TClientDataSet::RowPeek::RowPeek(const TClientDataSet& table, int pos)
   table.overrideRow_ = editingThis ? -1 : static_cast<int64_t>(table.visible_[pos]);
 }
 
+TClientDataSet::RowPeek::RowPeek(const TClientDataSet& table, AtBookmark at)
+    : table_(table), saved_(table.overrideRow_) {
+  const int64_t row = at.bookmark;
+  if (!table.Active() || row < 0 || static_cast<size_t>(row) >= table.rowCount_ ||
+      table.rowState_[size_t(row)] == RowState::Gone ||
+      table.rowState_[size_t(row)] == RowState::Deleted) {
+    table.overrideRow_ = -1;
+    return;
+  }
+  valid_ = true;
+  const bool editingThis = table.state_ == TDataSetState::dsEdit && !table.visible_.empty() &&
+                           table.visible_[table.pos_] == static_cast<uint32_t>(row);
+  table.overrideRow_ = editingThis ? -1 : row;
+}
+
 TClientDataSet::RowPeek::~RowPeek() {
   table_.overrideRow_ = saved_;
 }
@@ -49,8 +64,7 @@ size_t TClientDataSet::MemoryBytes() const {
           c->codes.capacity() * sizeof(int32_t) + c->numbers.capacity() * sizeof(double) +
           c->nullBits.capacity() * sizeof(uint64_t)) /
              c.Sharers() +
-         c.intern.size() * 24 +
-         c.intern.bucket_count() * sizeof(void*);
+         c.intern.size() * 24 + c.intern.bucket_count() * sizeof(void*);
   }
   b += rowState_.capacity() + visible_.capacity() * sizeof(uint32_t) +
        order_.capacity() * sizeof(uint32_t);

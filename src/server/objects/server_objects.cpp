@@ -143,6 +143,7 @@ std::shared_ptr<rpc::IServerObject> MakeWorksheetObject(TallyService& s, Session
   AddTallyRead(*t, s, sessions, kGetApurNeg, &TallyService::GetApurNeg);
   AddTallyRead(*t, s, sessions, kGetPai_ItmApurPrec, &TallyService::GetPai_ItmApurPrec);
   AddTallyRead(*t, s, sessions, kGetItmApurPrec, &TallyService::GetItmApurPrec);
+  AddTallyRead(*t, s, sessions, kGetDados_ItmApurPrec, &TallyService::GetDados_ItmApurPrec);
 
   t->Add(kDelApuracao.name, CM([&s, &sessions](const Args& a, const Ctx& ctx) {
            Session who = Caller(sessions, ctx);

@@ -129,6 +129,10 @@ const std::vector<FieldDef>& DadosFields() {
   static const std::vector<FieldDef> f = Defs(contract::kDadosPacket);
   return f;
 }
+const std::vector<FieldDef>& DadosItmApurPrecFields() {
+  static const std::vector<FieldDef> f = Defs(contract::kDados_ItmApurPrecPacket);
+  return f;
+}
 const std::vector<FieldDef>& ParaSupriFields() {
   static const std::vector<FieldDef> f = Defs(contract::kParaSupriPacket);
   return f;
@@ -389,6 +393,9 @@ DataPacket ItmApurPrecPacket(const TallyModel& m) {
 }
 DataPacket DadosPacket(const TallyModel& m) {
   return DeliveryPacket(m, DadosFields());
+}
+DataPacket DadosItmApurPrecPacket(const TallyModel& m) {
+  return DeliveryPacket(m, DadosItmApurPrecFields());
 }
 
 namespace {

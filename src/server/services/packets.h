@@ -34,6 +34,7 @@ const std::vector<FieldDef>& ApurNegFields();
 const std::vector<FieldDef>& PaiItmApurPrecFields();
 const std::vector<FieldDef>& ItmApurPrecFields();
 const std::vector<FieldDef>& DadosFields();
+const std::vector<FieldDef>& DadosItmApurPrecFields();
 const std::vector<FieldDef>& ParaSupriFields();
 const std::vector<FieldDef>& VdEfetivaAFFields();
 const std::vector<FieldDef>& RelInconsFields();
@@ -45,6 +46,7 @@ DataPacket ApurNegPacket(const TallyModel& m);
 DataPacket PaiItmApurPrecPacket(const TallyModel& m);
 DataPacket ItmApurPrecPacket(const TallyModel& m);
 DataPacket DadosPacket(const TallyModel& m);
+DataPacket DadosItmApurPrecPacket(const TallyModel& m);
 DataPacket ParaSupriPacket(const CentreParams& c);
 
 // A delivery packet (cdsDados, the price items) built from an earlier version of

@@ -213,6 +213,9 @@ DataPacket TallyService::GetItmApurPrec(const std::string& c, const std::string&
 DataPacket TallyService::GetDados(const std::string& c, const std::string& t) {
   return Derived(*Model(c, t), DerivedCache::Dados, DadosPacket);
 }
+DataPacket TallyService::GetDados_ItmApurPrec(const std::string& c, const std::string& t) {
+  return Derived(*Model(c, t), DerivedCache::DadosItmApurPrec, DadosItmApurPrecPacket);
+}
 
 DataPacket TallyService::GetVd_EfetivaAF(const std::string& buyer, const std::string& branch,
                                          const std::string& centre, const std::string& tally,

@@ -62,6 +62,8 @@ class TallyService {
   DataPacket GetPai_ItmApurPrec(const std::string& centre, const std::string& tally);
   DataPacket GetItmApurPrec(const std::string& centre, const std::string& tally);
   DataPacket GetDados(const std::string& centre, const std::string& tally);
+  // The rows of both delivery packets with the columns of both.
+  DataPacket GetDados_ItmApurPrec(const std::string& centre, const std::string& tally);
 
   void DelApuracao(const std::string& centre, const std::string& tally);
   void MelhorCotacao(const std::string& centre, const std::string& tally, const std::string& system,
