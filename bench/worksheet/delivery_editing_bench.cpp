@@ -73,6 +73,7 @@ struct Bench {
     server.Handle("GetApurNeg", ok(tally->ApurNegPacket()));
     server.Handle("GetPai_ItmApurPrec", ok(tally->PaiPacket()));
     server.Handle("GetItmApurPrec", ok(tally->ItmPacket()));
+    server.Handle("GetDados_ItmApurPrec", ok(tally->DadosItmApurPrecPacket()));
     server.Handle("AtuaPrecEco", [](const test::RecordedCall&) {
       return ResultOk(Value(ValueArray{Value(1.5), Value(1.25)}));
     });

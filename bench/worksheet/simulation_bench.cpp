@@ -49,6 +49,7 @@ void Worksheet_Simulacao(benchmark::State& state) {
   server.Handle("GetApurNeg", ok(tally.ApurNegPacket()));
   server.Handle("GetPai_ItmApurPrec", ok(tally.PaiPacket()));
   server.Handle("GetItmApurPrec", ok(tally.ItmPacket()));
+  server.Handle("GetDados_ItmApurPrec", ok(tally.DadosItmApurPrecPacket()));
   stCentCmp = tally.centCmp;
   stNrSeq_Rows = "123";
   boStCriado = false;

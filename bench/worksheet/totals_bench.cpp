@@ -52,6 +52,7 @@ struct Planilha {
     server.Handle("GetApurNeg", ok(tally.ApurNegPacket()));
     server.Handle("GetPai_ItmApurPrec", ok(tally.PaiPacket()));
     server.Handle("GetItmApurPrec", ok(tally.ItmPacket()));
+    server.Handle("GetDados_ItmApurPrec", ok(tally.DadosItmApurPrecPacket()));
     form = &CreateForm(frmPlanApurNegGrid);
     boStCriado = true;
     form->Activate();
