@@ -50,6 +50,7 @@
 #include "desktop/services/grid_export.h"
 #include "desktop/services/qt_host.h"
 #include "desktop/services/quote_chart.h"
+#include "desktop_session.h"
 #include "framework/format.h"
 #include "framework/forms.h"
 #include "framework/netconnection.h"
@@ -59,6 +60,10 @@
 
 namespace apura::desktop::bench {
 namespace {
+
+// The view tests' own gestures, so that both click and find columns alike.
+using test::ClickCell;
+using test::ColumnOf;
 
 size_t ResidentBytes() {
   std::ifstream statm("/proc/self/statm");
@@ -433,17 +438,6 @@ QString MessageText(QWidget* modal) {
   return box ? box->text() : QString();
 }
 
-// A click on a cell, as the buyer's: the host's message hook then sets the
-// commands.
-void ClickCell(GridView* g, int row, int col) {
-  g->setFocus();
-  const QRect r = g->visualRect(g->Model().index(row, col));
-  if (r.isValid())
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, r.center());
-  else
-    g->setCurrentIndex(g->Model().index(row, col));
-}
-
 // "Apurar" confirmed: the server chooses the best quotations and the lists
 // are reloaded and painted. The warning about chosen lines without economic
 // price, when it comes, is acknowledged as part of the gesture.
@@ -505,14 +499,6 @@ GridView* OnChosenLine(Session& s) {
       }
   }
   return nullptr;
-}
-
-int ColumnOf(GridView* g, const char* field) {
-  const auto& cols = g->Model().Columns();
-  for (size_t i = 0; i < cols.size(); ++i)
-    if (QString::fromStdString(cols[i].fieldName).compare(field, Qt::CaseInsensitive) == 0)
-      return int(i);
-  return -1;
 }
 
 bool Editing(TClientDataSet* ds) {
