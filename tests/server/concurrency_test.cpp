@@ -155,6 +155,33 @@ TEST_F(ConcurrencyTest, ReadersDoNotWaitForAWriterAndSeeOnlyWhatIsCommitted) {
   EXPECT_EQ(reader.Model("0001", "77")->quotes[0].VRPRECUNIAP, 99);
 }
 
+// A load reads the delivery rows on a second connection: rows another caller
+// chose after the reader's snapshot began must not be in what the reader gets.
+TEST_F(ConcurrencyTest, ALoadHasTheDeliveryRowsOfItsOwnSnapshotWhateverCommitsMeanwhile) {
+  std::vector<ItemUpdate> chosen;
+  for (const Item& it : service_->Model("0001", "77")->items)
+    chosen.push_back({it.id, true, 1, "", "escolhida em outra estação"});
+  ASSERT_FALSE(chosen.empty());
+  auto reader = storage_->OpenSession();
+  reader->Begin(false);
+  const TallyHeader seen = *reader->Tally("77");
+  CommitChoicesElsewhere([&](IStorageSession& s) { s.UpdateItems(chosen); });
+
+  const TallyModel old = reader->LoadTally(seen);
+  reader->Commit();
+  ASSERT_EQ(old.items.size(), chosen.size());
+  for (const Item& it : old.items) {
+    EXPECT_FALSE(it.selected);
+    EXPECT_EQ(it.TXOBESCMANAP, "");
+  }
+  auto later = storage_->OpenSession();
+  later->Begin(false);
+  const TallyModel now = later->LoadTally(*later->Tally("77"));
+  later->Commit();
+  ASSERT_EQ(now.items.size(), chosen.size());
+  for (const Item& it : now.items) EXPECT_EQ(it.TXOBESCMANAP, "escolhida em outra estação");
+}
+
 // Each write changes a quotation price and every delivery row together; a read
 // that mixed two writes would show one without the other.
 TEST_F(ConcurrencyTest, EveryReadSeesAWriteWholeOrNotAtAll) {

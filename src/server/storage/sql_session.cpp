@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <stdexcept>
+#include <system_error>
 #include <unordered_map>
 
 #include "framework/names.h"
@@ -121,12 +123,86 @@ std::optional<TallyHeader> SqlSession::ReadTally(const std::string& number, bool
   return h;
 }
 
+// A tally's delivery rows as stored, their quotation and request lines by id.
+struct SqlSession::StoredItems {
+  std::vector<Item> items;
+  std::vector<int64_t> quoteIds, requestIds;
+};
+
+SqlSession::StoredItems SqlSession::ReadItems(const std::string& nr) {
+  StoredItems s;
+  int64_t firstItem = 0, lastItem = -1;
+  {
+    auto r = Query(dialect_.itemIdRange, {nr});
+    if (r->Next() && !r->IsNull(0)) {
+      firstItem = r->Int(0);
+      lastItem = r->Int(1);
+    }
+  }
+  // The range is the count when the tally's rows were stored together, as an
+  // import stores them; capacity beyond what is filled is never touched.
+  const size_t expected = static_cast<size_t>(std::min<int64_t>(lastItem - firstItem + 1, 1 << 26));
+  s.items.reserve(expected);
+  s.quoteIds.reserve(expected);
+  s.requestIds.reserve(expected);
+  // Read by their id range in table order.
+  auto r = Query(
+      "SELECT ID, ID_COTACAO, ID_SOLICITACAO, IDITMSELAPUR, QTACOMP, IDMOTIVPRESC, "
+      "TXOBESCMANAP FROM item_apuracao WHERE ID BETWEEN ? AND ? AND " +
+          std::string(dialect_.notIndexed) + "NRSEQAPUR = ? ORDER BY ID",
+      {firstItem, lastItem, nr});
+  while (r->Next()) {
+    Item it;
+    it.id = r->Int(0);
+    s.quoteIds.push_back(r->Int(1));
+    s.requestIds.push_back(r->Int(2));
+    it.selected = r->Text(3) == "S";
+    it.QTACOMP = r->Double(4);
+    it.IDMOTIVPRESC = r->Str(5);
+    it.TXOBESCMANAP = r->Str(6);
+    s.items.push_back(std::move(it));
+  }
+  return s;
+}
+
+// On this (sibling) session, in a read of its own. What it read belongs to
+// the caller's transaction only if it sees the same version of the tally:
+// every write of delivery rows moves the version in its transaction, and no
+// tally is deleted. Otherwise, or on any failure, the caller reads them itself.
+std::optional<SqlSession::StoredItems> SqlSession::ReadItemsAside(const TallyHeader& header) {
+  try {
+    Begin(false);
+    std::optional<TallyHeader> now = PeekTally(header.number);
+    if (!now || now->version != header.version || now->effectuated != header.effectuated) {
+      Rollback();
+      return std::nullopt;
+    }
+    StoredItems s = ReadItems(header.number);
+    Commit();
+    return s;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
 TallyModel SqlSession::LoadTally(const TallyHeader& header) {
   TallyModel m;
   m.header = header;
   if (auto c = Centre(header.centre)) m.centre = *c;
   const std::string_view nr = header.number;
   const std::string byBytes(dialect_.byteOrder);
+  // The delivery rows are most of a large tally: a second connection reads
+  // them while this one reads the rest.
+  std::future<std::optional<StoredItems>> aside;
+  if (std::unique_ptr<SqlSession> sibling = ReadSibling()) {
+    try {
+      aside = std::async(std::launch::async, [sibling = std::move(sibling), &header] {
+        return sibling->ReadItemsAside(header);
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: this connection reads them.
+    }
+  }
 
   std::unordered_map<std::string, int> productIndex;
   {
@@ -231,37 +307,14 @@ TallyModel SqlSession::LoadTally(const TallyHeader& header) {
   }
   quoteIndex.Seal();
   requestIndex.Seal();
-  int64_t firstItem = 0, lastItem = -1;
-  {
-    auto r =
-        Query("SELECT COUNT(*), MIN(ID), MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?", {nr});
-    if (r->Next()) {
-      m.items.reserve(static_cast<size_t>(r->Int(0)));
-      if (!r->IsNull(1)) {
-        firstItem = r->Int(1);
-        lastItem = r->Int(2);
-      }
-    }
-  }
-  {
-    // The items of a tally were stored together: read their id range in
-    // table order.
-    auto r = Query(
-        "SELECT ID, ID_COTACAO, ID_SOLICITACAO, IDITMSELAPUR, QTACOMP, IDMOTIVPRESC, "
-        "TXOBESCMANAP FROM item_apuracao WHERE ID BETWEEN ? AND ? AND " +
-            std::string(dialect_.notIndexed) + "NRSEQAPUR = ? ORDER BY ID",
-        {firstItem, lastItem, nr});
-    while (r->Next()) {
-      Item it;
-      it.id = r->Int(0);
-      it.quote = quoteIndex.At(r->Int(1));
-      it.request = requestIndex.At(r->Int(2));
-      it.selected = r->Text(3) == "S";
-      it.QTACOMP = r->Double(4);
-      it.IDMOTIVPRESC = r->Str(5);
-      it.TXOBESCMANAP = r->Str(6);
-      m.items.push_back(std::move(it));
-    }
+  std::optional<StoredItems> stored;
+  if (aside.valid()) stored = aside.get();
+  if (!stored) stored = ReadItems(std::string(nr));
+  std::vector<Item>& items = m.items.Edit();
+  items = std::move(stored->items);
+  for (size_t i = 0; i < items.size(); ++i) {
+    items[i].quote = quoteIndex.At(stored->quoteIds[i]);
+    items[i].request = requestIndex.At(stored->requestIds[i]);
   }
   return m;
 }

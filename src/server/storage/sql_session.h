@@ -61,6 +61,9 @@ struct SqlDialect {
   // touching only the rows that are not clear yet: each database has its
   // fastest way of comparing a row with its request.
   std::string_view clearSelections;
+  // The lowest and highest delivery row id of a tally (parameter: the tally),
+  // each found without reading all of the tally's rows where the database can.
+  std::string_view itemIdRange;
 };
 
 // What a report column holds, as each database tells it.
@@ -127,11 +130,18 @@ class SqlSession : public IStorageSession {
   virtual bool LocksTallyRow() const { return false; }
   // After an import's rows are in.
   virtual void Imported() {}
+  // Another connection of the same storage, not in a transaction, for reading
+  // alongside this session's read transaction; null when this session is not
+  // in one (what a writer changed is not seen by another connection).
+  virtual std::unique_ptr<SqlSession> ReadSibling() { return nullptr; }
 
   const SqlDialect& dialect_;
 
  private:
   std::optional<TallyHeader> ReadTally(const std::string& number, bool lock);
+  struct StoredItems;
+  StoredItems ReadItems(const std::string& tally);
+  std::optional<StoredItems> ReadItemsAside(const TallyHeader& header);
   // `n` AF numbers no other effectuation gets, ascending.
   virtual std::vector<int64_t> TakeAfNumbers(int64_t n);
   void StoreAfs(const std::vector<const AfRecord*>& afs);

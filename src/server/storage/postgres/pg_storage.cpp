@@ -331,7 +331,10 @@ const SqlDialect kPostgresSql{
     " COLLATE \"C\"", "ctid", "", " FOR UPDATE",
     "UPDATE item_apuracao i SET IDITMSELAPUR = 'N', IDMOTIVPRESC = '', QTACOMP = r.QTSOLACOMP "
     "FROM solicitacao r WHERE r.ID = i.ID_SOLICITACAO AND i.NRSEQAPUR = ? AND "
-    "(i.IDITMSELAPUR <> 'N' OR i.IDMOTIVPRESC <> '' OR i.QTACOMP IS DISTINCT FROM r.QTSOLACOMP)"};
+    "(i.IDITMSELAPUR <> 'N' OR i.IDMOTIVPRESC <> '' OR i.QTACOMP IS DISTINCT FROM r.QTSOLACOMP)",
+    // Through the tally's index: the planner may otherwise walk the primary
+    // key from one end, through every other tally's rows.
+    "SELECT MIN(ID), MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?"};
 
 // The schema is created by whichever server starts first; others wait for it.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(5810021)";
@@ -390,6 +393,14 @@ class PgSession : public SqlSession {
   void Commit() override {
     Run("COMMIT");
     inTransaction_ = false;
+  }
+  std::unique_ptr<SqlSession> ReadSibling() override {
+    if (!inTransaction_ || write_) return nullptr;
+    try {
+      return std::make_unique<PgSession>(owner_, owner_.Acquire());
+    } catch (const std::exception&) {
+      return nullptr;
+    }
   }
   void Rollback() override {
     inTransaction_ = false;

@@ -233,7 +233,11 @@ const SqlDialect kSqliteSql{
     "UPDATE item_apuracao SET IDITMSELAPUR = 'N', IDMOTIVPRESC = '', QTACOMP = (SELECT "
     "QTSOLACOMP FROM solicitacao r WHERE r.ID = ID_SOLICITACAO) WHERE NRSEQAPUR = ? AND "
     "(IDITMSELAPUR <> 'N' OR IDMOTIVPRESC <> '' OR QTACOMP IS NOT (SELECT QTSOLACOMP FROM "
-    "solicitacao r WHERE r.ID = ID_SOLICITACAO))"};
+    "solicitacao r WHERE r.ID = ID_SOLICITACAO))",
+    // Each alone is one step down the tally's index; together, or with a
+    // count, they would walk all of the tally's entries.
+    "SELECT (SELECT MIN(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1), "
+    "(SELECT MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1)"};
 
 // A report reads the tallies: attaching another file, a pragma, or reading
 // operators and sessions is refused when the statement is prepared.
@@ -362,6 +366,14 @@ class SqliteSession : public SqlSession {
     db_->Exec("COMMIT");
     inTransaction_ = false;
     LeaveQueue();
+  }
+  std::unique_ptr<SqlSession> ReadSibling() override {
+    if (!inTransaction_ || queued_) return nullptr;
+    try {
+      return std::make_unique<SqliteSession>(owner_, owner_.Acquire());
+    } catch (const std::exception&) {
+      return nullptr;
+    }
   }
   void Rollback() override {
     inTransaction_ = false;
