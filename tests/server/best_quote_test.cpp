@@ -126,6 +126,7 @@ TEST_F(BestQuoteTest, EarlierSelectionsAreClearedFirst) {
   TallyDocument d = SmallTally();
   AddQuote(d, "N1", "C1", "F1", "M1", 5);
   AddQuote(d, "N1", "C1", "F2", "M1", 6);
+  AddQuote(d, "N1", "C1", "F3", "M1", 7);
   service_->Import(d);
   // The buyer had chosen the dearer line by hand.
   auto model = service_->Model("0001", "77");
@@ -133,6 +134,9 @@ TEST_F(BestQuoteTest, EarlierSelectionsAreClearedFirst) {
   for (const Item& it : model->items) {
     if (model->quotes[it.quote].CDFORNITMAP == "F2") {
       manual.push_back({it.id, true, 1, "", "escolha do comprador"});
+    } else if (model->quotes[it.quote].CDFORNITMAP == "F3") {
+      // Left out with a quantity and reason of its own: cleared all the same.
+      manual.push_back({it.id, false, 0.5, "P", ""});
     }
   }
   {
@@ -149,6 +153,32 @@ TEST_F(BestQuoteTest, EarlierSelectionsAreClearedFirst) {
   for (size_t r : RowsWhere(dados, "CDFORNITMAP", "F2")) {
     EXPECT_EQ(At(dados, "IDITMSELAPUR", r), "N");
     EXPECT_EQ(Num(dados, "QTACOMP", r), Num(dados, "QTSOLACOMP", r));
+  }
+  // What is stored, read by a server that kept nothing: the justification
+  // typed for a row stays with it, chosen or not.
+  auto other = OpenAnotherStorage();
+  auto stored = TallyService(*other).Model("0001", "77");
+  size_t chosen = 0;
+  for (const Item& it : stored->items) {
+    const bool cheaper = stored->quotes[it.quote].CDFORNITMAP == "F1";
+    EXPECT_EQ(it.selected, cheaper);
+    EXPECT_EQ(it.QTACOMP, stored->requests[it.request].QTSOLACOMP);
+    const bool byHand = stored->quotes[it.quote].CDFORNITMAP == "F2";
+    EXPECT_EQ(it.TXOBESCMANAP, byHand ? "escolha do comprador" : "");
+    if (!cheaper) {
+      EXPECT_EQ(it.IDMOTIVPRESC, "");
+    }
+    chosen += it.selected;
+  }
+  EXPECT_GT(chosen, 0u);
+  // Chosen again as it was: the same stored state, one version on.
+  const int64_t version = stored->header.version;
+  Tally();
+  auto again = TallyService(*OpenAnotherStorage()).Model("0001", "77");
+  EXPECT_EQ(again->header.version, version + 1);
+  for (size_t i = 0; i < again->items.size(); ++i) {
+    EXPECT_EQ(again->items[i].selected, stored->items[i].selected);
+    EXPECT_EQ(again->items[i].IDMOTIVPRESC, stored->items[i].IDMOTIVPRESC);
   }
 }
 

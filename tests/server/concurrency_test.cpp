@@ -296,13 +296,17 @@ TEST_F(ConcurrencyTest, APriceEditCommittedWhileAnEffectuationPlansComesAfterItA
 
 TEST_F(ConcurrencyTest, AChoiceChangedWhileAnEffectuationPlansHasItPlannedAgain) {
   service_->MelhorCotacao("0001", "77", "PRQ", "F");
+  std::vector<ItemUpdate> cleared;
+  auto chosen = service_->Model("0001", "77");
+  for (const Item& it : chosen->items)
+    cleared.push_back({it.id, false, chosen->requests[it.request].QTSOLACOMP, "", ""});
   auto own = OpenAnotherStorage();
   bool unchosen = false;
   // Another server lets go of every chosen row after the effectuation read them.
   HookedStorage racing(*own, [&](const char* call) {
     if (std::string(call) != "OrderedAfs" || unchosen) return;
     unchosen = true;
-    CommitChoicesElsewhere([](IStorageSession& s) { s.ClearSelections("77"); });
+    CommitChoicesElsewhere([&](IStorageSession& s) { s.UpdateItems(cleared); });
   });
   TallyService server(racing);
   ValueArray out = server.Gera_AF(SmallTallyEffectuation());

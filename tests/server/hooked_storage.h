@@ -35,9 +35,6 @@ class HookedStorage : public IStorage {
     TallyModel LoadTally(const TallyHeader& h) override {
       return hook("LoadTally"), in->LoadTally(h);
     }
-    void ClearSelections(const std::string& t) override {
-      hook("ClearSelections"), in->ClearSelections(t);
-    }
     void UpdateItems(const std::vector<ItemUpdate>& u) override {
       hook("UpdateItems"), in->UpdateItems(u);
     }

@@ -239,6 +239,36 @@ void TallyService::DelApuracao(const std::string& /*centre*/, const std::string&
   if (!tally.empty()) Forget(tally);
 }
 
+namespace {
+
+// The delivery rows a best-quote choice changes, each as it must be stored:
+// a covered row chosen, every other row cleared (its quantity back to the
+// request's). The model is the stored tally at the version the writer holds,
+// so a row already so is left alone; clearing all of a large tally's rows in
+// storage compared each with its request, and a tally chosen again as it was
+// now writes nothing.
+std::vector<ItemUpdate> ChangedRows(const TallyModel& m, const BestQuoteChoice& choice) {
+  std::vector<int32_t> chosenAs(m.items.size(), -1);
+  for (size_t k = 0; k < choice.selectedItems.size(); ++k)
+    chosenAs[static_cast<size_t>(choice.selectedItems[k])] = static_cast<int32_t>(k);
+  std::vector<ItemUpdate> changed;
+  for (size_t i = 0; i < m.items.size(); ++i) {
+    const Item& it = m.items[i];
+    if (chosenAs[i] >= 0) {
+      const ItemUpdate& u = choice.selected[static_cast<size_t>(chosenAs[i])];
+      if (!it.selected || it.QTACOMP != u.QTACOMP || it.IDMOTIVPRESC != u.IDMOTIVPRESC)
+        changed.push_back(u);
+      continue;
+    }
+    const double requested = m.requests[it.request].QTSOLACOMP;
+    if (it.selected || it.QTACOMP != requested || !it.IDMOTIVPRESC.empty())
+      changed.push_back({it.id, false, requested, "", it.TXOBESCMANAP});
+  }
+  return changed;
+}
+
+}  // namespace
+
 void TallyService::MelhorCotacao(const std::string& centre, const std::string& tally,
                                  const std::string& /*system*/, const std::string& kind) {
   if (kind != "F") {
@@ -249,8 +279,7 @@ void TallyService::MelhorCotacao(const std::string& centre, const std::string& t
   TallyHeader h = RequireTally(*s, centre, tally);
   auto m = Cached(*s, h);
   BestQuoteChoice choice = ChooseBestQuotes(*m);
-  s->ClearSelections(tally);
-  s->UpdateItems(choice.selected);
+  s->UpdateItems(ChangedRows(*m, choice));
   s->BumpVersion(tally, Change::Choices);
 
   // The worksheet reloads its tables right after; the model already knows the

@@ -319,12 +319,6 @@ TallyModel SqlSession::LoadTally(const TallyHeader& header) {
   return m;
 }
 
-// Rows cleared already are left alone: most of a tally's rows are, and
-// rewriting them all is most of a tally's first choice on a large one.
-void SqlSession::ClearSelections(const std::string& tally) {
-  Exec(dialect_.clearSelections, {tally});
-}
-
 void SqlSession::UpdateItems(const std::vector<ItemUpdate>& updates) {
   for (const ItemUpdate& u : updates) {
     Exec(

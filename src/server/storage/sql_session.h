@@ -57,10 +57,6 @@ struct SqlDialect {
   // Appended to a SELECT that takes the rows' write lock; empty where a write
   // transaction already holds the whole database.
   std::string_view lockRows;
-  // Clears the choices of a tally's delivery rows (parameter: the tally),
-  // touching only the rows that are not clear yet: each database has its
-  // fastest way of comparing a row with its request.
-  std::string_view clearSelections;
   // The lowest and highest delivery row id of a tally (parameter: the tally),
   // each found without reading all of the tally's rows where the database can.
   std::string_view itemIdRange;
@@ -86,7 +82,6 @@ class SqlSession : public IStorageSession {
   std::optional<TallyHeader> PeekTally(const std::string& number) override;
   TallyModel LoadTally(const TallyHeader& header) override;
 
-  void ClearSelections(const std::string& tally) override;
   void UpdateItems(const std::vector<ItemUpdate>& updates) override;
   void UpdateQuotePrices(int64_t quoteId, double unitPrice, double econ, double econPi) override;
   void SetEffectuated(const std::string& tally, bool effectuated, double date) override;

@@ -67,7 +67,6 @@ class IStorageSession {
   virtual std::optional<TallyHeader> PeekTally(const std::string& number) { return Tally(number); }
   virtual TallyModel LoadTally(const TallyHeader& header) = 0;
 
-  virtual void ClearSelections(const std::string& tally) = 0;
   virtual void UpdateItems(const std::vector<ItemUpdate>& updates) = 0;
   virtual void UpdateQuotePrices(int64_t quoteId, double unitPrice, double econ, double econPi) = 0;
   virtual void SetEffectuated(const std::string& tally, bool effectuated, double date) = 0;

@@ -327,14 +327,10 @@ class PgWriter : public SqlRowWriter {
   CopyIn copy_;
 };
 
-const SqlDialect kPostgresSql{
-    " COLLATE \"C\"", "ctid", "", " FOR UPDATE",
-    "UPDATE item_apuracao i SET IDITMSELAPUR = 'N', IDMOTIVPRESC = '', QTACOMP = r.QTSOLACOMP "
-    "FROM solicitacao r WHERE r.ID = i.ID_SOLICITACAO AND i.NRSEQAPUR = ? AND "
-    "(i.IDITMSELAPUR <> 'N' OR i.IDMOTIVPRESC <> '' OR i.QTACOMP IS DISTINCT FROM r.QTSOLACOMP)",
-    // Through the tally's index: the planner may otherwise walk the primary
-    // key from one end, through every other tally's rows.
-    "SELECT MIN(ID), MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?"};
+const SqlDialect kPostgresSql{" COLLATE \"C\"", "ctid", "", " FOR UPDATE",
+                              // Through the tally's index: the planner may otherwise walk the
+                              // primary key from one end, through every other tally's rows.
+                              "SELECT MIN(ID), MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?"};
 
 // The schema is created by whichever server starts first; others wait for it.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(5810021)";

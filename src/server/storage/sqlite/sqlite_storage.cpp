@@ -228,16 +228,11 @@ class SqliteWriter : public SqlRowWriter {
 
 // Its one writer holds the whole file, so no row lock; the "+" keeps the
 // planner on a tally's id range.
-const SqlDialect kSqliteSql{
-    "", "rowid", "+", "",
-    "UPDATE item_apuracao SET IDITMSELAPUR = 'N', IDMOTIVPRESC = '', QTACOMP = (SELECT "
-    "QTSOLACOMP FROM solicitacao r WHERE r.ID = ID_SOLICITACAO) WHERE NRSEQAPUR = ? AND "
-    "(IDITMSELAPUR <> 'N' OR IDMOTIVPRESC <> '' OR QTACOMP IS NOT (SELECT QTSOLACOMP FROM "
-    "solicitacao r WHERE r.ID = ID_SOLICITACAO))",
-    // Each alone is one step down the tally's index; together, or with a
-    // count, they would walk all of the tally's entries.
-    "SELECT (SELECT MIN(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1), "
-    "(SELECT MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1)"};
+const SqlDialect kSqliteSql{"", "rowid", "+", "",
+                            // Each alone is one step down the tally's index; together, or with a
+                            // count, they would walk all of the tally's entries.
+                            "SELECT (SELECT MIN(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1), "
+                            "(SELECT MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1)"};
 
 // A report reads the tallies: attaching another file, a pragma, or reading
 // operators and sessions is refused when the statement is prepared.
