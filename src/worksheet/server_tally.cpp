@@ -39,6 +39,10 @@ void TfrmPlanApurNegGrid::MelhorCotacao(const std::string& stTipo) {
   // Each table reloaded takes its record filter against the masters' rows,
   // so the lists show the region in view and the first of its items.
   Get_Data();
+  // Sorted after it was read, the quotation list kept the row the server sent
+  // first wherever that sorts to; the buyer starts from the top of the list.
+  // Nothing follows a move of this list, so the move re-filters nothing.
+  if (cdsApurNeg.Active()) cdsApurNeg.First();
 
   cdsAuxApur.SetData(cdsApurNeg.Data());
 }

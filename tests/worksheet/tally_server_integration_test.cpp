@@ -44,6 +44,9 @@ TEST_F(TallyServerIntegrationTest, ServerTallyThenAChoiceByHandShowOnEveryPage) 
   ASSERT_TRUE(host.exceptions.empty()) << host.exceptions.front();
   ASSERT_EQ(f.pgcPadrao.ActivePage(), &f.tshGeral);
   ASSERT_TRUE(f.cdsAuxApur.Active());
+  // The quotation lines of the product in view, from the top.
+  EXPECT_EQ(f.cdsApurNeg.RecNo(), 1);
+  ASSERT_GT(f.cdsApurNeg.RecordCount(), 1);
 
   ASSERT_TRUE(ItemComEscolha(f)) << "no item of the demo has a server choice to replace";
   const std::string servidor = Chave(f.cdsApurNeg);
