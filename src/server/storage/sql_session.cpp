@@ -140,8 +140,9 @@ SqlSession::StoredItems SqlSession::ReadItems(const std::string& nr) {
     }
   }
   // The range is the count when the tally's rows were stored together, as an
-  // import stores them; capacity beyond what is filled is never touched.
-  const size_t expected = static_cast<size_t>(std::min<int64_t>(lastItem - firstItem + 1, 1 << 26));
+  // import stores them. Capacity beyond what is filled is never touched; a
+  // range spread over other tallies' rows only reserves up to a bound.
+  const size_t expected = static_cast<size_t>(std::min<int64_t>(lastItem - firstItem + 1, 1 << 22));
   s.items.reserve(expected);
   s.quoteIds.reserve(expected);
   s.requestIds.reserve(expected);
