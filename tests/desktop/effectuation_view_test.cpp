@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QMdiArea>
 #include <QMessageBox>
 #include <QTabWidget>
 #include <QTest>
@@ -102,6 +103,18 @@ void EffectuationViewTest::efetivarClosesTheWorksheetAndOpensTheAnalysisOnTheNew
   FormView* av = Host().ViewOf(*analysis);
   QVERIFY(av);
   QCOMPARE(av->windowTitle(), QString::fromUtf8("Análise de Autorização de Fornecimento"));
+  // Opened where the buyer sees all of it, not past the area's edge.
+  QWidget* frame = Host().WindowOf(*analysis);
+  QVERIFY(frame);
+  QTRY_VERIFY(frame->isVisible());
+  QVERIFY2(Window().Mdi()->viewport()->rect().contains(frame->geometry()),
+           qPrintable(QString("window at %1,%2 %3x%4 in an area of %5x%6")
+                          .arg(frame->x())
+                          .arg(frame->y())
+                          .arg(frame->width())
+                          .arg(frame->height())
+                          .arg(Window().Mdi()->viewport()->width())
+                          .arg(Window().Mdi()->viewport()->height())));
   GridView* afs = av->GridNamed("dbgPadrao");
   GridView* items = av->GridNamed("dbgItens");
   QVERIFY(afs && items);

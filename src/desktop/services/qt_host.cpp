@@ -531,7 +531,16 @@ QtHost::FormWindow& QtHost::MakeWindow(TForm& form, bool modal) {
     QMdiSubWindow* sub = mdi_->addSubWindow(view);
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     sub->setWindowTitle(Q(form.Caption()));
-    sub->resize(std::max(640, mdi_->width() * 9 / 10), std::max(420, mdi_->height() * 9 / 10));
+    // Qt would put it where it overlaps the open windows least, which on an
+    // area the worksheet fills is past the area's right edge: the AF analysis
+    // opened half off the screen. Windows open cascaded from the top left
+    // instead, each wholly inside the area.
+    const QSize area = mdi_->viewport()->size();
+    const QSize size(std::max(640, area.width() * 9 / 10), std::max(420, area.height() * 9 / 10));
+    const int step = 24 * static_cast<int>((mdi_->subWindowList().size() - 1) % 5);
+    const QPoint at(std::clamp(step, 0, std::max(0, area.width() - size.width())),
+                    std::clamp(step, 0, std::max(0, area.height() - size.height())));
+    sub->setGeometry(QRect(at, size));
     w->sub = sub;
     w->frame = sub;
   } else {
