@@ -135,7 +135,15 @@ DemoEnvironment::DemoEnvironment(const std::string& dir, size_t rows) : impl_(ne
   d.warm =
       std::thread([server = d.server.get(), centre = d.options.centre, tally = d.options.tally] {
         try {
-          server->service().Model(centre, tally);
+          server::TallyService& service = server->service();
+          service.Model(centre, tally);
+          // The worksheet's first call then waits for the delivery rows'
+          // packet on one core; the lists it asks for next are made on the
+          // other meanwhile, and kept for the tally's version.
+          service.GetPai_ItmApurPrec(centre, tally);
+          service.GetApurNeg(centre, tally);
+          service.GetProdItem(centre, tally);
+          service.GetRegiao(centre, tally);
         } catch (...) {
         }
       });
