@@ -282,6 +282,12 @@ Session& SessionOf(size_t rows) {
   if (!s) s = std::make_unique<Session>(DataDir(), rows);
   return *s;
 }
+// A new server on a fresh copy of the tally, for figures whose gesture
+// changes what the next measurement would start from.
+Session& FreshSession(size_t rows) {
+  Sessions().erase(rows);
+  return SessionOf(rows);
+}
 // The worksheet open, on its products' page.
 Session& Opened(benchmark::State& state) {
   Session& s = SessionOf(size_t(state.range(0)));
@@ -467,8 +473,7 @@ void Desktop_Apurar(benchmark::State& state) {
   const size_t rows = size_t(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
-    Sessions().erase(rows);
-    Session& s = SessionOf(rows);
+    Session& s = FreshSession(rows);
     if (!s.Open()) {
       state.SkipWithError("the worksheet did not open");
       break;
@@ -652,8 +657,7 @@ void Desktop_Effectuate(benchmark::State& state) {
   const size_t rows = size_t(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
-    Sessions().erase(rows);
-    Session& s = SessionOf(rows);
+    Session& s = FreshSession(rows);
     if (!s.Open() || !Apurar(s) || !s.ShowPage("Cotação")) {
       state.SkipWithError("the worksheet did not open and tally");
       break;

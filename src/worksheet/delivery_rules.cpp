@@ -180,43 +180,34 @@ int64_t SincronizaEntrega(TfrmPlanApurNegGrid& f, const std::vector<Value>& chav
   itm.DisableControls();
   int64_t linha = -1;
   try {
-    itm.SetFiltered(false);
-    if (itm.Locate(kChaveEntrega, chave, kSemCaixa) &&
-        f.cdsDados.Locate(kChaveEntrega, chave, kSemCaixa)) {
-      itm.Tag = kTagAtualizacaoInterna;
-      itm.Edit();
-      itm.FieldByName("IDITMSELAPUR")
-          .SetAsString(f.cdsDados.FieldByName("IDITMSELAPUR").AsString());
-      itm.FieldByName("QTACOMP").SetValue(f.cdsDados.FieldByName("QTACOMP").AsValue());
-      itm.Post();
-      linha = itm.Bookmark();
-    }
-  } catch (...) {
-    // Cleared first: with the marker set the cancel would re-select a twin.
-    itm.Tag = 0;
-    // The views come back whatever fails here; the failure is the one to
-    // report, not a view's complaint about it.
-    auto reativa = [&] {
-      try {
-        itm.EnableControls();
-      } catch (...) {
-      }
-    };
     try {
+      itm.SetFiltered(false);
+      if (itm.Locate(kChaveEntrega, chave, kSemCaixa) &&
+          f.cdsDados.Locate(kChaveEntrega, chave, kSemCaixa)) {
+        itm.Tag = kTagAtualizacaoInterna;
+        itm.Edit();
+        itm.FieldByName("IDITMSELAPUR")
+            .SetAsString(f.cdsDados.FieldByName("IDITMSELAPUR").AsString());
+        itm.FieldByName("QTACOMP").SetValue(f.cdsDados.FieldByName("QTACOMP").AsValue());
+        itm.Post();
+        linha = itm.Bookmark();
+      }
+    } catch (...) {
+      // Cleared first: with the marker set the cancel would re-select a twin.
+      itm.Tag = 0;
       if (Editando(itm)) itm.Cancel();
       itm.SetFiltered(true);
-    } catch (...) {
-      reativa();
       throw;
     }
-    reativa();
-    throw;
-  }
-  itm.Tag = 0;
-  try {
+    itm.Tag = 0;
     itm.SetFiltered(true);
   } catch (...) {
-    itm.EnableControls();
+    // The views come back whatever failed; the failure is the one to report,
+    // not a view's complaint about it.
+    try {
+      itm.EnableControls();
+    } catch (...) {
+    }
     throw;
   }
   itm.EnableControls();

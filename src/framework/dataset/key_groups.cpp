@@ -3,7 +3,6 @@
 // key.
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 
 #include "framework/dataset/dataset.h"

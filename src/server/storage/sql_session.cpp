@@ -310,7 +310,7 @@ TallyModel SqlSession::LoadTally(const TallyHeader& header) {
   requestIndex.Seal();
   std::optional<StoredItems> stored;
   if (aside.valid()) stored = aside.get();
-  if (!stored) stored = ReadItems(std::string(nr));
+  if (!stored) stored = ReadItems(header.number);
   std::vector<Item>& items = m.items.Edit();
   items = std::move(stored->items);
   for (size_t i = 0; i < items.size(); ++i) {

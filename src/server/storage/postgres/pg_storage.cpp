@@ -327,10 +327,15 @@ class PgWriter : public SqlRowWriter {
   CopyIn copy_;
 };
 
-const SqlDialect kPostgresSql{" COLLATE \"C\"", "ctid", "", " FOR UPDATE",
-                              // Through the tally's index: the planner may otherwise walk the
-                              // primary key from one end, through every other tally's rows.
-                              "SELECT MIN(ID), MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?"};
+// A tally's id range is read through the tally's index: MIN and MAX alone
+// may have the planner walk the primary key from one end, through every other
+// tally's rows.
+const SqlDialect kPostgresSql{
+    .byteOrder = " COLLATE \"C\"",
+    .insertionOrder = "ctid",
+    .notIndexed = "",
+    .lockRows = " FOR UPDATE",
+    .itemIdRange = "SELECT MIN(ID), MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?"};
 
 // The schema is created by whichever server starts first; others wait for it.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(5810021)";

@@ -139,18 +139,8 @@ class SqliteWriter : public SqlRowWriter {
       throw std::invalid_argument("a row of " + std::to_string(values.size()) + " values for " +
                                   std::to_string(columns_.size()) + " columns of " + table_);
     for (const SqlParam& p : values) {
-      Cell c;
-      c.kind = p.index();
-      if (const auto* t = std::get_if<std::string_view>(&p)) {
-        c.offset = text_.size();
-        c.size = t->size();
-        text_.append(*t);
-      } else if (const auto* d = std::get_if<double>(&p)) {
-        c.number = *d;
-      } else if (const auto* i = std::get_if<int64_t>(&p)) {
-        c.integer = *i;
-      }
-      cells_.push_back(c);
+      cells_.push_back({p, text_.size()});
+      if (const auto* t = std::get_if<std::string_view>(&p)) text_.append(*t);
     }
     if (cells_.size() == perStatement_ * columns_.size()) Flush();
   }
@@ -159,11 +149,11 @@ class SqliteWriter : public SqlRowWriter {
 
  private:
   static constexpr size_t kMaxRows = 200;
+  // A value of a row not yet written. A text's own view is the caller's and
+  // may be gone by then: its characters are read from text_ at `offset`.
   struct Cell {
-    size_t kind = 0;  // SqlParam's alternative
-    double number = 0;
-    int64_t integer = 0;
-    size_t offset = 0, size = 0;
+    SqlParam value;
+    size_t offset = 0;
   };
 
   void Flush() {
@@ -173,19 +163,17 @@ class SqliteWriter : public SqlRowWriter {
     int i = 0;
     for (const Cell& c : cells_) {
       ++i;
-      switch (c.kind) {
-        case 1:
-          stmt.BindUncopied(i, std::string_view(text_).substr(c.offset, c.size));
-          break;
-        case 2:
-          stmt.Bind(i, c.number);
-          break;
-        case 3:
-          stmt.Bind(i, c.integer);
-          break;
-        default:
-          stmt.BindNull(i);
-      }
+      std::visit(
+          [&](const auto& v) {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<V, std::monostate>)
+              stmt.BindNull(i);
+            else if constexpr (std::is_same_v<V, std::string_view>)
+              stmt.BindUncopied(i, std::string_view(text_).substr(c.offset, v.size()));
+            else
+              stmt.Bind(i, v);
+          },
+          c.value);
     }
     stmt.Run();
     cells_.clear();
@@ -227,12 +215,15 @@ class SqliteWriter : public SqlRowWriter {
 };
 
 // Its one writer holds the whole file, so no row lock; the "+" keeps the
-// planner on a tally's id range.
-const SqlDialect kSqliteSql{"", "rowid", "+", "",
-                            // Each alone is one step down the tally's index; together, or with a
-                            // count, they would walk all of the tally's entries.
-                            "SELECT (SELECT MIN(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1), "
-                            "(SELECT MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1)"};
+// planner on a tally's id range. MIN and MAX each alone are one step down the
+// tally's index; together, or with a count, they would walk all its entries.
+const SqlDialect kSqliteSql{.byteOrder = "",
+                            .insertionOrder = "rowid",
+                            .notIndexed = "+",
+                            .lockRows = "",
+                            .itemIdRange =
+                                "SELECT (SELECT MIN(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1), "
+                                "(SELECT MAX(ID) FROM item_apuracao WHERE NRSEQAPUR = ?1)"};
 
 // A report reads the tallies: attaching another file, a pragma, or reading
 // operators and sessions is refused when the statement is prepared.
